@@ -1,0 +1,103 @@
+#include "widgets.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <string>
+
+namespace mox {
+
+QFont UiFont(double pointSize) {
+    QFont font;
+    // SimSun where it exists; otherwise CJK faces with fixed-width ASCII.
+    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("NSimSun"), QStringLiteral("宋体"),
+                      QStringLiteral("WenQuanYi Zen Hei Mono"), QStringLiteral("Noto Sans Mono CJK SC"),
+                      QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC"),
+                      QStringLiteral("monospace")});
+    font.setPointSizeF(pointSize);
+    font.setStyleHint(QFont::TypeWriter);
+    return font;
+}
+
+QFont DefaultUiFont() { return UiFont(9); }
+
+void ApplyDefaultFont(QApplication& app) { app.setFont(DefaultUiFont()); }
+
+QString IndexedName(const char* name, int index) {
+    return QStringLiteral("%1(%2)").arg(QLatin1String(name)).arg(index);
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, QRect geometry, bool autoSize) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    label->setGeometry(geometry);
+    label->setProperty("autoSize", autoSize);
+    SetCaption(label, text);
+    return label;
+}
+
+void SetCaption(QLabel* label, const QString& text) {
+    label->setText(text);
+    if (label->property("autoSize").toBool()) label->resize(label->sizeHint());
+}
+
+QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& text, QRect geometry) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLineEdit* MakeLineEdit(QWidget* parent, const QString& name, const QString& text, QRect geometry) {
+    auto* edit = new QLineEdit(text, parent);
+    edit->setObjectName(name);
+    edit->setGeometry(geometry);
+    return edit;
+}
+
+QPlainTextEdit* MakeTextBox(QWidget* parent, const QString& name, const QString& text, QRect geometry) {
+    auto* box = new QPlainTextEdit(text, parent);
+    box->setObjectName(name);
+    box->setGeometry(geometry);
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    box->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    return box;
+}
+
+QGroupBox* MakeFrame(QWidget* parent, const QString& name, const QString& title, QRect geometry) {
+    auto* frame = new QGroupBox(title, parent);
+    frame->setObjectName(name);
+    frame->setGeometry(geometry);
+    return frame;
+}
+
+QRadioButton* MakeOption(QWidget* parent, const QString& name, const QString& text, QRect geometry) {
+    auto* option = new QRadioButton(text, parent);
+    option->setObjectName(name);
+    option->setGeometry(geometry);
+    return option;
+}
+
+void SetTabOrder(std::initializer_list<QWidget*> order) {
+    QWidget* previous = nullptr;
+    for (QWidget* w : order) {
+        if (previous) QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
+QString BoxText(const std::string& text) {
+    QString out = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return out;
+}
+
+} // namespace mox

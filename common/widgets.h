@@ -1,0 +1,56 @@
+// Small helpers the windows share for building fixed layouts given in twips.
+#pragma once
+
+#include <QRect>
+#include <QString>
+
+#include <initializer_list>
+#include <string>
+
+class QApplication;
+class QFont;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QWidget;
+
+namespace mox {
+
+constexpr int kTwipsPerPixel = 15;
+
+constexpr QRect Twips(int left, int top, int width, int height) {
+    return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel};
+}
+
+// The user-interface font the windows are laid out for: a 9-point face that
+// shows Simplified Chinese and gives ASCII characters one fixed width, so
+// runs of blanks keep columns aligned.
+QFont DefaultUiFont();
+// The same face at another size.
+QFont UiFont(double pointSize);
+void ApplyDefaultFont(QApplication& app);
+
+// Joins a control array member's name and index: "Label1(4)".
+QString IndexedName(const char* name, int index);
+
+// A plain-text label at a fixed position; with autoSize it takes the size of
+// its text whenever the text is set through SetCaption.
+QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, QRect geometry, bool autoSize = true);
+void SetCaption(QLabel* label, const QString& text);
+
+QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& text, QRect geometry);
+QLineEdit* MakeLineEdit(QWidget* parent, const QString& name, const QString& text, QRect geometry);
+QPlainTextEdit* MakeTextBox(QWidget* parent, const QString& name, const QString& text, QRect geometry);
+QGroupBox* MakeFrame(QWidget* parent, const QString& name, const QString& title, QRect geometry);
+QRadioButton* MakeOption(QWidget* parent, const QString& name, const QString& text, QRect geometry);
+
+// Sets the keyboard focus order to the given sequence.
+void SetTabOrder(std::initializer_list<QWidget*> order);
+
+// Text of a multi-line box built with "\r\n" line ends, as the box keeps it.
+QString BoxText(const std::string& text);
+
+} // namespace mox
