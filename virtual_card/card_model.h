@@ -1,0 +1,99 @@
+// A software MOX card: the model behind the virtual card driver library.
+//
+// Acquisition needs no thread: samples are a pure function of time and are
+// produced lazily, when results are asked for, into a bounded history. A
+// stopped card therefore costs no CPU at all. Every member is safe to call
+// from any thread.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace vcard {
+
+// Seconds on a monotonic clock.
+using Clock = std::function<double()>;
+double SteadySeconds();
+
+constexpr int kChannels = 32;
+constexpr int kDaChannels = 4;
+constexpr int kDaMidCode = 2048;
+constexpr int kDaMaxCode = 4095;
+
+// The fixed IPv4 address the card is configured to expect for the PC.
+constexpr std::array<std::uint8_t, 4> kPcAddress{192, 168, 1, 100};
+
+// Identity reply to request 70: card 7710, 100K, 16 bits, type 1.
+constexpr std::array<std::uint8_t, 5> kIdentity{77, 10, 10, 16, 1};
+
+constexpr std::uint8_t kCmdIdentity = 70;
+constexpr std::uint8_t kCmdNetStatus = 130;
+
+// GetLastADError codes.
+enum AdError : std::int32_t {
+    kNoError = 0,
+    kBadRate = 1,
+    kBadChannels = 2,
+    kBadDepth = 3,
+    kBadGain = 4,
+    kBadTrigger = 5,
+    kBadBlock = 6,
+};
+
+constexpr std::int32_t kMaxDepth = 65536;
+constexpr double kRateUnitHz = 10000.0;
+
+// Input voltage (before quantisation and noise) of channel `ch` at time t
+// seconds after the start, given the voltages on DA0..DA3.
+double SignalVolts(int ch, double t, const std::array<double, kDaChannels>& da);
+
+// Voltage an AD code stands for, and the code for a voltage (clipped).
+double CodeToVolts(double code);
+std::uint16_t VoltsToCode(double volts);
+
+class VirtualCard {
+public:
+    explicit VirtualCard(Clock clock = SteadySeconds);
+
+    std::int32_t Initial();
+    std::int32_t IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out);
+    std::int32_t StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
+                           std::int32_t depth, std::int32_t gain, std::int16_t trigger);
+    std::int32_t StopIntr();
+    std::int32_t GetLastADError();
+    std::int32_t ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit, std::int32_t mode, float n,
+                             float* results);
+    std::int32_t Mox_DA(std::int16_t channel, std::int16_t code);
+    std::int32_t Mox_DO(std::int16_t group, std::int16_t value);
+    std::int32_t Mox_DOBit(std::int16_t bit, std::int16_t value);
+    std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs);
+
+    bool Acquiring();
+    // Bytes held for the sample history (bounded by kMaxDepth).
+    std::size_t HistoryBytes();
+
+private:
+    void CatchUpLocked(); // generates samples up to now
+    std::uint16_t SampleCode(int ch, std::uint64_t index) const;
+
+    Clock clock_;
+    std::mutex mutex_;
+    std::int32_t lastError_ = kNoError;
+    std::array<std::int16_t, kDaChannels> daCode_{kDaMidCode, kDaMidCode, kDaMidCode, kDaMidCode};
+    std::array<double, kDaChannels> daVolts_{};
+    std::uint16_t outputs_ = 0; // DO bits 0..15, wired back to DI
+
+    bool running_ = false;
+    double start_ = 0;
+    double rateHz_ = 0; // per channel
+    int first_ = 0;
+    int count_ = 0;
+    std::int32_t depth_ = 0;
+    std::uint64_t generated_ = 0; // samples per channel so far
+    std::vector<std::uint16_t> history_; // [channel slot][depth], ring per channel
+};
+
+} // namespace vcard
