@@ -1,0 +1,200 @@
+#include "FrmMultiBuf.h"
+
+#include "DllDef.h"
+#include "conversions.h"
+#include "frmDA.h"
+#include "frmSW.h"
+#include "readouts.h"
+#include "widgets.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+using mox::Twips;
+
+namespace {
+
+// Acquisition parameters passed on every start.
+constexpr std::int16_t kStartRate = 10;
+constexpr std::int32_t kStartBlock = 300;
+constexpr std::int16_t kStartFirstChannel = 0;
+constexpr std::int16_t kStartChannels = 32;
+constexpr std::int32_t kStartDepth = 1000;
+constexpr std::int32_t kStartGain = 0;
+constexpr std::int16_t kStartTrigger = 1;
+
+constexpr std::int32_t kIoLength = 100;
+
+const char* const kStartFailure = "启动错误!请检查网络设置是否正确，驱动程序是否是MOX7710? ";
+
+} // namespace
+
+FrmMultiBuf::FrmMultiBuf(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("FrmMultiBuf"));
+    setWindowTitle(QStringLiteral("MOX VB测试及编程源程序"));
+    setFixedSize(Twips(0, 0, 5085, 6915).size());
+
+    txtInfo = mox::MakeTextBox(this, QStringLiteral("txtInfo"), QStringLiteral("Info"), Twips(0, 45, 2475, 5865));
+    txtSts = mox::MakeTextBox(this, QStringLiteral("txtSts"), QStringLiteral("Info"), Twips(2520, 45, 2475, 3390));
+    Frame2 = mox::MakeFrame(this, QStringLiteral("Frame2"), QStringLiteral("读取数据方式"),
+                            Twips(2610, 3555, 1995, 1950));
+    const char* const modeCaptions[] = {"最新AD值", "平均AD值", "平均电压值"};
+    const int modeTops[] = {225, 495, 810};
+    for (int i = 0; i < 3; ++i) {
+        optADRMode[static_cast<std::size_t>(i)] =
+            mox::MakeOption(Frame2, mox::IndexedName("optADRMode", i), QString::fromUtf8(modeCaptions[i]),
+                            Twips(90, modeTops[i], 1230, 285));
+    }
+    optADRMode[2]->setChecked(true);
+    Label1[4] = mox::MakeLabel(Frame2, mox::IndexedName("Label1", 4), QStringLiteral("平均点数:"),
+                               Twips(90, 1260, 810, 180));
+    txtMeanNum = mox::MakeLineEdit(Frame2, QStringLiteral("txtMeanNum"), QStringLiteral("20"),
+                                   Twips(990, 1170, 645, 330));
+    chkUDP_Online = new QCheckBox(QStringLiteral("在线查询"), Frame2);
+    chkUDP_Online->setObjectName(QStringLiteral("chkUDP_Online"));
+    chkUDP_Online->setGeometry(Twips(225, 1530, 1140, 285));
+    chkUDP_Online->setChecked(true);
+
+    Label2 = mox::MakeLabel(this, QStringLiteral("Label2"), QStringLiteral("板卡信息:"), Twips(0, 6075, 810, 180));
+    lblCardInfo = mox::MakeLabel(this, QStringLiteral("lblCardInfo"), QStringLiteral("lblCardInfo"),
+                                 Twips(855, 6075, 990, 180));
+    cmdStart = mox::MakeButton(this, QStringLiteral("cmdStart"), QStringLiteral("开始采集"), Twips(45, 6345, 936, 444));
+    cmdStop = mox::MakeButton(this, QStringLiteral("cmdStop"), QStringLiteral("停止采集"), Twips(990, 6345, 936, 444));
+    cmdSW = mox::MakeButton(this, QStringLiteral("cmdSW"), QStringLiteral("开关量"), Twips(1935, 6345, 915, 465));
+    cmdDAOut = mox::MakeButton(this, QStringLiteral("cmdDAOut"), QStringLiteral("DA输出"), Twips(2880, 6345, 825, 465));
+    cmdExit = mox::MakeButton(this, QStringLiteral("cmdExit"), QStringLiteral("退出"), Twips(3735, 6345, 840, 480));
+
+    TimerAD = new QTimer(this);
+    TimerAD->setObjectName(QStringLiteral("TimerAD"));
+    TimerAD->setInterval(kTimerADIntervalMs);
+
+    // Focus order by TabIndex; cmdExit (0) has the focus at start.
+    mox::SetTabOrder({cmdExit, cmdStart, cmdStop, Label2, lblCardInfo, txtInfo, cmdDAOut, cmdSW, Frame2,
+                      optADRMode[0], optADRMode[1], optADRMode[2], Label1[4], txtMeanNum, chkUDP_Online, txtSts});
+    cmdExit->setFocus();
+
+    connect(cmdStart, &QPushButton::clicked, this, &FrmMultiBuf::cmdStart_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &FrmMultiBuf::cmdStop_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &FrmMultiBuf::cmdExit_Click);
+    connect(cmdDAOut, &QPushButton::clicked, this, &FrmMultiBuf::cmdDAOut_Click);
+    connect(cmdSW, &QPushButton::clicked, this, &FrmMultiBuf::cmdSW_Click);
+    connect(TimerAD, &QTimer::timeout, this, &FrmMultiBuf::TimerAD_Timer);
+
+    Form_Load();
+}
+
+FrmMultiBuf::~FrmMultiBuf() {
+    // The other windows have no owner; they go with the program.
+    delete m_frmDA.data();
+    delete m_frmSW.data();
+}
+
+void FrmMultiBuf::Form_Load() {
+    cmdStop->setEnabled(false);
+    cmdStart->setEnabled(true);
+    DllDef::Initial(0, 0, 0, 0);
+    DllDef::InBuf[0] = 70;
+    DllDef::InBuf[1] = 64;
+    DllDef::InBuf[2] = 0;
+    DllDef::IOCtl(kIoLength, DllDef::InBuf.data(), kIoLength, DllDef::OutBuf.data());
+    mox::SetCaption(lblCardInfo, QString::fromStdString(acq::CardInfoText(DllDef::OutBuf.data())));
+}
+
+void FrmMultiBuf::cmdStart_Click() {
+    try {
+        DllDef::StopIntr();
+        const std::int32_t started = DllDef::StartIntr(kStartRate, kStartBlock, kStartFirstChannel, kStartChannels,
+                                                       kStartDepth, kStartGain, kStartTrigger);
+        if (started != 0) {
+            TimerAD->start();
+            cmdStop->setEnabled(true);
+            cmdStart->setEnabled(false);
+        } else {
+            (void)DllDef::GetLastADError();
+            QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), QString::fromUtf8(kStartFailure),
+                            QMessageBox::Ok, this);
+            box.exec();
+        }
+    } catch (...) {
+        // A failure inside the start ends it silently, leaving what was done.
+    }
+}
+
+void FrmMultiBuf::cmdStop_Click() {
+    DllDef::StopIntr();
+    TimerAD->stop();
+    cmdStart->setEnabled(true);
+    cmdStop->setEnabled(false);
+}
+
+void FrmMultiBuf::TimerAD_Timer() {
+    ShowNetStatus();
+    if (chkUDP_Online->checkState() != Qt::Checked) return;
+    if (optADRMode[0]->isChecked()) ShowNewestAD();
+    if (optADRMode[1]->isChecked()) ShowMeanAD();
+    if (optADRMode[2]->isChecked()) ShowMeanVoltage();
+}
+
+void FrmMultiBuf::ShowNetStatus() {
+    DllDef::InBuf[0] = 130;
+    DllDef::InBuf[1] = 64;
+    DllDef::IOCtl(kIoLength, DllDef::InBuf.data(), kIoLength, DllDef::OutBuf.data());
+    txtSts->setPlainText(mox::BoxText(acq::NetStatusText(DllDef::OutBuf.data())));
+}
+
+void FrmMultiBuf::ShowNewestAD() { ShowResults(0); }
+void FrmMultiBuf::ShowMeanAD() { ShowResults(1); }
+void FrmMultiBuf::ShowMeanVoltage() { ShowResults(2); }
+
+void FrmMultiBuf::ShowResults(int mode) {
+    float n = 0;
+    if (mode != 0) n = mox::ToSingle(mox::TextToNumber(txtMeanNum->text().toStdString()));
+    std::array<float, acq::kResultElements> results{};
+    const std::int32_t unit = mode == 2 ? 1 : 0;
+    const std::int32_t average = mode == 0 ? 0 : 1;
+    DllDef::ADResult_DV(0, acq::kChannels, unit, average, n, results.data());
+    txtInfo->setPlainText(mox::BoxText(acq::ResultText(static_cast<acq::ReadMode>(mode), results)));
+}
+
+void FrmMultiBuf::cmdExit_Click() {
+    DllDef::StopIntr();
+    TimerAD->stop();
+    QCoreApplication::exit(0);
+}
+
+void FrmMultiBuf::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+void FrmMultiBuf::Form_Unload() {
+    DllDef::StopIntr();
+    TimerAD->stop();
+}
+
+namespace {
+
+template <typename Window>
+void ShowSingle(QPointer<Window>& window) {
+    if (!window) {
+        window = new Window();
+        window->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
+void FrmMultiBuf::cmdDAOut_Click() { ShowSingle(m_frmDA); }
+void FrmMultiBuf::cmdSW_Click() { ShowSingle(m_frmSW); }

@@ -1,0 +1,64 @@
+// The program started as a process, with a card driver that is missing or
+// incomplete: it must say so and end with a non-zero status, not crash.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int status = -1;  // exit status, or -1 when killed by a signal
+    std::string output;
+};
+
+// Runs a copy of the program from <root>/bin, so that its RUNPATH ($ORIGIN/../lib)
+// finds whatever driver the test has put in <root>/lib.
+Outcome RunFrom(const fs::path& root) {
+    fs::create_directories(root / "bin");
+    fs::copy_file(MOXPANEL_BIN, root / "bin" / "moxpanel", fs::copy_options::overwrite_existing);
+    const std::string cmd = "env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen timeout 20 '" +
+                            (root / "bin" / "moxpanel").string() + "' 2>&1";
+    Outcome out;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (!pipe) return out;
+    std::array<char, 512> buf{};
+    while (std::fgets(buf.data(), buf.size(), pipe)) out.output += buf.data();
+    const int raw = pclose(pipe);
+    out.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+}
+
+fs::path FreshDir(const std::string& name) {
+    const fs::path dir = fs::temp_directory_path() / ("moxpanel-" + name + "-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    return dir;
+}
+
+} // namespace
+
+TEST(Startup, MissingDriverLibraryGivesAMessageAndExitStatus3) {
+    const fs::path root = FreshDir("nodriver");
+    const Outcome out = RunFrom(root);
+    EXPECT_EQ(out.status, 3) << out.output;
+    EXPECT_NE(out.output.find("无法加载板卡驱动程序库 libadcard.so"), std::string::npos) << out.output;
+    EXPECT_NE(out.output.find("cannot open shared object file"), std::string::npos) << out.output;
+    fs::remove_all(root);
+}
+
+TEST(Startup, DriverWithoutInitialGivesAMessageAndExitStatus3) {
+    const fs::path root = FreshDir("noinitial");
+    fs::create_directories(root / "lib");
+    fs::copy_file(FAKE_NOINITIAL_LIB, root / "lib" / "libadcard.so");
+    const Outcome out = RunFrom(root);
+    EXPECT_EQ(out.status, 3) << out.output;
+    EXPECT_NE(out.output.find("缺少函数 Initial"), std::string::npos) << out.output;
+    EXPECT_NE(out.output.find("has no entry Initial"), std::string::npos) << out.output;
+    fs::remove_all(root);
+}
