@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need on Debian 12, as root.
+# Packages already present are left alone; nothing is installed twice.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-wqy-zenhei fontconfig
+  xvfb xauth x11-utils imagemagick
+  clang-format clang-tidy
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "setup: missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
