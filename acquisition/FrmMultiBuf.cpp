@@ -148,7 +148,7 @@ void FrmMultiBuf::ShowNetStatus() {
     DllDef::InBuf[0] = 130;
     DllDef::InBuf[1] = 64;
     DllDef::IOCtl(kIoLength, DllDef::InBuf.data(), kIoLength, DllDef::OutBuf.data());
-    txtSts->setPlainText(mox::BoxText(acq::NetStatusText(DllDef::OutBuf.data())));
+    mox::SetBoxText(txtSts, acq::NetStatusText(DllDef::OutBuf.data()));
 }
 
 void FrmMultiBuf::ShowNewestAD() { ShowResults(0); }
@@ -162,7 +162,7 @@ void FrmMultiBuf::ShowResults(int mode) {
     const std::int32_t unit = mode == 2 ? 1 : 0;
     const std::int32_t average = mode == 0 ? 0 : 1;
     DllDef::ADResult_DV(0, acq::kChannels, unit, average, n, results.data());
-    txtInfo->setPlainText(mox::BoxText(acq::ResultText(static_cast<acq::ReadMode>(mode), results)));
+    mox::SetBoxText(txtInfo, acq::ResultText(static_cast<acq::ReadMode>(mode), results));
 }
 
 void FrmMultiBuf::cmdExit_Click() {

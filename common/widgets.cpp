@@ -99,5 +99,9 @@ QString BoxText(const std::string& text) {
     out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return out;
 }
+void SetBoxText(QPlainTextEdit* box, const std::string& text) {
+    const QString shown = BoxText(text);
+    if (box->toPlainText() != shown) box->setPlainText(shown);
+}
 
 } // namespace mox

@@ -106,7 +106,6 @@ TEST(VirtualCard, ResultsNeedARunningAcquisition) {
     m.card.StopIntr();
     m.card.StopIntr(); // harmless when idle
     EXPECT_EQ(m.card.ADResult_DV(0, 32, 0, 0, 0, r.data()), 0);
-    EXPECT_EQ(m.card.HistoryBytes(), 0u);
 }
 
 TEST(VirtualCard, InvalidResultRequestsWriteNothing) {
@@ -206,14 +205,32 @@ TEST(VirtualCard, DigitalOutputsAreWiredBackToInputs) {
     EXPECT_EQ(card.Mox_DA(-1, 100), 0);
 }
 
-TEST(VirtualCard, HistoryStaysBoundedAfterLongGaps) {
+TEST(VirtualCard, SamplesTakenBeforeADaChangeKeepTheOldVoltage) {
     ManualCard m;
     ASSERT_TRUE(m.Start(1000));
-    const auto bytes = m.card.HistoryBytes();
-    EXPECT_EQ(bytes, 32u * 1000u * 2u);
+    m.now += 1.0;
+    m.card.Mox_DA(0, 2048 + 1638); // +4 V
+    m.now += 0.1;                   // 312 of the last 1000 samples at 3125 Hz
+    const double mixed = m.Results(1, 1, 1000)[0];
+    EXPECT_NEAR(mixed, 4.0 * 312 / 1000, 0.02);
+    EXPECT_NEAR(m.Results(1, 1, 300)[0], 4.0, 0.01);
+    EXPECT_NEAR(m.Results(1, 0, 0)[0], 4.0, 0.01);
+}
+
+TEST(VirtualCard, RemembersABoundedNumberOfDaChanges) {
+    ManualCard m;
+    ASSERT_TRUE(m.Start(1000));
+    for (int i = 0; i < 5000; ++i) {
+        m.card.Mox_DA(static_cast<std::int16_t>(i % 4), static_cast<std::int16_t>(i % 4096));
+        m.now += 1e-5;
+    }
+    EXPECT_LE(m.card.DaChangesHeld(), 4 * kMaxDaChanges);
+    m.card.Mox_DA(1, 3072);
     m.now += 3600.0 * 24; // a day without a call
-    EXPECT_NE(m.Results(0, 1, 1000)[0], 0.0f);
-    EXPECT_EQ(m.card.HistoryBytes(), bytes);
+    EXPECT_NEAR(m.Results(1, 1, 1000)[1], 2.5, 0.01);
+    EXPECT_EQ(m.card.DaChangesHeld(), 0u) << "changes older than every averageable sample are folded";
+    m.card.StopIntr();
+    EXPECT_EQ(m.card.DaChangesHeld(), 0u);
 }
 
 TEST(VirtualCard, IsSafeFromSeveralThreads) {

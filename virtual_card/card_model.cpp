@@ -34,9 +34,8 @@ double SteadySeconds() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-double SignalVolts(int ch, double t, const std::array<double, kDaChannels>& da) {
-    if (ch < 4) return da[static_cast<std::size_t>(ch)]; // DA0..DA3 wired back
-    if (ch < 8) {                                           // DC levels
+double SignalVolts(int ch, double t) {
+    if (ch < 8) { // DC levels
         static constexpr std::array<double, 4> kLevels{-4.0, -2.0, 2.0, 4.0};
         return kLevels[static_cast<std::size_t>(ch - 4)];
     }
@@ -104,23 +103,20 @@ std::int32_t VirtualCard::StartIntr(std::int16_t rate, std::int32_t block, std::
     lastError_ = error;
     if (error != kNoError) return 0;
 
+    ForgetOldDaChangesLocked(~std::uint64_t{0}); // the new run starts from the present outputs
     running_ = true;
     start_ = clock_();
     rateHz_ = rate * kRateUnitHz / count;
     first_ = first;
     count_ = count;
     depth_ = depth;
-    generated_ = 0;
-    history_.assign(static_cast<std::size_t>(count) * static_cast<std::size_t>(depth), 0);
-    CatchUpLocked();
     return 1;
 }
 
 std::int32_t VirtualCard::StopIntr() {
     std::lock_guard lock(mutex_);
+    ForgetOldDaChangesLocked(~std::uint64_t{0});
     running_ = false;
-    history_.clear();
-    history_.shrink_to_fit();
     return 1;
 }
 
@@ -129,24 +125,37 @@ std::int32_t VirtualCard::GetLastADError() {
     return lastError_;
 }
 
-std::uint16_t VirtualCard::SampleCode(int ch, std::uint64_t index) const {
-    const double t = static_cast<double>(index) / rateHz_;
-    const double noise = ch >= 24 ? kNoisyChannelVolts : kBaseNoiseVolts;
-    return VoltsToCode(SignalVolts(ch, t, daVolts_) + noise * Noise(ch, index));
+std::uint64_t VirtualCard::SamplesSoFarLocked() const {
+    const double elapsed = std::max(0.0, clock_() - start_);
+    return static_cast<std::uint64_t>(elapsed * rateHz_) + 1; // sample 0 is taken at the start
 }
 
-void VirtualCard::CatchUpLocked() {
-    if (!running_) return;
-    const double elapsed = std::max(0.0, clock_() - start_);
-    const auto target = static_cast<std::uint64_t>(elapsed * rateHz_) + 1;
-    if (target <= generated_) return;
-    const auto depth = static_cast<std::uint64_t>(depth_);
-    const std::uint64_t from = std::max(generated_, target > depth ? target - depth : 0);
-    for (int slot = 0; slot < count_; ++slot) {
-        std::uint16_t* ring = history_.data() + static_cast<std::size_t>(slot) * depth;
-        for (std::uint64_t i = from; i < target; ++i) ring[i % depth] = SampleCode(first_ + slot, i);
+void VirtualCard::ForgetOldDaChangesLocked(std::uint64_t samples) {
+    // Changes that took effect before the oldest sample still averageable
+    // are folded into the base value, as are the oldest beyond the limit.
+    const std::uint64_t oldest = samples > static_cast<std::uint64_t>(depth_) ? samples - depth_ : 0;
+    for (std::size_t ch = 0; ch < kDaChannels; ++ch) {
+        auto& changes = daChanges_[ch];
+        while (!changes.empty() && (changes.front().first <= oldest || changes.size() > kMaxDaChanges)) {
+            daVolts_[ch] = changes.front().second;
+            changes.pop_front();
+        }
     }
-    generated_ = target;
+}
+
+double VirtualCard::DaVoltsAtLocked(int ch, std::uint64_t index) const {
+    const auto& changes = daChanges_[static_cast<std::size_t>(ch)];
+    for (auto it = changes.rbegin(); it != changes.rend(); ++it) {
+        if (it->first <= index) return it->second;
+    }
+    return daVolts_[static_cast<std::size_t>(ch)];
+}
+
+std::uint16_t VirtualCard::SampleCodeLocked(int ch, std::uint64_t index) const {
+    const double t = static_cast<double>(index) / rateHz_;
+    const double noise = ch >= 24 ? kNoisyChannelVolts : kBaseNoiseVolts;
+    const double volts = ch < kDaChannels ? DaVoltsAtLocked(ch, index) : SignalVolts(ch, t);
+    return VoltsToCode(volts + noise * Noise(ch, index));
 }
 
 std::int32_t VirtualCard::ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit,
@@ -155,10 +164,10 @@ std::int32_t VirtualCard::ADResult_DV(std::int32_t first, std::int32_t count, st
     if (!results || !running_) return 0;
     if (first < first_ || count < 1 || count > count_ || first - first_ > count_ - count) return 0;
     if ((unit != 0 && unit != 1) || (mode != 0 && mode != 1)) return 0;
-    CatchUpLocked();
 
-    const auto depth = static_cast<std::uint64_t>(depth_);
-    const std::uint64_t available = std::min(generated_, depth);
+    const std::uint64_t samples = SamplesSoFarLocked();
+    ForgetOldDaChangesLocked(samples);
+    const std::uint64_t available = std::min(samples, static_cast<std::uint64_t>(depth_));
     std::uint64_t points = 1;
     if (mode == 1) {
         // Points to average: N rounded, at least 1, at most what is held.
@@ -166,12 +175,11 @@ std::int32_t VirtualCard::ADResult_DV(std::int32_t first, std::int32_t count, st
         points = wanted < 1 ? 1 : static_cast<std::uint64_t>(std::min(wanted, static_cast<double>(available)));
     }
     for (std::int32_t i = 0; i < count; ++i) {
-        const std::size_t slot = static_cast<std::size_t>(first - first_ + i);
-        const std::uint16_t* ring = history_.data() + slot * depth;
+        const int ch = first + i;
         double sum = 0;
-        for (std::uint64_t k = generated_ - points; k < generated_; ++k) sum += ring[k % depth];
+        for (std::uint64_t k = samples - points; k < samples; ++k) sum += SampleCodeLocked(ch, k);
         const double code = sum / static_cast<double>(points);
-        double value = unit == 1 ? CodeToVolts(code) : (code > 32767 ? code - 65536 : code);
+        const double value = unit == 1 ? CodeToVolts(code) : (code > 32767 ? code - 65536 : code);
         results[i] = static_cast<float>(value);
     }
     return static_cast<std::int32_t>(points);
@@ -180,10 +188,17 @@ std::int32_t VirtualCard::ADResult_DV(std::int32_t first, std::int32_t count, st
 std::int32_t VirtualCard::Mox_DA(std::int16_t channel, std::int16_t code) {
     std::lock_guard lock(mutex_);
     if (channel < 0 || channel >= kDaChannels) return 0;
-    CatchUpLocked(); // samples taken so far keep the old output voltage
-    const auto clipped = static_cast<std::int16_t>(std::clamp<int>(code, 0, kDaMaxCode));
-    daCode_[static_cast<std::size_t>(channel)] = clipped;
-    daVolts_[static_cast<std::size_t>(channel)] = (clipped - kDaMidCode) / kCodesPerVolt;
+    const int clipped = std::clamp<int>(code, 0, kDaMaxCode);
+    const double volts = (clipped - kDaMidCode) / kCodesPerVolt;
+    const auto ch = static_cast<std::size_t>(channel);
+    if (running_) {
+        // Samples taken so far keep the old output voltage.
+        const std::uint64_t samples = SamplesSoFarLocked();
+        daChanges_[ch].emplace_back(samples, volts);
+        ForgetOldDaChangesLocked(samples);
+    } else {
+        daVolts_[ch] = volts;
+    }
     return 1;
 }
 
@@ -216,9 +231,11 @@ bool VirtualCard::Acquiring() {
     return running_;
 }
 
-std::size_t VirtualCard::HistoryBytes() {
+std::size_t VirtualCard::DaChangesHeld() {
     std::lock_guard lock(mutex_);
-    return history_.capacity() * sizeof(std::uint16_t);
+    std::size_t held = 0;
+    for (const auto& changes : daChanges_) held += changes.size();
+    return held;
 }
 
 } // namespace vcard

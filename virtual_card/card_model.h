@@ -1,16 +1,19 @@
 // A software MOX card: the model behind the virtual card driver library.
 //
-// Acquisition needs no thread: samples are a pure function of time and are
-// produced lazily, when results are asked for, into a bounded history. A
-// stopped card therefore costs no CPU at all. Every member is safe to call
-// from any thread.
+// Acquisition needs no thread and keeps no sample history: sample i of a
+// channel is a pure function of i (its time), of the channel's signal and of
+// the DA output in effect at that time, and is computed only when a result
+// asks for it. A stopped card therefore costs no CPU, and a result costs the
+// samples it averages, however long ago the previous one was asked for.
+// Every member is safe to call from any thread.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
-#include <vector>
+#include <utility>
 
 namespace vcard {
 
@@ -44,11 +47,14 @@ enum AdError : std::int32_t {
 };
 
 constexpr std::int32_t kMaxDepth = 65536;
+// DA changes remembered per channel while acquiring (older ones are folded
+// into the value in effect before them).
+constexpr std::size_t kMaxDaChanges = 256;
 constexpr double kRateUnitHz = 10000.0;
 
 // Input voltage (before quantisation and noise) of channel `ch` at time t
-// seconds after the start, given the voltages on DA0..DA3.
-double SignalVolts(int ch, double t, const std::array<double, kDaChannels>& da);
+// seconds after the start, for channels 4..31; channels 0..3 carry DA0..DA3.
+double SignalVolts(int ch, double t);
 
 // Voltage an AD code stands for, and the code for a voltage (clipped).
 double CodeToVolts(double code);
@@ -72,18 +78,22 @@ public:
     std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs);
 
     bool Acquiring();
-    // Bytes held for the sample history (bounded by kMaxDepth).
-    std::size_t HistoryBytes();
+    // DA changes remembered for samples that can still be averaged.
+    std::size_t DaChangesHeld();
 
 private:
-    void CatchUpLocked(); // generates samples up to now
-    std::uint16_t SampleCode(int ch, std::uint64_t index) const;
+    std::uint64_t SamplesSoFarLocked() const; // per channel, since the start
+    void ForgetOldDaChangesLocked(std::uint64_t samples);
+    double DaVoltsAtLocked(int ch, std::uint64_t index) const;
+    std::uint16_t SampleCodeLocked(int ch, std::uint64_t index) const;
 
     Clock clock_;
     std::mutex mutex_;
     std::int32_t lastError_ = kNoError;
-    std::array<std::int16_t, kDaChannels> daCode_{kDaMidCode, kDaMidCode, kDaMidCode, kDaMidCode};
+    // Output voltage of each DA channel before its remembered changes, and
+    // the changes: (first sample index with the new value, volts).
     std::array<double, kDaChannels> daVolts_{};
+    std::array<std::deque<std::pair<std::uint64_t, double>>, kDaChannels> daChanges_;
     std::uint16_t outputs_ = 0; // DO bits 0..15, wired back to DI
 
     bool running_ = false;
@@ -92,8 +102,6 @@ private:
     int first_ = 0;
     int count_ = 0;
     std::int32_t depth_ = 0;
-    std::uint64_t generated_ = 0; // samples per channel so far
-    std::vector<std::uint16_t> history_; // [channel slot][depth], ring per channel
 };
 
 } // namespace vcard

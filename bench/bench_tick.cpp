@@ -1,0 +1,106 @@
+// One tick of the acquisition timer against the virtual card: the network
+// status request, the readout of the selected mode and the text boxes'
+// update (Tick), and the same followed by the repaint that Qt then does in
+// the event loop (TickAndRepaint). Ticks are spaced as the timer spaces them (200 ms by
+// default), so the card produces a realistic amount of samples between them.
+//
+//   bench_tick [--spacing_ms=200] [--ticks=150] [google benchmark flags]
+#include "FrmMultiBuf.h"
+#include "widgets.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+int g_spacingMs = FrmMultiBuf::kTimerADIntervalMs;
+int g_ticks = 150;
+
+FrmMultiBuf& Window() {
+    static FrmMultiBuf* window = [] {
+        auto* w = new FrmMultiBuf;
+        w->show();
+        w->findChild<QPushButton*>(QStringLiteral("cmdStart"))->click();
+        w->findChild<QTimer*>(QStringLiteral("TimerAD"))->stop(); // ticks are driven here
+        return w;
+    }();
+    return *window;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+// range(0): reading mode; range(1): 1 to include the repaint that Qt does
+// after the handler, in the event loop.
+void BM_Tick(benchmark::State& state) {
+    FrmMultiBuf& window = Window();
+    const bool paint = state.range(1) != 0;
+    window.findChild<QRadioButton*>(QStringLiteral("optADRMode(%1)").arg(state.range(0)))->setChecked(true);
+    window.TimerAD_Timer();
+    QCoreApplication::processEvents();
+    std::vector<double> micros;
+    micros.reserve(static_cast<std::size_t>(g_ticks));
+    for (auto _ : state) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(g_spacingMs));
+        const auto t0 = std::chrono::steady_clock::now();
+        window.TimerAD_Timer();
+        if (paint) QCoreApplication::processEvents(); // layout and repaint of the boxes
+        const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+        if (!paint) QCoreApplication::processEvents();
+        state.SetIterationTime(dt.count());
+        micros.push_back(dt.count() * 1e6);
+    }
+    state.counters["p50_us"] = Percentile(micros, 0.5);
+    state.counters["p99_us"] = Percentile(micros, 0.99);
+    state.counters["max_us"] = *std::max_element(micros.begin(), micros.end());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--spacing_ms=", 13) == 0) {
+            g_spacingMs = std::stoi(argv[i] + 13);
+        } else if (std::strncmp(argv[i], "--ticks=", 8) == 0) {
+            g_ticks = std::max(1, std::stoi(argv[i] + 8));
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    int n = static_cast<int>(args.size());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(n, args.data());
+    mox::ApplyDefaultFont(app);
+    benchmark::Initialize(&n, args.data());
+    const std::pair<const char*, std::vector<std::int64_t>> runs[] = {
+        {"Tick/MeanVoltage", {2, 0}},
+        {"Tick/NewestAD", {0, 0}},
+        {"TickAndRepaint/MeanVoltage", {2, 1}},
+        {"TickAndRepaint/NewestAD", {0, 1}},
+    };
+    for (const auto& [name, runArgs] : runs) {
+        benchmark::RegisterBenchmark(name, BM_Tick)
+            ->Args(runArgs)
+            ->UseManualTime()
+            ->Iterations(g_ticks)
+            ->Unit(benchmark::kMicrosecond);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
