@@ -45,8 +45,8 @@ FrmMultiBuf::FrmMultiBuf(QWidget* parent) : QWidget(parent) {
 
     txtInfo = mox::MakeTextBox(this, QStringLiteral("txtInfo"), QStringLiteral("Info"), Twips(0, 45, 2475, 5865));
     txtSts = mox::MakeTextBox(this, QStringLiteral("txtSts"), QStringLiteral("Info"), Twips(2520, 45, 2475, 3390));
-    Frame2 = mox::MakeFrame(this, QStringLiteral("Frame2"), QStringLiteral("读取数据方式"),
-                            Twips(2610, 3555, 1995, 1950));
+    Frame2 =
+        mox::MakeFrame(this, QStringLiteral("Frame2"), QStringLiteral("读取数据方式"), Twips(2610, 3555, 1995, 1950));
     const char* const modeCaptions[] = {"最新AD值", "平均AD值", "平均电压值"};
     const int modeTops[] = {225, 495, 810};
     for (int i = 0; i < 3; ++i) {
@@ -55,18 +55,18 @@ FrmMultiBuf::FrmMultiBuf(QWidget* parent) : QWidget(parent) {
                             Twips(90, modeTops[i], 1230, 285));
     }
     optADRMode[2]->setChecked(true);
-    Label1[4] = mox::MakeLabel(Frame2, mox::IndexedName("Label1", 4), QStringLiteral("平均点数:"),
-                               Twips(90, 1260, 810, 180));
-    txtMeanNum = mox::MakeLineEdit(Frame2, QStringLiteral("txtMeanNum"), QStringLiteral("20"),
-                                   Twips(990, 1170, 645, 330));
+    Label1[4] =
+        mox::MakeLabel(Frame2, mox::IndexedName("Label1", 4), QStringLiteral("平均点数:"), Twips(90, 1260, 810, 180));
+    txtMeanNum =
+        mox::MakeLineEdit(Frame2, QStringLiteral("txtMeanNum"), QStringLiteral("20"), Twips(990, 1170, 645, 330));
     chkUDP_Online = new QCheckBox(QStringLiteral("在线查询"), Frame2);
     chkUDP_Online->setObjectName(QStringLiteral("chkUDP_Online"));
     chkUDP_Online->setGeometry(Twips(225, 1530, 1140, 285));
     chkUDP_Online->setChecked(true);
 
     Label2 = mox::MakeLabel(this, QStringLiteral("Label2"), QStringLiteral("板卡信息:"), Twips(0, 6075, 810, 180));
-    lblCardInfo = mox::MakeLabel(this, QStringLiteral("lblCardInfo"), QStringLiteral("lblCardInfo"),
-                                 Twips(855, 6075, 990, 180));
+    lblCardInfo =
+        mox::MakeLabel(this, QStringLiteral("lblCardInfo"), QStringLiteral("lblCardInfo"), Twips(855, 6075, 990, 180));
     cmdStart = mox::MakeButton(this, QStringLiteral("cmdStart"), QStringLiteral("开始采集"), Twips(45, 6345, 936, 444));
     cmdStop = mox::MakeButton(this, QStringLiteral("cmdStop"), QStringLiteral("停止采集"), Twips(990, 6345, 936, 444));
     cmdSW = mox::MakeButton(this, QStringLiteral("cmdSW"), QStringLiteral("开关量"), Twips(1935, 6345, 915, 465));
@@ -78,8 +78,8 @@ FrmMultiBuf::FrmMultiBuf(QWidget* parent) : QWidget(parent) {
     TimerAD->setInterval(kTimerADIntervalMs);
 
     // Focus order by TabIndex; cmdExit (0) has the focus at start.
-    mox::SetTabOrder({cmdExit, cmdStart, cmdStop, Label2, lblCardInfo, txtInfo, cmdDAOut, cmdSW, Frame2,
-                      optADRMode[0], optADRMode[1], optADRMode[2], Label1[4], txtMeanNum, chkUDP_Online, txtSts});
+    mox::SetTabOrder({cmdExit, cmdStart, cmdStop, Label2, lblCardInfo, txtInfo, cmdDAOut, cmdSW, Frame2, optADRMode[0],
+                      optADRMode[1], optADRMode[2], Label1[4], txtMeanNum, chkUDP_Online, txtSts});
     cmdExit->setFocus();
 
     connect(cmdStart, &QPushButton::clicked, this, &FrmMultiBuf::cmdStart_Click);

@@ -18,14 +18,16 @@ std::string ExpectedPcAddressText() {
 
 std::string CardInfoText(const std::uint8_t* reply) {
     const int cardNumber = reply[0] * 100 + reply[1];
-    return "卡名:" + NumberText(static_cast<double>(cardNumber)) + " 类型:" + NumberText(static_cast<double>(reply[4])) +
-           "  速度:" + NumberText(static_cast<double>(reply[2] * 10)) + "K  精度:" +
-           NumberText(static_cast<double>(reply[3])) + "位";
+    return "卡名:" + NumberText(static_cast<double>(cardNumber)) +
+           " 类型:" + NumberText(static_cast<double>(reply[4])) +
+           "  速度:" + NumberText(static_cast<double>(reply[2] * 10)) +
+           "K  精度:" + NumberText(static_cast<double>(reply[3])) + "位";
 }
 
 std::string NetStatusText(const std::uint8_t* reply) {
     std::string text;
-    const std::uint32_t seen = (static_cast<std::uint32_t>(reply[1]) << 24) | (static_cast<std::uint32_t>(reply[2]) << 16) |
+    const std::uint32_t seen = (static_cast<std::uint32_t>(reply[1]) << 24) |
+                               (static_cast<std::uint32_t>(reply[2]) << 16) |
                                (static_cast<std::uint32_t>(reply[3]) << 8) | reply[4];
     if (seen != kExpectedPcAddress) {
         text += "PC的IP地址是：" + NumberText(static_cast<double>(reply[1])) + "." +
@@ -44,9 +46,7 @@ std::string NetStatusText(const std::uint8_t* reply) {
 
 namespace {
 
-std::string ChannelLabel(int k) {
-    return {static_cast<char>('0' + k / 10), static_cast<char>('0' + k % 10)};
-}
+std::string ChannelLabel(int k) { return {static_cast<char>('0' + k / 10), static_cast<char>('0' + k % 10)}; }
 
 // Hex, decimal and volt texts of an AD code element (modes 0 and 1).
 std::string CodeLine(float element) {

@@ -67,7 +67,8 @@ frmDA::frmDA(QWidget* parent) : QWidget(parent) {
                                Twips(405, 900, 6465, 990));
     Label1[23] = mox::MakeLabel(Frame3[1], mox::IndexedName("Label1", 23), QStringLiteral("通道号（0-3:DA0-DA3）："),
                                 Twips(120, 360, 2070, 180));
-    txtDAChn = mox::MakeLineEdit(Frame3[1], QStringLiteral("txtDAChn"), QStringLiteral("0"), Twips(2520, 240, 555, 300));
+    txtDAChn =
+        mox::MakeLineEdit(Frame3[1], QStringLiteral("txtDAChn"), QStringLiteral("0"), Twips(2520, 240, 555, 300));
     VSDA1 = MakeSpinBar(Frame3[1], QStringLiteral("VSDA1"), Twips(3015, 225, 195, 330));
     Label1[24] = mox::MakeLabel(Frame3[1], mox::IndexedName("Label1", 24), QStringLiteral("DA值(hex0-FFFH)："),
                                 Twips(120, 600, 1530, 180));
@@ -79,15 +80,18 @@ frmDA::frmDA(QWidget* parent) : QWidget(parent) {
                                Twips(405, 1980, 6465, 1260));
     Label1[1] = mox::MakeLabel(Frame3[0], mox::IndexedName("Label1", 1), QStringLiteral("通道号（0-3:DA0-DA3）："),
                                Twips(90, 540, 2070, 180));
-    txtDAChn2 = mox::MakeLineEdit(Frame3[0], QStringLiteral("txtDAChn2"), QStringLiteral("0"), Twips(2340, 495, 555, 300));
+    txtDAChn2 =
+        mox::MakeLineEdit(Frame3[0], QStringLiteral("txtDAChn2"), QStringLiteral("0"), Twips(2340, 495, 555, 300));
     VSDA2 = MakeSpinBar(Frame3[0], QStringLiteral("VSDA2"), Twips(2880, 495, 195, 330));
     Label1[0] = mox::MakeLabel(Frame3[0], mox::IndexedName("Label1", 0), QStringLiteral("DA值(V)："),
                                Twips(120, 945, 810, 180));
-    txtDAV = mox::MakeLineEdit(Frame3[0], QStringLiteral("txtDAV"), QStringLiteral("0.000"), Twips(2340, 855, 735, 288));
-    Label1[2] = mox::MakeLabel(Frame3[0], mox::IndexedName("Label1", 2), QStringLiteral("V"), Twips(3150, 900, 90, 180));
+    txtDAV =
+        mox::MakeLineEdit(Frame3[0], QStringLiteral("txtDAV"), QStringLiteral("0.000"), Twips(2340, 855, 735, 288));
+    Label1[2] =
+        mox::MakeLabel(Frame3[0], mox::IndexedName("Label1", 2), QStringLiteral("V"), Twips(3150, 900, 90, 180));
     cmdDA2 = mox::MakeButton(Frame3[0], QStringLiteral("cmdDA2"), QStringLiteral("输出"), Twips(3330, 270, 768, 600));
-    Frame1 = mox::MakeFrame(Frame3[0], QStringLiteral("Frame1"), QStringLiteral("DA输出量程"),
-                            Twips(4635, 225, 1545, 825));
+    Frame1 =
+        mox::MakeFrame(Frame3[0], QStringLiteral("Frame1"), QStringLiteral("DA输出量程"), Twips(4635, 225, 1545, 825));
     OptionDA[0] =
         mox::MakeOption(Frame1, mox::IndexedName("OptionDA", 0), QStringLiteral("-5V~+5V"), Twips(180, 270, 1140, 285));
     OptionDA[1] =
@@ -99,8 +103,8 @@ frmDA::frmDA(QWidget* parent) : QWidget(parent) {
 
     cmdExit = mox::MakeButton(this, QStringLiteral("cmdExit"), QStringLiteral("退出"), Twips(2475, 3285, 2940, 600));
 
-    mox::SetTabOrder({txtDAChn, txtDAValue, cmdDA, VSDA1, VSDA2, cmdDA2, txtDAV, txtDAChn2, OptionDA[0], OptionDA[1],
-                      cmdExit});
+    mox::SetTabOrder(
+        {txtDAChn, txtDAValue, cmdDA, VSDA1, VSDA2, cmdDA2, txtDAV, txtDAChn2, OptionDA[0], OptionDA[1], cmdExit});
     txtDAChn->setFocus();
 
     connect(cmdDA, &QPushButton::clicked, this, &frmDA::cmdDA_Click);
@@ -136,7 +140,11 @@ void frmDA::cmdDA2_Click() {
 void frmDA::txtDAChn_Change() { NormaliseChannel(txtDAChn, VSDA1); }
 void frmDA::txtDAChn2_Change() { NormaliseChannel(txtDAChn2, VSDA2); }
 
-void frmDA::VSDA1_Change() { txtDAChn->setText(QString::fromStdString(mox::NumberText(static_cast<double>(VSDA1->value())))); }
-void frmDA::VSDA2_Change() { txtDAChn2->setText(QString::fromStdString(mox::NumberText(static_cast<double>(VSDA2->value())))); }
+void frmDA::VSDA1_Change() {
+    txtDAChn->setText(QString::fromStdString(mox::NumberText(static_cast<double>(VSDA1->value()))));
+}
+void frmDA::VSDA2_Change() {
+    txtDAChn2->setText(QString::fromStdString(mox::NumberText(static_cast<double>(VSDA2->value()))));
+}
 
 void frmDA::cmdExit_Click() { close(); }

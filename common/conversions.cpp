@@ -72,8 +72,8 @@ double ReadDecimal(Reader& in) {
     // decimal exponent of the position just after the last integer digit,
     // counted from the first significant digit.
     std::string digits;
-    long long intDigits = 0;    // integer digits after the leading zeros
-    long long fracZeros = 0;    // zeros between the point and the first significant digit
+    long long intDigits = 0; // integer digits after the leading zeros
+    long long fracZeros = 0; // zeros between the point and the first significant digit
     bool anyDigit = false;
     while (IsDigit(in.Peek())) {
         const char c = in.Peek();
@@ -189,7 +189,8 @@ std::string HexText(int32_t n) {
     char buf[16];
     const auto res = std::to_chars(buf, buf + sizeof buf, static_cast<std::uint32_t>(n), 16);
     std::string out(buf, res.ptr);
-    std::transform(out.begin(), out.end(), out.begin(), [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c; });
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c; });
     return out;
 }
 

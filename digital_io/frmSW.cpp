@@ -50,8 +50,8 @@ frmSW::frmSW(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QStringLiteral("开关量测试例程"));
     setFixedSize(Twips(0, 0, 5520, 4770).size());
 
-    Label1[12] = mox::MakeLabel(this, mox::IndexedName("Label1", 12), QStringLiteral("开关量输入:"),
-                                Twips(90, 135, 990, 180));
+    Label1[12] =
+        mox::MakeLabel(this, mox::IndexedName("Label1", 12), QStringLiteral("开关量输入:"), Twips(90, 135, 990, 180));
     lblDI = new QLabel(this);
     lblDI->setObjectName(QStringLiteral("lblDI"));
     lblDI->setFont(mox::UiFont(kLblDIPointSize));
@@ -84,12 +84,14 @@ frmSW::frmSW(QWidget* parent) : QWidget(parent) {
                                Twips(90, 3285, 3555, 1110));
     Label1[11] = mox::MakeLabel(Frame3[0], mox::IndexedName("Label1", 11), QStringLiteral("开关量输出值(0 /1)："),
                                 Twips(90, 360, 1800, 180));
-    txtDOValue = mox::MakeLineEdit(Frame3[0], QStringLiteral("txtDOValue"), QStringLiteral("0"), Twips(1845, 270, 516, 300));
+    txtDOValue =
+        mox::MakeLineEdit(Frame3[0], QStringLiteral("txtDOValue"), QStringLiteral("0"), Twips(1845, 270, 516, 300));
     Label1[13] = mox::MakeLabel(Frame3[0], mox::IndexedName("Label1", 13), QStringLiteral("(双击改变)"),
                                 Twips(2385, 270, 900, 180));
     Label1[10] = mox::MakeLabel(Frame3[0], mox::IndexedName("Label1", 10), QStringLiteral("通道组数(1-16)："),
                                 Twips(90, 765, 1440, 180));
-    txtDOChn = mox::MakeLineEdit(Frame3[0], QStringLiteral("txtDOChn"), QStringLiteral("1"), Twips(1890, 675, 516, 288));
+    txtDOChn =
+        mox::MakeLineEdit(Frame3[0], QStringLiteral("txtDOChn"), QStringLiteral("1"), Twips(1890, 675, 516, 288));
     UpDownBitNum = new UpDown(1, 16, 1, Frame3[0]);
     UpDownBitNum->setObjectName(QStringLiteral("UpDownBitNum"));
     UpDownBitNum->setGeometry(Twips(2385, 675, 240, 285));

@@ -43,9 +43,9 @@ LibraryHandle g_library = nullptr;
 std::string LastErrorText() {
     const DWORD code = GetLastError();
     char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     std::string out = n && text ? std::string(text, n) : std::string();
     if (text) LocalFree(text);
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
@@ -60,8 +60,8 @@ LibraryHandle LibraryLocked(std::string& failure) {
 #ifdef _WIN32
     // Only the program's own folder and the system folder, never the
     // current directory.
-    g_library = LoadLibraryExA(kLibraryName, nullptr,
-                               LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    g_library =
+        LoadLibraryExA(kLibraryName, nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     const std::string reason = g_library ? std::string() : LastErrorText();
 #else
     dlerror();
@@ -130,8 +130,8 @@ private:
 using I32 = std::int32_t;
 using I16 = std::int16_t;
 
-#define MOX_ENTRY(name, bytes, ...)                                                                                  \
-    using name##_t = I32(MOX_STDCALL*)(__VA_ARGS__);                                                                 \
+#define MOX_ENTRY(name, bytes, ...)                                                                                    \
+    using name##_t = I32(MOX_STDCALL*)(__VA_ARGS__);                                                                   \
     Entry<name##_t> e_##name{#name, "_" #name "@" #bytes};
 
 MOX_ENTRY(Initial, 16, I32, I32, I32, I32)

@@ -42,8 +42,7 @@ MOX_CARD_API int32_t MOX_CARD_CALL QueryBuf(void);
 MOX_CARD_API int32_t MOX_CARD_CALL ADResult(int32_t);
 MOX_CARD_API int32_t MOX_CARD_CALL ADResultRecent(int32_t);
 MOX_CARD_API int32_t MOX_CARD_CALL GetSnapshot(int32_t, int32_t, int32_t);
-MOX_CARD_API int32_t MOX_CARD_CALL ConfigInfo(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
-                                              int32_t);
+MOX_CARD_API int32_t MOX_CARD_CALL ConfigInfo(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t);
 MOX_CARD_API int32_t MOX_CARD_CALL ChannelFrq(int32_t, int32_t);
 MOX_CARD_API int32_t MOX_CARD_CALL Mox_ADResult(int32_t, int32_t);
 MOX_CARD_API int32_t MOX_CARD_CALL Mox_Init(int32_t, int32_t, int32_t);

@@ -31,8 +31,14 @@ std::string Lines(std::initializer_list<const char*> lines) {
 }
 
 std::array<std::uint8_t, 8> StatusReply(std::array<int, 4> ip, int b5, int b6) {
-    return {0, static_cast<std::uint8_t>(ip[0]), static_cast<std::uint8_t>(ip[1]), static_cast<std::uint8_t>(ip[2]),
-            static_cast<std::uint8_t>(ip[3]), static_cast<std::uint8_t>(b5), static_cast<std::uint8_t>(b6), 0};
+    return {0,
+            static_cast<std::uint8_t>(ip[0]),
+            static_cast<std::uint8_t>(ip[1]),
+            static_cast<std::uint8_t>(ip[2]),
+            static_cast<std::uint8_t>(ip[3]),
+            static_cast<std::uint8_t>(b5),
+            static_cast<std::uint8_t>(b6),
+            0};
 }
 
 constexpr std::array<int, 4> kExpected{192, 168, 1, 100};
@@ -52,12 +58,12 @@ TEST_P(CardInfoTest, CaptionFromReplyBytes) {
     EXPECT_EQ(acq::CardInfoText(GetParam().reply.data()), GetParam().caption);
 }
 
-INSTANTIATE_TEST_SUITE_P(Replies, CardInfoTest,
-                         ::testing::Values(IdentityCase{{12, 34, 10, 16, 1}, "卡名: 1234 类型: 1  速度: 100K  精度: 16位"},
-                                           IdentityCase{{0, 0, 0, 0, 0}, "卡名: 0 类型: 0  速度: 0K  精度: 0位"},
-                                           IdentityCase{{255, 255, 255, 255, 255},
-                                                        "卡名: 25755 类型: 255  速度: 2550K  精度: 255位"},
-                                           IdentityCase{{77, 10, 10, 16, 1}, "卡名: 7710 类型: 1  速度: 100K  精度: 16位"}));
+INSTANTIATE_TEST_SUITE_P(
+    Replies, CardInfoTest,
+    ::testing::Values(IdentityCase{{12, 34, 10, 16, 1}, "卡名: 1234 类型: 1  速度: 100K  精度: 16位"},
+                      IdentityCase{{0, 0, 0, 0, 0}, "卡名: 0 类型: 0  速度: 0K  精度: 0位"},
+                      IdentityCase{{255, 255, 255, 255, 255}, "卡名: 25755 类型: 255  速度: 2550K  精度: 255位"},
+                      IdentityCase{{77, 10, 10, 16, 1}, "卡名: 7710 类型: 1  速度: 100K  精度: 16位"}));
 
 struct StatusCase {
     std::array<std::uint8_t, 8> reply;
@@ -110,21 +116,20 @@ TEST_P(ResultLineTest, LineOfChannel5) {
 }
 
 using acq::ReadMode;
-INSTANTIATE_TEST_SUITE_P(
-    Elements, ResultLineTest,
-    ::testing::Values(ResultCase{ReadMode::NewestAD, 32768, "05:8000: 32768 0.000V"},
-                      ResultCase{ReadMode::MeanAD, 32768, "05:8000: 32768 0.000V"},
-                      ResultCase{ReadMode::NewestAD, -32768, "05:8000: 32768 0.000V"},
-                      ResultCase{ReadMode::MeanAD, -1, "05:FFFF: 65535 5.000V"},
-                      ResultCase{ReadMode::NewestAD, 0, "05:0: 0 -5.000V"},
-                      ResultCase{ReadMode::MeanAD, 32768.5f, "05:8000: 32768.5 0.000V"},
-                      ResultCase{ReadMode::MeanAD, 49152, "05:C000: 49152 2.500V"},
-                      ResultCase{ReadMode::MeanAD, -16384.25f, "05:C000: 49151.75 2.500V"},
-                      ResultCase{ReadMode::MeanAD, 0.5f, "05:0: 0.5 -5.000V"},
-                      ResultCase{ReadMode::MeanVoltage, 2.5f, "05 2.500V"},
-                      ResultCase{ReadMode::MeanVoltage, -0.25f, "05 -0.250V"},
-                      ResultCase{ReadMode::MeanVoltage, 0, "05 0.000V"},
-                      ResultCase{ReadMode::MeanVoltage, -32768, "05 -32768.000V"}));
+INSTANTIATE_TEST_SUITE_P(Elements, ResultLineTest,
+                         ::testing::Values(ResultCase{ReadMode::NewestAD, 32768, "05:8000: 32768 0.000V"},
+                                           ResultCase{ReadMode::MeanAD, 32768, "05:8000: 32768 0.000V"},
+                                           ResultCase{ReadMode::NewestAD, -32768, "05:8000: 32768 0.000V"},
+                                           ResultCase{ReadMode::MeanAD, -1, "05:FFFF: 65535 5.000V"},
+                                           ResultCase{ReadMode::NewestAD, 0, "05:0: 0 -5.000V"},
+                                           ResultCase{ReadMode::MeanAD, 32768.5f, "05:8000: 32768.5 0.000V"},
+                                           ResultCase{ReadMode::MeanAD, 49152, "05:C000: 49152 2.500V"},
+                                           ResultCase{ReadMode::MeanAD, -16384.25f, "05:C000: 49151.75 2.500V"},
+                                           ResultCase{ReadMode::MeanAD, 0.5f, "05:0: 0.5 -5.000V"},
+                                           ResultCase{ReadMode::MeanVoltage, 2.5f, "05 2.500V"},
+                                           ResultCase{ReadMode::MeanVoltage, -0.25f, "05 -0.250V"},
+                                           ResultCase{ReadMode::MeanVoltage, 0, "05 0.000V"},
+                                           ResultCase{ReadMode::MeanVoltage, -32768, "05 -32768.000V"}));
 
 TEST(ResultText, ThirtyTwoLabelledLinesEndingInCrLf) {
     std::array<float, acq::kResultElements> results{};
@@ -228,8 +233,9 @@ INSTANTIATE_TEST_SUITE_P(
     Controls, AcquisitionLayout,
     ::testing::Values(Placement{"txtInfo", {0, 45, 2475, 5865}}, Placement{"txtSts", {2520, 45, 2475, 3390}},
                       Placement{"Frame2", {2610, 3555, 1995, 1950}}, Placement{"optADRMode(0)", {90, 225, 1230, 285}},
-                      Placement{"optADRMode(1)", {90, 495, 1230, 285}}, Placement{"optADRMode(2)", {90, 810, 1230, 285}},
-                      Placement{"Label1(4)", {90, 1260, 810, 180}}, Placement{"txtMeanNum", {990, 1170, 645, 330}},
+                      Placement{"optADRMode(1)", {90, 495, 1230, 285}},
+                      Placement{"optADRMode(2)", {90, 810, 1230, 285}}, Placement{"Label1(4)", {90, 1260, 810, 180}},
+                      Placement{"txtMeanNum", {990, 1170, 645, 330}},
                       Placement{"chkUDP_Online", {225, 1530, 1140, 285}}, Placement{"Label2", {0, 6075, 810, 180}},
                       Placement{"lblCardInfo", {855, 6075, 990, 180}}, Placement{"cmdStart", {45, 6345, 936, 444}},
                       Placement{"cmdStop", {990, 6345, 936, 444}}, Placement{"cmdSW", {1935, 6345, 915, 465}},
@@ -350,8 +356,9 @@ TEST_F(AcquisitionWindow, TickWritesStatusAndResultBoxes) {
     results[5] = 2.5f;
     fake().SetResults(results);
     window->TimerAD_Timer();
-    EXPECT_EQ(BoxText("txtSts"), QStringLiteral("PC的IP地址是： 200. 100. 10. 1\n请设置您的计算机IP地址为192.168.1.100\n"
-                                                "网络断开时间(秒): 10\n"));
+    EXPECT_EQ(BoxText("txtSts"),
+              QStringLiteral("PC的IP地址是： 200. 100. 10. 1\n请设置您的计算机IP地址为192.168.1.100\n"
+                             "网络断开时间(秒): 10\n"));
     const QStringList lines = BoxText("txtInfo").split('\n');
     ASSERT_EQ(lines.size(), 33); // 32 lines and the empty one after the last line end
     EXPECT_EQ(lines[5], QStringLiteral("05 2.500V"));

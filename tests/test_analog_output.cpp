@@ -60,11 +60,13 @@ TEST_F(AnalogOutput, OpensWithTheInitialValues) {
     EXPECT_EQ(Find<QScrollBar>("VSDA2")->maximum(), 3);
     EXPECT_EQ(Find<QLabel>("Label1(22)")->text(),
               QStringLiteral("测试方法：输出不同地DA值，用万用表在JA1的17.18.19.20上测量DA输出结果"));
-    EXPECT_EQ(Find<QLabel>("Label1(21)")->text(), QStringLiteral("DA0的输出在JA1的17，DA1-18,DA2-19,DA3-20，地线为40针"));
+    EXPECT_EQ(Find<QLabel>("Label1(21)")->text(),
+              QStringLiteral("DA0的输出在JA1的17，DA1-18,DA2-19,DA3-20，地线为40针"));
     EXPECT_TRUE(Find<QLabel>("Label1(21)")->wordWrap());
     EXPECT_EQ(Find<QGroupBox>("Frame3(1)")->title(), QStringLiteral("DA输出测试--16进制DA值输入模式"));
     EXPECT_EQ(Find<QGroupBox>("Frame3(0)")->title(), QStringLiteral("DA输出测试--DA电压值输入"));
-    for (const char* name : {"Label1(0)", "Label1(1)", "Label1(2)", "Label1(4)", "Label1(19)", "Label1(23)", "Label1(24)"})
+    for (const char* name :
+         {"Label1(0)", "Label1(1)", "Label1(2)", "Label1(4)", "Label1(19)", "Label1(23)", "Label1(24)"})
         Find<QLabel>(name);
     EXPECT_TRUE(FakeDriver::Get().Calls().empty()) << "opening sends nothing";
 }
@@ -111,18 +113,19 @@ TEST_P(VoltageOutput, ScalesRoundsAndClips) {
     EXPECT_EQ(Press("cmdDA2"), Calls{"Mox_DA(0," + std::to_string(GetParam().code) + ")"}) << GetParam().volts;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Unipolar, VoltageOutput,
-    ::testing::Values(VoltCase{false, "0", 0}, VoltCase{false, "1", 410}, VoltCase{false, "3", 1228},
-                      VoltCase{false, "5", 2048}, VoltCase{false, "10", 4095}, VoltCase{false, "12", 4095},
-                      VoltCase{false, "-1", -410}, VoltCase{false, "0.000", 0}, VoltCase{false, "abc", 0},
-                      VoltCase{false, "1e999", 4095}, VoltCase{false, "-1e999", -32768},
-                      VoltCase{false, "-90", -32768}));
-INSTANTIATE_TEST_SUITE_P(
-    Bipolar, VoltageOutput,
-    ::testing::Values(VoltCase{true, "-5", 0}, VoltCase{true, "0", 2048}, VoltCase{true, "2.5", 3072},
-                      VoltCase{true, "5", 4095}, VoltCase{true, "+5", 4095}, VoltCase{true, "-6", -409},
-                      VoltCase{true, "0.1", 2089}, VoltCase{true, "0.000", 2048}, VoltCase{true, "75", 4095}));
+INSTANTIATE_TEST_SUITE_P(Unipolar, VoltageOutput,
+                         ::testing::Values(VoltCase{false, "0", 0}, VoltCase{false, "1", 410},
+                                           VoltCase{false, "3", 1228}, VoltCase{false, "5", 2048},
+                                           VoltCase{false, "10", 4095}, VoltCase{false, "12", 4095},
+                                           VoltCase{false, "-1", -410}, VoltCase{false, "0.000", 0},
+                                           VoltCase{false, "abc", 0}, VoltCase{false, "1e999", 4095},
+                                           VoltCase{false, "-1e999", -32768}, VoltCase{false, "-90", -32768}));
+INSTANTIATE_TEST_SUITE_P(Bipolar, VoltageOutput,
+                         ::testing::Values(VoltCase{true, "-5", 0}, VoltCase{true, "0", 2048},
+                                           VoltCase{true, "2.5", 3072}, VoltCase{true, "5", 4095},
+                                           VoltCase{true, "+5", 4095}, VoltCase{true, "-6", -409},
+                                           VoltCase{true, "0.1", 2089}, VoltCase{true, "0.000", 2048},
+                                           VoltCase{true, "75", 4095}));
 
 TEST_F(AnalogOutput, VoltageOutputUsesItsOwnChannelBox) {
     Type("txtDAChn2", "2");
@@ -139,7 +142,8 @@ struct ChannelCase {
 class ChannelBox : public AnalogOutput, public ::testing::WithParamInterface<ChannelCase> {};
 
 TEST_P(ChannelBox, NormalisesItselfAndMovesItsScrollBar) {
-    for (auto [box, bar, button] : {std::tuple{"txtDAChn", "VSDA1", "cmdDA"}, std::tuple{"txtDAChn2", "VSDA2", "cmdDA2"}}) {
+    for (auto [box, bar, button] :
+         {std::tuple{"txtDAChn", "VSDA1", "cmdDA"}, std::tuple{"txtDAChn2", "VSDA2", "cmdDA2"}}) {
         Type(box, GetParam().typed);
         EXPECT_EQ(Text(box), QString::fromUtf8(GetParam().shown)) << box << " " << GetParam().typed;
         EXPECT_EQ(Find<QScrollBar>(bar)->value(), GetParam().value) << bar;
@@ -154,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(Typed, ChannelBox,
                                            ChannelCase{"9", " 3", 3}, ChannelCase{"2.5", " 2", 2},
                                            ChannelCase{"3.5", " 3", 3}, ChannelCase{"-", " 0", 0},
                                            ChannelCase{"x", " 0", 0}, ChannelCase{"", " 0", 0},
-                                           ChannelCase{"99999999999", " 3", 3}, ChannelCase{"-7", " 0", 0}, ChannelCase{"1e1", " 3", 3},
-                                           ChannelCase{"&H3", " 3", 3}));
+                                           ChannelCase{"99999999999", " 3", 3}, ChannelCase{"-7", " 0", 0},
+                                           ChannelCase{"1e1", " 3", 3}, ChannelCase{"&H3", " 3", 3}));
 
 TEST_F(AnalogOutput, ScrollBarArrowsStepTheChannelWithinRange) {
     window->show();

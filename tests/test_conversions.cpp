@@ -22,29 +22,30 @@ TEST_P(TextToNumberTest, ReadsTheNumberAtTheStart) {
     EXPECT_EQ(TextToNumber(GetParam().text), GetParam().value) << '"' << GetParam().text << '"';
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Decimal, TextToNumberTest,
-    ::testing::Values(TextCase{"20", 20}, TextCase{"", 0}, TextCase{"abc", 0}, TextCase{"-", 0}, TextCase{"+", 0},
-                      TextCase{".", 0}, TextCase{"-.", 0}, TextCase{" 2 0", 20}, TextCase{"\t1\n2 .\t5", 12.5},
-                      TextCase{"2.5", 2.5}, TextCase{"-3", -3}, TextCase{"+7", 7}, TextCase{".5", 0.5},
-                      TextCase{"-.25", -0.25}, TextCase{"0.000", 0}, TextCase{"12abc", 12}, TextCase{"x1", 0},
-                      TextCase{"1.5.5", 1.5}, TextCase{"1e3", 1000}, TextCase{"1E-2", 0.01}, TextCase{"2e", 2},
-                      TextCase{"2e+", 2}, TextCase{"2ex", 2}, TextCase{"-1.5e+2", -150}, TextCase{"1,5", 1},
-                      TextCase{"0.4", 0.4}, TextCase{"0.6", 0.6}, TextCase{"1 e 2", 100}, TextCase{"--1", 0},
-                      TextCase{"-0", 0}, TextCase{"00012", 12}, TextCase{"0.1", 0.1},
-                      TextCase{"12345678901234567890", 12345678901234567890.0}, TextCase{"１２", 0},
-                      TextCase{"\r5", 0}, TextCase{"5\r5", 5}));
+INSTANTIATE_TEST_SUITE_P(Decimal, TextToNumberTest,
+                         ::testing::Values(TextCase{"20", 20}, TextCase{"", 0}, TextCase{"abc", 0}, TextCase{"-", 0},
+                                           TextCase{"+", 0}, TextCase{".", 0}, TextCase{"-.", 0}, TextCase{" 2 0", 20},
+                                           TextCase{"\t1\n2 .\t5", 12.5}, TextCase{"2.5", 2.5}, TextCase{"-3", -3},
+                                           TextCase{"+7", 7}, TextCase{".5", 0.5}, TextCase{"-.25", -0.25},
+                                           TextCase{"0.000", 0}, TextCase{"12abc", 12}, TextCase{"x1", 0},
+                                           TextCase{"1.5.5", 1.5}, TextCase{"1e3", 1000}, TextCase{"1E-2", 0.01},
+                                           TextCase{"2e", 2}, TextCase{"2e+", 2}, TextCase{"2ex", 2},
+                                           TextCase{"-1.5e+2", -150}, TextCase{"1,5", 1}, TextCase{"0.4", 0.4},
+                                           TextCase{"0.6", 0.6}, TextCase{"1 e 2", 100}, TextCase{"--1", 0},
+                                           TextCase{"-0", 0}, TextCase{"00012", 12}, TextCase{"0.1", 0.1},
+                                           TextCase{"12345678901234567890", 12345678901234567890.0},
+                                           TextCase{"１２", 0}, TextCase{"\r5", 0}, TextCase{"5\r5", 5}));
 
-INSTANTIATE_TEST_SUITE_P(
-    Hexadecimal, TextToNumberTest,
-    ::testing::Values(TextCase{"&H800", 2048}, TextCase{"&hff", 255}, TextCase{"&HFFFF", -1}, TextCase{"&H8000", -32768},
-                      TextCase{"&H7FFF", 32767}, TextCase{"&H0FFFF", 65535}, TextCase{"&H12345", 0x12345},
-                      TextCase{"&HFFFFFFFF", -1}, TextCase{"&H80000000", -2147483648.0},
-                      TextCase{"&H7FFFFFFF", 2147483647}, TextCase{"&H", 0}, TextCase{"&HG5", 0},
-                      TextCase{"&H1FFG", 0x1FF}, TextCase{"& H 1 0", 16}, TextCase{"&", 0}, TextCase{"&O17", 0},
-                      TextCase{"&H&H12", 0}, TextCase{"&H-5", 0}, TextCase{"&H1800", 0x1800},
-                      TextCase{"&H100000000", 4294967296.0}, TextCase{"&H0000000001", 1},
-                      TextCase{"&HFFFFFFFFFF", 1099511627775.0}));
+INSTANTIATE_TEST_SUITE_P(Hexadecimal, TextToNumberTest,
+                         ::testing::Values(TextCase{"&H800", 2048}, TextCase{"&hff", 255}, TextCase{"&HFFFF", -1},
+                                           TextCase{"&H8000", -32768}, TextCase{"&H7FFF", 32767},
+                                           TextCase{"&H0FFFF", 65535}, TextCase{"&H12345", 0x12345},
+                                           TextCase{"&HFFFFFFFF", -1}, TextCase{"&H80000000", -2147483648.0},
+                                           TextCase{"&H7FFFFFFF", 2147483647}, TextCase{"&H", 0}, TextCase{"&HG5", 0},
+                                           TextCase{"&H1FFG", 0x1FF}, TextCase{"& H 1 0", 16}, TextCase{"&", 0},
+                                           TextCase{"&O17", 0}, TextCase{"&H&H12", 0}, TextCase{"&H-5", 0},
+                                           TextCase{"&H1800", 0x1800}, TextCase{"&H100000000", 4294967296.0},
+                                           TextCase{"&H0000000001", 1}, TextCase{"&HFFFFFFFFFF", 1099511627775.0}));
 
 TEST(TextToNumber, IsFiniteForHugeAndTinyNumbers) {
     EXPECT_EQ(TextToNumber("1e999"), DBL_MAX);
@@ -160,10 +161,10 @@ class VoltTextTest : public ::testing::TestWithParam<VoltCase> {};
 
 TEST_P(VoltTextTest, ThreeDecimals) { EXPECT_EQ(VoltText(GetParam().volts), GetParam().text); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, VoltTextTest,
-    ::testing::Values(VoltCase{0, "0.000V"}, VoltCase{-0.0, "0.000V"}, VoltCase{2.5, "2.500V"},
-                      VoltCase{-0.25, "-0.250V"}, VoltCase{-5, "-5.000V"}, VoltCase{4.99985f, "5.000V"},
-                      VoltCase{0.0004, "0.000V"}, VoltCase{0.0006, "0.001V"}, VoltCase{-0.0004, "-0.000V"},
-                      VoltCase{12.3456, "12.346V"}, VoltCase{kInf, "InfV"}, VoltCase{-kInf, "-InfV"},
-                      VoltCase{std::nan(""), "NaNV"}));
+INSTANTIATE_TEST_SUITE_P(Values, VoltTextTest,
+                         ::testing::Values(VoltCase{0, "0.000V"}, VoltCase{-0.0, "0.000V"}, VoltCase{2.5, "2.500V"},
+                                           VoltCase{-0.25, "-0.250V"}, VoltCase{-5, "-5.000V"},
+                                           VoltCase{4.99985f, "5.000V"}, VoltCase{0.0004, "0.000V"},
+                                           VoltCase{0.0006, "0.001V"}, VoltCase{-0.0004, "-0.000V"},
+                                           VoltCase{12.3456, "12.346V"}, VoltCase{kInf, "InfV"},
+                                           VoltCase{-kInf, "-InfV"}, VoltCase{std::nan(""), "NaNV"}));

@@ -149,7 +149,8 @@ TEST_P(ByteOutput, SendsGroupAndLowByte) {
     Set("txtswChn", GetParam().group);
     Set("txtSWO_0", GetParam().value);
     EXPECT_EQ(Press("cmdSWO"), Calls{GetParam().call});
-    EXPECT_EQ(DllDef::DOBuf[0], std::stoi(std::string(GetParam().call).substr(std::string(GetParam().call).find(',') + 1)));
+    EXPECT_EQ(DllDef::DOBuf[0],
+              std::stoi(std::string(GetParam().call).substr(std::string(GetParam().call).find(',') + 1)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, ByteOutput,

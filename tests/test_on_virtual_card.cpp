@@ -30,7 +30,8 @@ double ListedVolts(const QString& list, int channel) {
 
 TEST(OnVirtualCard, ShowsTheIdentity) {
     FrmMultiBuf window;
-    EXPECT_EQ(window.findChild<QLabel*>("lblCardInfo")->text(), QStringLiteral("卡名: 7710 类型: 1  速度: 100K  精度: 16位"));
+    EXPECT_EQ(window.findChild<QLabel*>("lblCardInfo")->text(),
+              QStringLiteral("卡名: 7710 类型: 1  速度: 100K  精度: 16位"));
 }
 
 TEST(OnVirtualCard, AcquisitionListsLiveValuesInEveryMode) {

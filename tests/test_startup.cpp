@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Outcome {
-    int status = -1;  // exit status, or -1 when killed by a signal
+    int status = -1; // exit status, or -1 when killed by a signal
     std::string output;
 };
 

@@ -82,18 +82,16 @@ TEST_P(StartIntrTest, ValidatesItsParameters) {
     EXPECT_EQ(m.card.Acquiring(), c.error == kNoError);
 }
 
-INSTANTIATE_TEST_SUITE_P(Parameters, StartIntrTest,
-                         ::testing::Values(StartCase{10, 300, 0, 32, 1000, 0, 1, kNoError},
-                                           StartCase{0, 300, 0, 32, 1000, 0, 1, kBadRate},
-                                           StartCase{101, 300, 0, 32, 1000, 0, 1, kBadRate},
-                                           StartCase{10, 0, 0, 32, 1000, 0, 1, kBadBlock},
-                                           StartCase{10, 300, 1, 32, 1000, 0, 1, kBadChannels},
-                                           StartCase{10, 300, -1, 4, 1000, 0, 1, kBadChannels},
-                                           StartCase{10, 300, 0, 0, 1000, 0, 1, kBadChannels},
-                                           StartCase{10, 300, 0, 32, 0, 0, 1, kBadDepth},
-                                           StartCase{10, 300, 0, 32, kMaxDepth + 1, 0, 1, kBadDepth},
-                                           StartCase{10, 300, 0, 32, 1000, 3, 1, kBadGain},
-                                           StartCase{10, 300, 0, 32, 1000, 0, 7, kBadTrigger}));
+INSTANTIATE_TEST_SUITE_P(
+    Parameters, StartIntrTest,
+    ::testing::Values(StartCase{10, 300, 0, 32, 1000, 0, 1, kNoError}, StartCase{0, 300, 0, 32, 1000, 0, 1, kBadRate},
+                      StartCase{101, 300, 0, 32, 1000, 0, 1, kBadRate}, StartCase{10, 0, 0, 32, 1000, 0, 1, kBadBlock},
+                      StartCase{10, 300, 1, 32, 1000, 0, 1, kBadChannels},
+                      StartCase{10, 300, -1, 4, 1000, 0, 1, kBadChannels},
+                      StartCase{10, 300, 0, 0, 1000, 0, 1, kBadChannels}, StartCase{10, 300, 0, 32, 0, 0, 1, kBadDepth},
+                      StartCase{10, 300, 0, 32, kMaxDepth + 1, 0, 1, kBadDepth},
+                      StartCase{10, 300, 0, 32, 1000, 3, 1, kBadGain},
+                      StartCase{10, 300, 0, 32, 1000, 0, 7, kBadTrigger}));
 
 TEST(VirtualCard, ResultsNeedARunningAcquisition) {
     ManualCard m;
@@ -210,7 +208,7 @@ TEST(VirtualCard, SamplesTakenBeforeADaChangeKeepTheOldVoltage) {
     ASSERT_TRUE(m.Start(1000));
     m.now += 1.0;
     m.card.Mox_DA(0, 2048 + 1638); // +4 V
-    m.now += 0.1;                   // 312 of the last 1000 samples at 3125 Hz
+    m.now += 0.1;                  // 312 of the last 1000 samples at 3125 Hz
     const double mixed = m.Results(1, 1, 1000)[0];
     EXPECT_NEAR(mixed, 4.0 * 312 / 1000, 0.02);
     EXPECT_NEAR(m.Results(1, 1, 300)[0], 4.0, 0.01);
@@ -257,10 +255,11 @@ TEST(VirtualCard, IsSafeFromSeveralThreads) {
 TEST(VirtualCardLibrary, ExportsEveryEntryByPlainName) {
     void* lib = dlopen(VIRTUAL_CARD_LIB, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
-    for (const char* name : {"Initial", "IOCtl", "StopIntr", "StartIntr", "GetLastADError", "ADResult_DV", "Mox_DA",
-                             "Mox_DO", "Mox_DOBit", "Mox_DI", "StartSnapshot", "RegisterNotify", "QueryBuf",
-                             "ADResult", "ADResultRecent", "GetSnapshot", "ConfigInfo", "ChannelFrq", "Mox_ADResult",
-                             "Mox_Init", "Mox_USB_Inportb", "Mox_USB_Outportb", "Mox_Readb", "Mox_Writeb"}) {
+    for (const char* name :
+         {"Initial",      "IOCtl",    "StopIntr",        "StartIntr",        "GetLastADError", "ADResult_DV",
+          "Mox_DA",       "Mox_DO",   "Mox_DOBit",       "Mox_DI",           "StartSnapshot",  "RegisterNotify",
+          "QueryBuf",     "ADResult", "ADResultRecent",  "GetSnapshot",      "ConfigInfo",     "ChannelFrq",
+          "Mox_ADResult", "Mox_Init", "Mox_USB_Inportb", "Mox_USB_Outportb", "Mox_Readb",      "Mox_Writeb"}) {
         EXPECT_NE(dlsym(lib, name), nullptr) << name;
     }
     EXPECT_EQ(dlsym(lib, "_ZN5vcard11VirtualCard7InitialEv"), nullptr) << "the model stays private";

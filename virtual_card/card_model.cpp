@@ -67,8 +67,7 @@ std::int32_t VirtualCard::Initial() {
     return 1;
 }
 
-std::int32_t VirtualCard::IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen,
-                                std::uint8_t* out) {
+std::int32_t VirtualCard::IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) {
     if (!in || !out || inLen < 2 || outLen <= 0) return 0;
     std::array<std::uint8_t, 7> reply{};
     std::size_t size = 0;
@@ -94,12 +93,18 @@ std::int32_t VirtualCard::StartIntr(std::int16_t rate, std::int32_t block, std::
                                     std::int32_t depth, std::int32_t gain, std::int16_t trigger) {
     std::lock_guard lock(mutex_);
     std::int32_t error = kNoError;
-    if (rate < 1 || rate > 100) error = kBadRate;
-    else if (block < 1 || block > kMaxDepth) error = kBadBlock;
-    else if (first < 0 || count < 1 || first + count > kChannels) error = kBadChannels;
-    else if (depth < 1 || depth > kMaxDepth) error = kBadDepth;
-    else if (gain != 0) error = kBadGain;
-    else if (trigger != 0 && trigger != 1) error = kBadTrigger;
+    if (rate < 1 || rate > 100)
+        error = kBadRate;
+    else if (block < 1 || block > kMaxDepth)
+        error = kBadBlock;
+    else if (first < 0 || count < 1 || first + count > kChannels)
+        error = kBadChannels;
+    else if (depth < 1 || depth > kMaxDepth)
+        error = kBadDepth;
+    else if (gain != 0)
+        error = kBadGain;
+    else if (trigger != 0 && trigger != 1)
+        error = kBadTrigger;
     lastError_ = error;
     if (error != kNoError) return 0;
 
@@ -158,8 +163,8 @@ std::uint16_t VirtualCard::SampleCodeLocked(int ch, std::uint64_t index) const {
     return VoltsToCode(volts + noise * Noise(ch, index));
 }
 
-std::int32_t VirtualCard::ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit,
-                                      std::int32_t mode, float n, float* results) {
+std::int32_t VirtualCard::ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit, std::int32_t mode,
+                                      float n, float* results) {
     std::lock_guard lock(mutex_);
     if (!results || !running_) return 0;
     if (first < first_ || count < 1 || count > count_ || first - first_ > count_ - count) return 0;

@@ -54,7 +54,7 @@ void FakeDriver::SetReply(std::uint8_t command, const std::vector<std::uint8_t>&
 
 void FakeDriver::SetResults(const std::vector<float>& values) {
     Sym<void (*)(const float*, std::int32_t)>(lib_, "fake_set_results")(values.data(),
-                                                                          static_cast<std::int32_t>(values.size()));
+                                                                        static_cast<std::int32_t>(values.size()));
 }
 
 void FakeDriver::SetInputs(std::int16_t element0, std::int16_t element1) {
