@@ -67,7 +67,7 @@ std::string CodeLine(float element) {
 
 std::string ResultText(ReadMode mode, const std::array<float, kResultElements>& results) {
     std::string text;
-    text.reserve(kChannels * 32);
+    text.reserve(std::size_t{kChannels} * 32);
     for (int k = 0; k < kChannels; ++k) {
         const float element = results[static_cast<std::size_t>(k)];
         text += ChannelLabel(k);

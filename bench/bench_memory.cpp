@@ -39,8 +39,8 @@ void Ticks(FrmMultiBuf& window, int count, int& done) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int first = argc > 1 ? std::atoi(argv[1]) : 100;
-    const int total = argc > 2 ? std::atoi(argv[2]) : 3000;
+    const int first = argc > 1 ? static_cast<int>(std::strtol(argv[1], nullptr, 10)) : 100;
+    const int total = argc > 2 ? static_cast<int>(std::strtol(argv[2], nullptr, 10)) : 3000;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     mox::ApplyDefaultFont(app);

@@ -16,7 +16,7 @@
 extern char** environ;
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+    const int runs = argc > 1 ? std::max(1, static_cast<int>(std::strtol(argv[1], nullptr, 10))) : 20;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {

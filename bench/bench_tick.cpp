@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -40,7 +41,7 @@ FrmMultiBuf& Window() {
 
 double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    const auto i = static_cast<std::size_t>(std::lround(p * static_cast<double>(v.size() - 1)));
     return v[std::min(i, v.size() - 1)];
 }
 

@@ -139,11 +139,13 @@ TEST(ResultText, ThirtyTwoLabelledLinesEndingInCrLf) {
         const std::string text = acq::ResultText(mode, results);
         ASSERT_GE(text.size(), 2u);
         EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
-        std::size_t lines = 0, pos = 0;
-        for (std::size_t next; (next = text.find("\r\n", pos)) != std::string::npos; pos = next + 2, ++lines) {
-            char label[3];
-            std::snprintf(label, sizeof label, "%02zu", lines);
+        std::size_t lines = 0;
+        std::size_t pos = 0;
+        for (std::size_t next = text.find("\r\n"); next != std::string::npos; next = text.find("\r\n", pos)) {
+            const std::string label = (lines < 10 ? "0" : "") + std::to_string(lines);
             EXPECT_EQ(text.substr(pos, 2), label);
+            pos = next + 2;
+            ++lines;
         }
         EXPECT_EQ(lines, 32u);
         EXPECT_EQ(text.find("99"), std::string::npos) << "elements 32 and 33 never appear";
@@ -273,14 +275,17 @@ TEST_F(AcquisitionWindow, RefusedStartShowsTheMessageAndStaysIdle) {
     QString text;
     QMessageBox::Icon icon = QMessageBox::Critical;
     QMessageBox::StandardButtons buttons;
-    QTimer::singleShot(0, [&] {
+    QTimer answer; // closes the box once it is up
+    QObject::connect(&answer, &QTimer::timeout, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
+        if (box == nullptr) return;
+        answer.stop();
         text = box->text();
         icon = box->icon();
         buttons = box->standardButtons();
         box->accept();
     });
+    answer.start(10);
     QTest::mouseClick(Find<QPushButton>("cmdStart"), Qt::LeftButton);
     EXPECT_EQ(text, QStringLiteral("启动错误!请检查网络设置是否正确，驱动程序是否是MOX7710? "));
     EXPECT_EQ(icon, QMessageBox::NoIcon);
@@ -384,8 +389,15 @@ TEST_F(AcquisitionWindow, StatusRequestKeepsByteTwoFromStartUp) {
 TEST_F(AcquisitionWindow, ExitStopsTheDriverAndEndsTheProgramWithoutUnload) {
     StartAcquiring();
     window->show();
-    QTimer::singleShot(0, [&] { QTest::mouseClick(Find<QPushButton>("cmdExit"), Qt::LeftButton); });
-    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); }); // guard against a hang
+    QTimer press;
+    press.setSingleShot(true);
+    QObject::connect(&press, &QTimer::timeout,
+                     [&] { QTest::mouseClick(Find<QPushButton>("cmdExit"), Qt::LeftButton); });
+    press.start(0);
+    QTimer guard; // against a hang
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(5000);
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_EQ(fake().Calls(), Calls{"StopIntr()"});
     EXPECT_FALSE(Find<QTimer>("TimerAD")->isActive());

@@ -201,7 +201,7 @@ TEST(AnalogOutputWindow, OneInstanceReloadedAfterClosing) {
     QTest::mouseClick(open, Qt::LeftButton);
     EXPECT_EQ(main.DAWindow(), first.data());
     int count = 0;
-    for (QWidget* w : QApplication::topLevelWidgets()) count += qobject_cast<frmDA*>(w) != nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) count += static_cast<int>(qobject_cast<frmDA*>(w) != nullptr);
     EXPECT_EQ(count, 1);
 
     first->findChild<QLineEdit*>("txtDAValue")->setText("123");

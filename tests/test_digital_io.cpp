@@ -247,7 +247,7 @@ TEST(DigitalIOWindow, OneInstanceReloadedAfterClosing) {
     QTest::mouseClick(open, Qt::LeftButton);
     EXPECT_EQ(main.SWWindow(), first.data());
     int count = 0;
-    for (QWidget* w : QApplication::topLevelWidgets()) count += qobject_cast<frmSW*>(w) != nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) count += static_cast<int>(qobject_cast<frmSW*>(w) != nullptr);
     EXPECT_EQ(count, 1);
 
     first->findChild<QLineEdit*>("txtDOChn")->setText("9");

@@ -49,7 +49,7 @@ TEST(OnVirtualCard, AcquisitionListsLiveValuesInEveryMode) {
         ASSERT_EQ(a.size(), 33) << mode;
         ASSERT_EQ(b.size(), 33) << mode;
         int changed = 0;
-        for (int ch = 0; ch < 32; ++ch) changed += a[ch] != b[ch];
+        for (int ch = 0; ch < 32; ++ch) changed += static_cast<int>(a[ch] != b[ch]);
         EXPECT_GE(changed, 16) << "mode " << mode << "\n" << second.toStdString();
     }
     EXPECT_EQ(Box(&window, "txtSts"), QStringLiteral("网络通信正常\n"));

@@ -19,11 +19,15 @@ struct Outcome {
 };
 
 // Runs a copy of the program from <root>/bin, so that its RUNPATH ($ORIGIN/../lib)
-// finds whatever driver the test has put in <root>/lib.
-Outcome RunFrom(const fs::path& root) {
+// finds whatever driver the test has put in <root>/lib; a non-empty
+// libraryPath is given to the loader as LD_LIBRARY_PATH. The program is
+// ended after `seconds`, which gives exit status 124.
+Outcome RunFrom(const fs::path& root, const fs::path& libraryPath = {}, int seconds = 20) {
     fs::create_directories(root / "bin");
     fs::copy_file(MOXPANEL_BIN, root / "bin" / "moxpanel", fs::copy_options::overwrite_existing);
-    const std::string cmd = "env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen timeout 20 '" +
+    const std::string libs =
+        libraryPath.empty() ? "-u LD_LIBRARY_PATH" : "LD_LIBRARY_PATH='" + libraryPath.string() + "'";
+    const std::string cmd = "env " + libs + " QT_QPA_PLATFORM=offscreen timeout " + std::to_string(seconds) + " '" +
                             (root / "bin" / "moxpanel").string() + "' 2>&1";
     Outcome out;
     FILE* pipe = popen(cmd.c_str(), "r");
@@ -36,7 +40,7 @@ Outcome RunFrom(const fs::path& root) {
 }
 
 fs::path FreshDir(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / ("moxpanel-" + name + "-" + std::to_string(::getpid()));
+    fs::path dir = fs::temp_directory_path() / ("moxpanel-" + name + "-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     return dir;
 }
@@ -54,11 +58,22 @@ TEST(Startup, MissingDriverLibraryGivesAMessageAndExitStatus3) {
 
 TEST(Startup, DriverWithoutInitialGivesAMessageAndExitStatus3) {
     const fs::path root = FreshDir("noinitial");
-    fs::create_directories(root / "lib");
-    fs::copy_file(FAKE_NOINITIAL_LIB, root / "lib" / "libadcard.so");
-    const Outcome out = RunFrom(root);
+    fs::create_directories(root / "drivers");
+    fs::copy_file(FAKE_NOINITIAL_LIB, root / "drivers" / "libadcard.so");
+    const Outcome out = RunFrom(root, root / "drivers");
     EXPECT_EQ(out.status, 3) << out.output;
     EXPECT_NE(out.output.find("缺少函数 Initial"), std::string::npos) << out.output;
     EXPECT_NE(out.output.find("has no entry Initial"), std::string::npos) << out.output;
+    fs::remove_all(root);
+}
+
+TEST(Startup, BundledDriverIsFoundBesideTheProgram) {
+    if (MOX_SANITIZED) GTEST_SKIP() << "the sanitizers' dlopen interceptor searches its own RUNPATH";
+    const fs::path root = FreshDir("bundled");
+    fs::create_directories(root / "lib");
+    fs::copy_file(VIRTUAL_CARD_LIB, root / "lib" / "libadcard.so");
+    const Outcome out = RunFrom(root, {}, 3);
+    EXPECT_EQ(out.status, 124) << "still running when stopped: " << out.output;
+    EXPECT_EQ(out.output.find("libadcard.so"), std::string::npos) << out.output;
     fs::remove_all(root);
 }

@@ -171,7 +171,7 @@ TEST(VirtualCard, ReadingsMoveFromTickToTick) {
     m.now += 0.2;
     const auto b = m.Results(0, 0, 0);
     int changed = 0;
-    for (int ch = 0; ch < 32; ++ch) changed += a[ch] != b[ch];
+    for (int ch = 0; ch < 32; ++ch) changed += static_cast<int>(a[ch] != b[ch]);
     EXPECT_GE(changed, 28);
 }
 
@@ -235,6 +235,7 @@ TEST(VirtualCard, IsSafeFromSeveralThreads) {
     VirtualCard card;
     ASSERT_NE(card.StartIntr(10, 300, 0, 32, 1000, 0, 1), 0);
     std::vector<std::thread> threads;
+    threads.reserve(4);
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&card, t] {
             std::array<float, 34> r{};

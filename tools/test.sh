@@ -1,8 +1,39 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test:
+#   1. the normal build (build/) and its test suite, benchmarks' smoke runs included;
+#   2. clang-format and clang-tidy over the sources;
+#   3. a second build with AddressSanitizer and UndefinedBehaviorSanitizer
+#      (build-asan/) and the whole test suite again under it.
+# MOX_TEST_STEPS picks steps, e.g. MOX_TEST_STEPS="tests" for the first only.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+steps=${MOX_TEST_STEPS:-"tests static sanitizers"}
+export QT_QPA_PLATFORM=offscreen
+
 "$root/tools/setup.sh"
-"$root/tools/build.sh"
-cd "$root/build"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" --timeout 300
+
+for step in $steps; do
+  case $step in
+  tests)
+    echo "== build and tests"
+    BUILD_DIR="$root/build" "$root/tools/build.sh"
+    (cd "$root/build" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+    ;;
+  static)
+    echo "== static checks"
+    [[ -f "$root/build/compile_commands.json" ]] || BUILD_DIR="$root/build" "$root/tools/build.sh"
+    BUILD_DIR="$root/build" "$root/tools/static_checks.sh"
+    ;;
+  sanitizers)
+    echo "== sanitizer build and tests"
+    BUILD_DIR="$root/build-asan" BUILD_TYPE=Debug "$root/tools/build.sh" -DMOX_SANITIZE=ON -DMOX_BUILD_BENCHMARKS=OFF
+    (cd "$root/build-asan" &&
+      ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --output-on-failure -j"$(nproc)" --timeout 600)
+    ;;
+  *)
+    echo "test: unknown step $step" >&2
+    exit 2
+    ;;
+  esac
+done

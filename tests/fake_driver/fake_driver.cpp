@@ -138,7 +138,7 @@ int32_t ADResult_DV(int32_t first, int32_t count, int32_t unit, int32_t mode, fl
            std::to_string(mode) + "," + FloatText(n) + ")");
     {
         std::lock_guard lock(S().mutex);
-        std::memcpy(results, S().results.data(), S().results.size() * sizeof(float));
+        if (!S().results.empty()) std::memcpy(results, S().results.data(), S().results.size() * sizeof(float));
     }
     return ReturnOf("ADResult_DV");
 }

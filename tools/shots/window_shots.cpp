@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
         {&main, "FrmMultiBuf.png"}, {main.DAWindow(), "frmDA.png"}, {main.SWWindow(), "frmSW.png"}};
     for (const auto& [window, file] : windows) {
         const QString path = out + QLatin1Char('/') + QLatin1String(file);
-        const bool saved = window && window->grab().save(path);
+        const bool saved = window != nullptr && window->grab().save(path);
         std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
         ok = ok && saved;
     }
