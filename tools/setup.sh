@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-zenhei fontconfig
   xvfb xauth x11-utils imagemagick
-  clang-format clang-tidy
+  clang clang-format clang-tidy libclang-rt-14-dev
 )
 
 missing=()

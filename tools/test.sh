@@ -3,11 +3,12 @@
 #   1. the normal build (build/) and its test suite, benchmarks' smoke runs included;
 #   2. clang-format and clang-tidy over the sources;
 #   3. a second build with AddressSanitizer and UndefinedBehaviorSanitizer
-#      (build-asan/) and the whole test suite again under it.
+#      (build-asan/) and the whole test suite again under it;
+#   4. the card protocol fuzz target under libFuzzer for FUZZ_SECONDS (60).
 # MOX_TEST_STEPS picks steps, e.g. MOX_TEST_STEPS="tests" for the first only.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-steps=${MOX_TEST_STEPS:-"tests static sanitizers"}
+steps=${MOX_TEST_STEPS:-"tests static sanitizers fuzz"}
 export QT_QPA_PLATFORM=offscreen
 
 "$root/tools/setup.sh"
@@ -30,6 +31,10 @@ for step in $steps; do
     (cd "$root/build-asan" &&
       ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest --output-on-failure -j"$(nproc)" --timeout 600)
+    ;;
+  fuzz)
+    echo "== fuzzing the card protocol"
+    FUZZ_SECONDS=${FUZZ_SECONDS:-60} "$root/tools/fuzz.sh"
     ;;
   *)
     echo "test: unknown step $step" >&2

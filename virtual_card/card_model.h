@@ -8,6 +8,8 @@
 // Every member is safe to call from any thread.
 #pragma once
 
+#include "card_api.h"
+
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -60,22 +62,22 @@ double SignalVolts(int ch, double t);
 double CodeToVolts(double code);
 std::uint16_t VoltsToCode(double volts);
 
-class VirtualCard {
+class VirtualCard final : public CardApi {
 public:
     explicit VirtualCard(Clock clock = SteadySeconds);
 
-    std::int32_t Initial();
-    std::int32_t IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out);
+    std::int32_t Initial() override;
+    std::int32_t IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) override;
     std::int32_t StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
-                           std::int32_t depth, std::int32_t gain, std::int16_t trigger);
-    std::int32_t StopIntr();
-    std::int32_t GetLastADError();
+                           std::int32_t depth, std::int32_t gain, std::int16_t trigger) override;
+    std::int32_t StopIntr() override;
+    std::int32_t GetLastADError() override;
     std::int32_t ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit, std::int32_t mode, float n,
-                             float* results);
-    std::int32_t Mox_DA(std::int16_t channel, std::int16_t code);
-    std::int32_t Mox_DO(std::int16_t group, std::int16_t value);
-    std::int32_t Mox_DOBit(std::int16_t bit, std::int16_t value);
-    std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs);
+                             float* results) override;
+    std::int32_t Mox_DA(std::int16_t channel, std::int16_t code) override;
+    std::int32_t Mox_DO(std::int16_t group, std::int16_t value) override;
+    std::int32_t Mox_DOBit(std::int16_t bit, std::int16_t value) override;
+    std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs) override;
 
     bool Acquiring();
     // DA changes remembered for samples that can still be averaged.

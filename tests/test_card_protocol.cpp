@@ -1,0 +1,125 @@
+#include "card_model.h"
+#include "card_server.h"
+#include "protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace vnet;
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(CardProtocol, PacketsRoundTrip) {
+    for (bool reply : {false, true}) {
+        for (int op = 1; op <= 10; ++op) {
+            const Packet p{reply, static_cast<Op>(op), 0xDEADBEEF, Bytes{1, 2, 3, static_cast<std::uint8_t>(op)}};
+            const auto bytes = Encode(p);
+            ASSERT_EQ(bytes.size(), kHeaderSize + 4);
+            const auto back = Decode(bytes);
+            ASSERT_TRUE(back);
+            EXPECT_EQ(back->reply, reply);
+            EXPECT_EQ(back->op, p.op);
+            EXPECT_EQ(back->seq, p.seq);
+            EXPECT_EQ(back->payload, p.payload);
+        }
+    }
+    const Bytes header{'M', 'O', 'X', 'Q', 1, 6, 0, 0, 1, 2, 0, 0};
+    EXPECT_EQ(Encode(Packet{false, Op::ADResult_DV, 258, {}}), header) << "big-endian sequence number";
+}
+
+struct Malformed {
+    const char* what;
+    Bytes bytes;
+};
+
+class MalformedPacket : public ::testing::TestWithParam<Malformed> {};
+
+TEST_P(MalformedPacket, IsRejected) { EXPECT_FALSE(Decode(GetParam().bytes)) << GetParam().what; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Datagrams, MalformedPacket,
+    ::testing::Values(Malformed{"empty", {}}, Malformed{"short header", {'M', 'O', 'X', 'Q', 1, 1, 0, 0, 0, 1, 0}},
+                      Malformed{"bad magic", {'M', 'O', 'X', 'Z', 1, 1, 0, 0, 0, 1, 0, 0}},
+                      Malformed{"bad version", {'M', 'O', 'X', 'Q', 2, 1, 0, 0, 0, 1, 0, 0}},
+                      Malformed{"operation 0", {'M', 'O', 'X', 'Q', 1, 0, 0, 0, 0, 1, 0, 0}},
+                      Malformed{"operation 11", {'M', 'O', 'X', 'A', 1, 11, 0, 0, 0, 1, 0, 0}},
+                      Malformed{"length beyond data", {'M', 'O', 'X', 'Q', 1, 1, 0, 0, 0, 1, 0, 4, 1, 2}},
+                      Malformed{"data beyond length", {'M', 'O', 'X', 'Q', 1, 1, 0, 0, 0, 1, 0, 1, 1, 2}},
+                      Malformed{"length over the limit", {'M', 'O', 'X', 'Q', 1, 1, 0, 0, 0, 1, 0xFF, 0xFF}}));
+
+TEST(CardProtocol, ReaderFailsPastTheEndWithoutReading) {
+    const Bytes b{0, 0, 0, 7, 1};
+    Reader r(b);
+    EXPECT_EQ(r.I32(), 7);
+    EXPECT_EQ(r.I32(), 0);
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.Bytes(1).empty());
+}
+
+class CardServer : public ::testing::Test {
+protected:
+    double now = 10.0;
+    vcard::VirtualCard card{[this] { return now; }};
+
+    std::optional<Packet> Ask(Op op, const Bytes& payload, LinkView link = {}) {
+        return Serve(card, Packet{false, op, 42, payload}, link);
+    }
+    static std::int32_t Status(const Packet& p) {
+        Reader r(p.payload);
+        return r.I32();
+    }
+};
+
+TEST_F(CardServer, IdentityAndNetworkStatusThroughIOCtl) {
+    auto reply = Ask(Op::IOCtl, Writer().I32(3).I32(100).Bytes(Bytes{70, 64, 0}).Take());
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(reply->reply);
+    EXPECT_EQ(reply->seq, 42u);
+    EXPECT_EQ(reply->payload, (Bytes{0, 0, 0, 5, 77, 10, 10, 16, 1}));
+
+    const LinkView link{{10, 0, 0, 7}, 300};
+    reply = Ask(Op::IOCtl, Writer().I32(3).I32(100).Bytes(Bytes{130, 64, 0}).Take(), link);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->payload, (Bytes{0, 0, 0, 7, 0, 10, 0, 0, 7, 1, 44}));
+
+    reply = Ask(Op::IOCtl, Writer().I32(3).I32(4).Bytes(Bytes{130, 64, 0}).Take(), link);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->payload, (Bytes{0, 0, 0, 4, 0, 10, 0, 0})) << "no more than the caller's buffer";
+}
+
+TEST_F(CardServer, AcquisitionAndOutputs) {
+    auto reply = Ask(Op::StartIntr, Writer().I32(10).I32(300).I32(0).I32(32).I32(1000).I32(0).I32(1).Take());
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(Status(*reply), 1);
+    ASSERT_TRUE(Ask(Op::Mox_DA, Writer().I32(1).I32(3072).Take()));
+    now += 1;
+    reply = Ask(Op::ADResult_DV, Writer().I32(0).I32(32).I32(1).I32(1).F32(20).Take());
+    ASSERT_TRUE(reply);
+    Reader r(reply->payload);
+    EXPECT_EQ(r.I32(), 20);
+    EXPECT_NEAR(r.F32(), 0.0, 0.01);
+    EXPECT_NEAR(r.F32(), 2.5, 0.01);
+    EXPECT_EQ(reply->payload.size(), 4u + 32 * 4);
+
+    ASSERT_TRUE(Ask(Op::Mox_DO, Writer().I32(1).I32(0x5A).Take()));
+    ASSERT_TRUE(Ask(Op::Mox_DOBit, Writer().I32(0).I32(1).Take()));
+    reply = Ask(Op::Mox_DI, Writer().I32(2).Take());
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->payload, (Bytes{0, 0, 0, 1, 0, 1, 0, 0x5A}));
+
+    reply = Ask(Op::StartIntr, Writer().I32(0).I32(300).I32(0).I32(32).I32(1000).I32(0).I32(1).Take());
+    EXPECT_EQ(Status(*reply), 0);
+    EXPECT_EQ(Status(*Ask(Op::GetLastADError, {})), vcard::kBadRate);
+}
+
+TEST_F(CardServer, RefusesMalformedRequests) {
+    EXPECT_FALSE(Serve(card, Packet{true, Op::StopIntr, 1, {}}, {})) << "a reply is not a request";
+    EXPECT_FALSE(Ask(Op::Mox_DA, Bytes{0, 0, 0, 1})) << "short";
+    EXPECT_FALSE(Ask(Op::StopIntr, Bytes{0})) << "trailing bytes";
+    EXPECT_FALSE(Ask(Op::IOCtl, Writer().I32(300).I32(100).Take())) << "more request bytes than carried";
+    EXPECT_FALSE(Ask(Op::IOCtl, Writer().I32(-1).I32(100).Take()));
+    EXPECT_FALSE(Ask(Op::IOCtl, Writer().I32(5).I32(100).Bytes(Bytes{70, 64}).Take()));
+    const auto tooMany = Ask(Op::ADResult_DV, Writer().I32(0).I32(33).I32(1).I32(1).F32(20).Take());
+    ASSERT_TRUE(tooMany);
+    EXPECT_EQ(tooMany->payload, (Bytes{0, 0, 0, 0})) << "more channels than the card has: refused, nothing sent";
+}

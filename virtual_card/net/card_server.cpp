@@ -1,0 +1,100 @@
+#include "card_server.h"
+
+#include "card_model.h"
+
+#include <algorithm>
+
+namespace vnet {
+
+std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const LinkView& link) {
+    if (request.reply) return std::nullopt;
+    Reader in(request.payload);
+    Writer out;
+    std::int32_t status = 0;
+    Writer data;
+    switch (request.op) {
+    case Op::Initial:
+        in.Bytes(16);
+        status = card.Initial();
+        break;
+    case Op::IOCtl: {
+        const std::int32_t inLen = in.I32();
+        const std::int32_t outLen = std::clamp(in.I32(), 0, kMaxIoBytes);
+        if (inLen < 0 || inLen > kMaxIoBytes) return std::nullopt;
+        const auto bytes = in.Bytes(static_cast<std::size_t>(inLen));
+        if (!in.ok()) return std::nullopt;
+        std::array<std::uint8_t, kMaxIoBytes> reply{};
+        status = card.IOCtl(inLen, bytes.data(), outLen, reply.data());
+        if (status > 0 && inLen > 0 && bytes[0] == vcard::kCmdNetStatus) {
+            // The link as this card sees it, in place of the card's own view.
+            std::array<std::uint8_t, 7> net{0,
+                                            link.pcAddress[0],
+                                            link.pcAddress[1],
+                                            link.pcAddress[2],
+                                            link.pcAddress[3],
+                                            static_cast<std::uint8_t>(link.downSeconds >> 8),
+                                            static_cast<std::uint8_t>(link.downSeconds)};
+            std::copy_n(net.begin(), std::min<std::size_t>(net.size(), static_cast<std::size_t>(status)),
+                        reply.begin());
+        }
+        data.Bytes(std::span(reply).first(static_cast<std::size_t>(std::clamp(status, 0, outLen))));
+        break;
+    }
+    case Op::StopIntr:
+        status = card.StopIntr();
+        break;
+    case Op::StartIntr: {
+        std::array<std::int32_t, 7> a{};
+        for (auto& v : a) v = in.I32();
+        if (!in.ok()) return std::nullopt;
+        status = card.StartIntr(static_cast<std::int16_t>(a[0]), a[1], static_cast<std::int16_t>(a[2]),
+                                static_cast<std::int16_t>(a[3]), a[4], a[5], static_cast<std::int16_t>(a[6]));
+        break;
+    }
+    case Op::GetLastADError:
+        status = card.GetLastADError();
+        break;
+    case Op::ADResult_DV: {
+        const std::int32_t first = in.I32();
+        const std::int32_t count = in.I32();
+        const std::int32_t unit = in.I32();
+        const std::int32_t mode = in.I32();
+        const float n = in.F32();
+        if (!in.ok()) return std::nullopt;
+        std::array<float, vcard::kChannels> results{};
+        if (count >= 1 && count <= vcard::kChannels) {
+            status = card.ADResult_DV(first, count, unit, mode, n, results.data());
+        }
+        if (status > 0) {
+            for (std::int32_t i = 0; i < count; ++i) data.F32(results[static_cast<std::size_t>(i)]);
+        }
+        break;
+    }
+    case Op::Mox_DA:
+    case Op::Mox_DO:
+    case Op::Mox_DOBit: {
+        const auto a = static_cast<std::int16_t>(in.I32());
+        const auto b = static_cast<std::int16_t>(in.I32());
+        if (!in.ok()) return std::nullopt;
+        status = request.op == Op::Mox_DA   ? card.Mox_DA(a, b)
+                 : request.op == Op::Mox_DO ? card.Mox_DO(a, b)
+                                            : card.Mox_DOBit(a, b);
+        break;
+    }
+    case Op::Mox_DI: {
+        const std::int32_t count = in.I32();
+        if (!in.ok()) return std::nullopt;
+        std::array<std::int16_t, 2> inputs{};
+        status = card.Mox_DI(count, inputs.data());
+        if (status != 0) data.I16(inputs[0]).I16(inputs[1]);
+        break;
+    }
+    }
+    if (!in.ok() || !in.Rest().empty()) return std::nullopt;
+    out.I32(status);
+    const auto body = data.Take();
+    out.Bytes(body);
+    return Packet{true, request.op, request.seq, out.Take()};
+}
+
+} // namespace vnet

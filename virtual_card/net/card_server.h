@@ -1,0 +1,23 @@
+// The card's side of the protocol: runs one request on a card and builds
+// the reply. No sockets; the emulator feeds it datagrams.
+#pragma once
+
+#include "card_api.h"
+#include "protocol.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace vnet {
+
+struct LinkView {
+    std::array<std::uint8_t, 4> pcAddress{}; // as the card sees the PC
+    std::uint16_t downSeconds = 0;           // since it last heard from the PC
+};
+
+// The reply to a request, or nothing for a packet that is not a well-formed
+// request (a reply, unknown payload layout, trailing bytes).
+std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const LinkView& link);
+
+} // namespace vnet

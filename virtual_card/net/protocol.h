@@ -1,0 +1,83 @@
+// The request/reply protocol between the card driver and a card on the
+// network (docs/card-protocol.md). Encoding and parsing only; no sockets.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace vnet {
+
+constexpr std::array<std::uint8_t, 4> kRequestMagic{'M', 'O', 'X', 'Q'};
+constexpr std::array<std::uint8_t, 4> kReplyMagic{'M', 'O', 'X', 'A'};
+constexpr std::uint8_t kVersion = 1;
+constexpr std::size_t kHeaderSize = 12;
+constexpr std::size_t kMaxPayload = 1024;
+constexpr std::size_t kMaxDatagram = kHeaderSize + kMaxPayload;
+// IOCtl request and reply bytes carried at the most.
+constexpr std::int32_t kMaxIoBytes = 256;
+
+enum class Op : std::uint8_t {
+    Initial = 1,
+    IOCtl = 2,
+    StopIntr = 3,
+    StartIntr = 4,
+    GetLastADError = 5,
+    ADResult_DV = 6,
+    Mox_DA = 7,
+    Mox_DO = 8,
+    Mox_DOBit = 9,
+    Mox_DI = 10,
+};
+bool IsKnownOp(std::uint8_t op);
+
+struct Packet {
+    bool reply = false;
+    Op op = Op::Initial;
+    std::uint32_t seq = 0;
+    std::vector<std::uint8_t> payload;
+};
+
+// The datagram for a packet; payloads beyond kMaxPayload are cut.
+std::vector<std::uint8_t> Encode(const Packet& packet);
+
+// A packet from a datagram, or nothing when the magic, version, operation
+// or length does not check out.
+std::optional<Packet> Decode(std::span<const std::uint8_t> datagram);
+
+// Big-endian payload fields.
+class Writer {
+public:
+    Writer& I32(std::int32_t v);
+    Writer& U32(std::uint32_t v);
+    Writer& I16(std::int16_t v);
+    Writer& F32(float v);
+    Writer& Bytes(std::span<const std::uint8_t> bytes);
+    std::vector<std::uint8_t> Take() { return std::move(out_); }
+
+private:
+    std::vector<std::uint8_t> out_;
+};
+
+// Reads big-endian fields; any read past the end marks the reader failed
+// and yields 0.
+class Reader {
+public:
+    explicit Reader(std::span<const std::uint8_t> in) : in_(in) {}
+    std::int32_t I32();
+    std::uint32_t U32();
+    std::int16_t I16();
+    float F32();
+    std::span<const std::uint8_t> Bytes(std::size_t n);
+    std::span<const std::uint8_t> Rest();
+    bool ok() const { return ok_; }
+
+private:
+    std::span<const std::uint8_t> in_;
+    std::size_t pos_ = 0;
+    bool ok_ = true;
+};
+
+} // namespace vnet

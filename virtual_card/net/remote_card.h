@@ -1,0 +1,96 @@
+// A card reached over UDP (docs/card-protocol.md): the driver's side.
+//
+// No entry blocks its caller for more than kCallBudget: a request is sent
+// again every kAttemptTimeout until its reply comes or the budget is spent.
+// Once a call has gone unanswered the link counts as down, and calls probe
+// the card once with kProbeTimeout until it answers again. While the link is
+// down the network status request (IOCtl 130) is answered here, with the
+// last PC address the card reported and the seconds since its last reply.
+// When the card answers again after an outage, or reports that it is not
+// acquiring while the program has acquisition running, acquisition is
+// started again with the program's last start values.
+#pragma once
+
+#include "card_api.h"
+#include "protocol.h"
+
+#include <netinet/in.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vnet {
+
+using Clock = std::chrono::steady_clock;
+using Millis = std::chrono::milliseconds;
+
+constexpr Millis kCallBudget{30};
+constexpr Millis kAttemptTimeout{10};
+constexpr Millis kProbeTimeout{8};
+constexpr Millis kRestoreBudget{15};
+
+// GetLastADError after a start that got no reply.
+constexpr std::int32_t kNoReplyError = 100;
+
+// "host:port" with an IPv4 address or a host name; nothing if it does not parse.
+std::optional<sockaddr_in> ParseAddress(const std::string& text);
+
+class RemoteCard final : public vcard::CardApi {
+public:
+    // localPort 0 lets the system pick the driver's own port.
+    RemoteCard(const sockaddr_in& card, std::uint16_t localPort = 0);
+    ~RemoteCard() override;
+    RemoteCard(const RemoteCard&) = delete;
+    RemoteCard& operator=(const RemoteCard&) = delete;
+
+    std::int32_t Initial() override;
+    std::int32_t IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) override;
+    std::int32_t StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
+                           std::int32_t depth, std::int32_t gain, std::int16_t trigger) override;
+    std::int32_t StopIntr() override;
+    std::int32_t GetLastADError() override;
+    std::int32_t ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit, std::int32_t mode, float n,
+                             float* results) override;
+    std::int32_t Mox_DA(std::int16_t channel, std::int16_t code) override;
+    std::int32_t Mox_DO(std::int16_t group, std::int16_t value) override;
+    std::int32_t Mox_DOBit(std::int16_t bit, std::int16_t value) override;
+    std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs) override;
+
+    bool LinkUp();
+    std::uint16_t LocalPort() const { return localPort_; }
+
+private:
+    struct Reply {
+        std::int32_t status = 0;
+        std::vector<std::uint8_t> data;
+    };
+    // The members below run with mutex_ held.
+    // One request within the deadline, after a pending restore; nothing
+    // when unanswered.
+    std::optional<Reply> CallLocked(Op op, const std::vector<std::uint8_t>& payload, Clock::time_point deadline);
+    std::optional<Reply> Transact(Op op, const std::vector<std::uint8_t>& payload, Clock::time_point deadline);
+    void RestoreIfNeeded(Clock::time_point deadline);
+    // Takes the lock and makes one call whose status is the entry's result.
+    std::int32_t Simple(Op op, const std::vector<std::uint8_t>& payload);
+
+    int socket_ = -1;
+    sockaddr_in card_{};
+    std::uint16_t localPort_ = 0;
+    std::timed_mutex mutex_;
+    std::uint32_t seq_ = 0;
+    bool linkUp_ = true;
+    bool everAnswered_ = false;
+    Clock::time_point lastReply_ = Clock::now();
+    std::array<std::uint8_t, 4> lastPcAddress_{};
+    bool acquiring_ = false;
+    bool restorePending_ = false;
+    bool startUnanswered_ = false;
+    std::array<std::int32_t, 7> startArgs_{};
+};
+
+} // namespace vnet
