@@ -78,7 +78,7 @@ LibraryHandle LibraryLocked(std::string& failure) {
 
 // The address of an entry; a failure is reported after the lock is released,
 // so that a handler showing a message can let other events run.
-void* Resolve(const char* plainName, [[maybe_unused]] const char* decoratedName) {
+void* Resolve([[maybe_unused]] const char* plainName, [[maybe_unused]] const char* decoratedName) {
     std::string failure;
     void* sym = nullptr;
     {

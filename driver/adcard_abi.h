@@ -8,7 +8,9 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(MOX_CARD_EXPORTS_BY_DEF)
+#define MOX_CARD_API /* exported under decorated names by a .def file */
+#elif defined(_WIN32)
 #define MOX_CARD_API __declspec(dllexport)
 #else
 #define MOX_CARD_API __attribute__((visibility("default")))

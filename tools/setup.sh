@@ -5,10 +5,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-zenhei fontconfig
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils xdotool imagemagick dpkg-dev file desktop-file-utils
+  g++-mingw-w64-i686
   clang clang-format clang-tidy libclang-rt-14-dev
 )
 

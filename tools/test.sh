@@ -4,11 +4,13 @@
 #   2. clang-format and clang-tidy over the sources;
 #   3. a second build with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (build-asan/) and the whole test suite again under it;
-#   4. the card protocol fuzz target under libFuzzer for FUZZ_SECONDS (60).
+#   4. the card protocol fuzz target under libFuzzer for FUZZ_SECONDS (60);
+#   5. the 32-bit Windows cross-compile of the driver module and adcard.dll;
+#   6. the Debian package: built, installed with dpkg -i, and started.
 # MOX_TEST_STEPS picks steps, e.g. MOX_TEST_STEPS="tests" for the first only.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-steps=${MOX_TEST_STEPS:-"tests static sanitizers fuzz"}
+steps=${MOX_TEST_STEPS:-"tests static sanitizers fuzz windows package"}
 export QT_QPA_PLATFORM=offscreen
 
 "$root/tools/setup.sh"
@@ -35,6 +37,15 @@ for step in $steps; do
   fuzz)
     echo "== fuzzing the card protocol"
     FUZZ_SECONDS=${FUZZ_SECONDS:-60} "$root/tools/fuzz.sh"
+    ;;
+  windows)
+    echo "== Windows cross-compile"
+    "$root/tools/check_windows.sh"
+    ;;
+  package)
+    echo "== Debian package"
+    [[ -x "$root/build/bin/moxpanel" ]] || BUILD_DIR="$root/build" "$root/tools/build.sh"
+    BUILD_DIR="$root/build" "$root/tools/package_check.sh"
     ;;
   *)
     echo "test: unknown step $step" >&2

@@ -6,7 +6,9 @@
 // MOX_CARD_LOCAL_PORT=port fixes the driver's own UDP port.
 #include "adcard_abi.h"
 #include "card_model.h"
+#ifndef _WIN32
 #include "remote_card.h"
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,9 @@
 namespace {
 
 std::unique_ptr<vcard::CardApi> MakeCard() {
+#ifdef _WIN32
+    return std::make_unique<vcard::VirtualCard>(); // the network card is for Linux
+#else
     const char* address = std::getenv("MOX_CARD_ADDRESS");
     if (address == nullptr || *address == '\0') return std::make_unique<vcard::VirtualCard>();
     std::uint16_t localPort = 0;
@@ -29,6 +34,7 @@ std::unique_ptr<vcard::CardApi> MakeCard() {
         card = sockaddr_in{}; // port 0: every request fails at once
     }
     return std::make_unique<vnet::RemoteCard>(*card, localPort);
+#endif
 }
 
 vcard::CardApi& Card() {
@@ -40,38 +46,38 @@ vcard::CardApi& Card() {
 
 extern "C" {
 
-int32_t Initial(int32_t, int32_t, int32_t, int32_t) { return Card().Initial(); }
-int32_t IOCtl(int32_t in_len, uint8_t* in, int32_t out_len, uint8_t* out) {
+int32_t MOX_CARD_CALL Initial(int32_t, int32_t, int32_t, int32_t) { return Card().Initial(); }
+int32_t MOX_CARD_CALL IOCtl(int32_t in_len, uint8_t* in, int32_t out_len, uint8_t* out) {
     return Card().IOCtl(in_len, in, out_len, out);
 }
-int32_t StopIntr(void) { return Card().StopIntr(); }
-int32_t StartIntr(int16_t a1, int32_t a2, int16_t a3, int16_t a4, int32_t a5, int32_t a6, int16_t a7) {
+int32_t MOX_CARD_CALL StopIntr(void) { return Card().StopIntr(); }
+int32_t MOX_CARD_CALL StartIntr(int16_t a1, int32_t a2, int16_t a3, int16_t a4, int32_t a5, int32_t a6, int16_t a7) {
     return Card().StartIntr(a1, a2, a3, a4, a5, a6, a7);
 }
-int32_t GetLastADError(void) { return Card().GetLastADError(); }
-int32_t ADResult_DV(int32_t first, int32_t count, int32_t unit, int32_t mode, float n, float* results) {
+int32_t MOX_CARD_CALL GetLastADError(void) { return Card().GetLastADError(); }
+int32_t MOX_CARD_CALL ADResult_DV(int32_t first, int32_t count, int32_t unit, int32_t mode, float n, float* results) {
     return Card().ADResult_DV(first, count, unit, mode, n, results);
 }
-int32_t Mox_DA(int16_t channel, int16_t code) { return Card().Mox_DA(channel, code); }
-int32_t Mox_DO(int16_t group, int16_t value) { return Card().Mox_DO(group, value); }
-int32_t Mox_DOBit(int16_t bit, int16_t value) { return Card().Mox_DOBit(bit, value); }
-int32_t Mox_DI(int32_t count, int16_t* inputs) { return Card().Mox_DI(count, inputs); }
+int32_t MOX_CARD_CALL Mox_DA(int16_t channel, int16_t code) { return Card().Mox_DA(channel, code); }
+int32_t MOX_CARD_CALL Mox_DO(int16_t group, int16_t value) { return Card().Mox_DO(group, value); }
+int32_t MOX_CARD_CALL Mox_DOBit(int16_t bit, int16_t value) { return Card().Mox_DOBit(bit, value); }
+int32_t MOX_CARD_CALL Mox_DI(int32_t count, int16_t* inputs) { return Card().Mox_DI(count, inputs); }
 
 // Entries of the vendor's interface that this card does not implement:
 // they touch nothing and answer 0.
-int32_t StartSnapshot(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) { return 0; }
-int32_t RegisterNotify(int32_t, int32_t, int32_t, int32_t, int32_t) { return 0; }
-int32_t QueryBuf(void) { return 0; }
-int32_t ADResult(int32_t) { return 0; }
-int32_t ADResultRecent(int32_t) { return 0; }
-int32_t GetSnapshot(int32_t, int32_t, int32_t) { return 0; }
-int32_t ConfigInfo(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) { return 0; }
-int32_t ChannelFrq(int32_t, int32_t) { return 0; }
-int32_t Mox_ADResult(int32_t, int32_t) { return 0; }
-int32_t Mox_Init(int32_t, int32_t, int32_t) { return 0; }
-int32_t Mox_USB_Inportb(int32_t, int32_t, int32_t) { return 0; }
-int32_t Mox_USB_Outportb(int32_t, int32_t, int32_t) { return 0; }
-int32_t Mox_Readb(int32_t, int32_t, int32_t, int32_t) { return 0; }
-int32_t Mox_Writeb(int32_t, int32_t, int32_t, int32_t) { return 0; }
+int32_t MOX_CARD_CALL StartSnapshot(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) { return 0; }
+int32_t MOX_CARD_CALL RegisterNotify(int32_t, int32_t, int32_t, int32_t, int32_t) { return 0; }
+int32_t MOX_CARD_CALL QueryBuf(void) { return 0; }
+int32_t MOX_CARD_CALL ADResult(int32_t) { return 0; }
+int32_t MOX_CARD_CALL ADResultRecent(int32_t) { return 0; }
+int32_t MOX_CARD_CALL GetSnapshot(int32_t, int32_t, int32_t) { return 0; }
+int32_t MOX_CARD_CALL ConfigInfo(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) { return 0; }
+int32_t MOX_CARD_CALL ChannelFrq(int32_t, int32_t) { return 0; }
+int32_t MOX_CARD_CALL Mox_ADResult(int32_t, int32_t) { return 0; }
+int32_t MOX_CARD_CALL Mox_Init(int32_t, int32_t, int32_t) { return 0; }
+int32_t MOX_CARD_CALL Mox_USB_Inportb(int32_t, int32_t, int32_t) { return 0; }
+int32_t MOX_CARD_CALL Mox_USB_Outportb(int32_t, int32_t, int32_t) { return 0; }
+int32_t MOX_CARD_CALL Mox_Readb(int32_t, int32_t, int32_t, int32_t) { return 0; }
+int32_t MOX_CARD_CALL Mox_Writeb(int32_t, int32_t, int32_t, int32_t) { return 0; }
 
 } // extern "C"

@@ -2,6 +2,7 @@
 //
 //   mox-card-emulator [--address A.B.C.D] [--port N] [--pc-address A.B.C.D]
 //                     [--drop FRACTION] [--delay MS] [--silent SECONDS] [--seed N]
+//                     [--trace 1]
 //
 // Answers the card protocol (docs/card-protocol.md) over UDP on the given
 // address and port (127.0.0.1:7710 by default; port 0 picks a free one) and
@@ -103,7 +104,8 @@ std::string Command(const std::string& line, Faults& faults, bool& quit) {
 
 int Usage() {
     std::fprintf(stderr, "usage: mox-card-emulator [--address A.B.C.D] [--port N] [--pc-address A.B.C.D]\n"
-                         "                         [--drop FRACTION] [--delay MS] [--silent SECONDS] [--seed N]\n");
+                         "                         [--drop FRACTION] [--delay MS] [--silent SECONDS] [--seed N]\n"
+                         "                         [--trace 1]\n");
     return 2;
 }
 
@@ -115,6 +117,7 @@ int main(int argc, char** argv) {
     Faults faults;
     std::uint64_t seed = std::random_device{}();
     bool quit = false;
+    bool trace = false;
     for (int i = 1; i < argc; ++i) {
         const std::string opt = argv[i];
         if (i + 1 >= argc) return Usage();
@@ -126,6 +129,8 @@ int main(int argc, char** argv) {
             char* end = nullptr;
             port = std::strtol(value.c_str(), &end, 10);
             if (*end != '\0' || port < 0 || port > 65535) return Usage();
+        } else if (opt == "--trace") {
+            trace = value == "1";
         } else if (opt == "--seed") {
             seed = std::strtoull(value.c_str(), nullptr, 10);
         } else if (opt == "--pc-address" || opt == "--drop" || opt == "--delay" || opt == "--silent") {
@@ -233,6 +238,17 @@ int main(int argc, char** argv) {
             }
             const auto reply = vnet::Serve(card, *request, link);
             if (!reply) continue;
+            if (trace) {
+                vnet::Reader status(reply->payload);
+                std::printf("served op %d seq %u: status %d", static_cast<int>(request->op), request->seq,
+                            status.I32());
+                if (request->op == vnet::Op::IOCtl && request->payload.size() > 8) {
+                    std::printf(", command %d, reply", request->payload[8]);
+                    for (const std::uint8_t b : status.Rest()) std::printf(" %u", b);
+                }
+                std::printf("\n");
+                std::fflush(stdout);
+            }
             lastHeard = now;
             datagram = vnet::Encode(*reply);
             lastFrom = from;
