@@ -3,6 +3,7 @@
 #include "fake_driver_client.h"
 #include "frmDA.h"
 #include "readouts.h"
+#include "window_test.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,8 +20,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-
-using Calls = std::vector<std::string>;
 
 namespace {
 
@@ -174,9 +173,7 @@ protected:
     }
     template <typename T>
     T* Find(const char* name) {
-        T* w = window->findChild<T*>(QString::fromUtf8(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
+        return FindIn<T>(window.get(), name);
     }
     QString BoxText(const char* name) { return Find<QPlainTextEdit>(name)->toPlainText(); }
     bool Acquiring() {

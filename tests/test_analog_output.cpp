@@ -1,6 +1,7 @@
 #include "FrmMultiBuf.h"
 #include "fake_driver_client.h"
 #include "frmDA.h"
+#include "window_test.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -17,34 +18,14 @@
 
 #include <memory>
 
-using Calls = std::vector<std::string>;
-
-class AnalogOutput : public ::testing::Test {
+class AnalogOutput : public WindowTest<frmDA> {
 protected:
-    void SetUp() override {
-        FakeDriver::Get().Reset();
-        window = std::make_unique<frmDA>();
-    }
-    template <typename T>
-    T* Find(const char* name) {
-        T* w = window->findChild<T*>(QString::fromUtf8(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
     // Replaces the whole text of a box in one edit, as pasting over it does.
     void Type(const char* box, const char* text) {
         auto* edit = Find<QLineEdit>(box);
         edit->selectAll();
         edit->insert(QString::fromUtf8(text));
     }
-    QString Text(const char* box) { return Find<QLineEdit>(box)->text(); }
-    Calls Press(const char* button) {
-        FakeDriver::Get().ClearLog();
-        QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton);
-        return FakeDriver::Get().Calls();
-    }
-
-    std::unique_ptr<frmDA> window;
 };
 
 TEST_F(AnalogOutput, OpensWithTheInitialValues) {

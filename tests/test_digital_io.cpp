@@ -3,6 +3,7 @@
 #include "UpDown.h"
 #include "fake_driver_client.h"
 #include "frmSW.h"
+#include "window_test.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -17,8 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-
-using Calls = std::vector<std::string>;
 
 // ---------------------------------------------------------------- texts
 
@@ -41,30 +40,9 @@ TEST(InputTexts, ShowBothGroupsBitByBit) {
 
 // ---------------------------------------------------------------- window
 
-class DigitalIO : public ::testing::Test {
+class DigitalIO : public WindowTest<frmSW> {
 protected:
-    void SetUp() override {
-        FakeDriver::Get().Reset();
-        window = std::make_unique<frmSW>();
-    }
-    template <typename T>
-    T* Find(const char* name) {
-        T* w = window->findChild<T*>(QString::fromUtf8(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
     void Set(const char* box, const char* text) { Find<QLineEdit>(box)->setText(QString::fromUtf8(text)); }
-    QString Text(const char* name) {
-        if (auto* l = window->findChild<QLabel*>(name)) return l->text();
-        return Find<QLineEdit>(name)->text();
-    }
-    Calls Press(const char* button) {
-        FakeDriver::Get().ClearLog();
-        QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton);
-        return FakeDriver::Get().Calls();
-    }
-
-    std::unique_ptr<frmSW> window;
 };
 
 TEST_F(DigitalIO, OpensWithTheInitialValuesAndARunningPoll) {
