@@ -1,5 +1,6 @@
 #include "UpDown.h"
 
+#include <QKeyEvent>
 #include <QToolButton>
 
 #include <algorithm>
@@ -33,4 +34,14 @@ void UpDown::resizeEvent(QResizeEvent* event) {
     const int half = height() / 2;
     up_->setGeometry(0, 0, width(), half);
     down_->setGeometry(0, half, width(), height() - half);
+}
+
+void UpDown::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Up) {
+        stepUp();
+    } else if (event->key() == Qt::Key_Down) {
+        stepDown();
+    } else {
+        QWidget::keyPressEvent(event);
+    }
 }

@@ -1,6 +1,7 @@
 // An up-down spinner: two arrow buttons over a value in [minimum, maximum].
-// The up arrow adds one step, the down arrow takes one away; the value
-// stops at the ends. valueChanged is raised only when the value changes.
+// The up arrow adds one step, the down arrow takes one away (so do the Up
+// and Down keys while it has the focus); the value stops at the ends.
+// valueChanged is raised only when the value changes.
 #pragma once
 
 #include <QWidget>
@@ -26,6 +27,7 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override; // the arrow keys step too
 
 private:
     int minimum_;

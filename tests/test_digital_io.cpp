@@ -213,6 +213,10 @@ TEST_F(DigitalIO, SpinnerWritesTheChannelAndStaysWithin1To16) {
     EXPECT_EQ(spinner->value(), 16);
     QTest::mouseClick(down, Qt::LeftButton);
     EXPECT_EQ(Text("txtDOChn"), " 15");
+    QTest::keyClick(spinner, Qt::Key_Down);
+    EXPECT_EQ(Text("txtDOChn"), " 14");
+    QTest::keyClick(spinner, Qt::Key_Up);
+    EXPECT_EQ(Text("txtDOChn"), " 15");
 }
 
 TEST(DigitalIOWindow, OneInstanceReloadedAfterClosing) {
