@@ -42,6 +42,7 @@ echo "package: the installed program read the identity of card 7710"
 
 # 2. Under Xvfb with its own bundled virtual card: the window comes up.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  unset QT_QPA_PLATFORM
   /usr/bin/moxpanel & pid=$!
   wid=$(timeout 10 xdotool search --sync --name "MOX VB" | head -1) || true
   kill $pid
