@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <limits>
 #include <string>
 
 namespace mox {
@@ -60,6 +61,7 @@ QLineEdit* MakeLineEdit(QWidget* parent, const QString& name, const QString& tex
     auto* edit = new QLineEdit(text, parent);
     edit->setObjectName(name);
     edit->setGeometry(geometry);
+    edit->setMaxLength(std::numeric_limits<int>::max()); // no length limit
     return edit;
 }
 

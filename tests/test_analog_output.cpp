@@ -50,6 +50,7 @@ TEST_F(AnalogOutput, OpensWithTheInitialValues) {
          {"Label1(0)", "Label1(1)", "Label1(2)", "Label1(4)", "Label1(19)", "Label1(23)", "Label1(24)"})
         Find<QLabel>(name);
     EXPECT_TRUE(FakeDriver::Get().Calls().empty()) << "opening sends nothing";
+    for (auto* box : window->findChildren<QLineEdit*>()) EXPECT_GT(box->maxLength(), 1'000'000) << "no length limit";
 }
 
 TEST_F(AnalogOutput, FocusStartsInTheChannelBox) {

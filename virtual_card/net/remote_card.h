@@ -69,14 +69,13 @@ private:
         std::int32_t status = 0;
         std::vector<std::uint8_t> data;
     };
-    // The members below run with mutex_ held.
-    // One request within the deadline, after a pending restore; nothing
-    // when unanswered.
+    // Takes the lock and makes one call whose status is the entry's result.
+    std::int32_t Simple(Op op, const std::vector<std::uint8_t>& payload);
+    // These three run with mutex_ held. CallLocked: one request within the
+    // deadline, after a pending restore; nothing when unanswered.
     std::optional<Reply> CallLocked(Op op, const std::vector<std::uint8_t>& payload, Clock::time_point deadline);
     std::optional<Reply> Transact(Op op, const std::vector<std::uint8_t>& payload, Clock::time_point deadline);
     void RestoreIfNeeded(Clock::time_point deadline);
-    // Takes the lock and makes one call whose status is the entry's result.
-    std::int32_t Simple(Op op, const std::vector<std::uint8_t>& payload);
 
     int socket_ = -1;
     sockaddr_in card_{};
