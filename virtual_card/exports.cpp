@@ -65,7 +65,9 @@ int32_t MOX_CARD_CALL Mox_DI(int32_t count, int16_t* inputs) { return Card().Mox
 
 // Entries of the vendor's interface that this card does not implement:
 // they touch nothing and answer 0.
-int32_t MOX_CARD_CALL StartSnapshot(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) { return 0; }
+int32_t MOX_CARD_CALL StartSnapshot(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) {
+    return 0;
+}
 int32_t MOX_CARD_CALL RegisterNotify(int32_t, int32_t, int32_t, int32_t, int32_t) { return 0; }
 int32_t MOX_CARD_CALL QueryBuf(void) { return 0; }
 int32_t MOX_CARD_CALL ADResult(int32_t) { return 0; }

@@ -29,6 +29,7 @@ std::uint16_t EmulatorProcess::Start(std::uint16_t port, const std::vector<std::
     std::vector<std::string> words{MOX_EMULATOR, "--port", std::to_string(port)};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (auto& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     const int rc = posix_spawn(&pid_, MOX_EMULATOR, &actions, nullptr, argv.data(), environ);
