@@ -14,6 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
+#include <cmath>
+#include <functional>
+
 namespace {
 
 QString Box(QWidget* w, const char* name) { return w->findChild<QPlainTextEdit*>(name)->toPlainText(); }
@@ -34,23 +39,35 @@ TEST(OnVirtualCard, ShowsTheIdentity) {
               QStringLiteral("卡名: 7710 类型: 1  速度: 100K  精度: 16位"));
 }
 
+// Runs the event loop until the condition holds or the limit passes.
+bool WaitFor(const std::function<bool()>& condition, int limitMs = 3000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > limitMs) return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
 TEST(OnVirtualCard, AcquisitionListsLiveValuesInEveryMode) {
     FrmMultiBuf window;
     window.show();
     Click(&window, "cmdStart");
     ASSERT_FALSE(window.findChild<QPushButton*>("cmdStart")->isEnabled());
+    const char* const firstLine[] = {"00:", "00:", "00 "};
     for (int mode : {0, 1, 2}) {
         window.findChild<QRadioButton*>(QStringLiteral("optADRMode(%1)").arg(mode))->setChecked(true);
-        QTest::qWait(250);
+        // A tick in the new mode, then the next one.
+        ASSERT_TRUE(WaitFor([&] { return Box(&window, "txtInfo").startsWith(QLatin1String(firstLine[mode])); }));
         const QString first = Box(&window, "txtInfo");
-        QTest::qWait(250);
-        const QString second = Box(&window, "txtInfo");
-        const QStringList a = first.split('\n'), b = second.split('\n');
+        ASSERT_TRUE(WaitFor([&] { return Box(&window, "txtInfo") != first; })) << "mode " << mode;
+        const QStringList a = first.split('\n'), b = Box(&window, "txtInfo").split('\n');
         ASSERT_EQ(a.size(), 33) << mode;
         ASSERT_EQ(b.size(), 33) << mode;
         int changed = 0;
         for (int ch = 0; ch < 32; ++ch) changed += static_cast<int>(a[ch] != b[ch]);
-        EXPECT_GE(changed, 16) << "mode " << mode << "\n" << second.toStdString();
+        EXPECT_GE(changed, 16) << "mode " << mode;
     }
     EXPECT_EQ(Box(&window, "txtSts"), QStringLiteral("网络通信正常\n"));
     Click(&window, "cmdStop");
@@ -64,14 +81,18 @@ TEST(OnVirtualCard, AnalogOutputsReadBackOnInputs0To3) {
     ASSERT_NE(da, nullptr);
     const double volts[] = {-4.0, -1.5, 2.5, 4.5};
     for (int ch = 0; ch < 4; ++ch) {
-        auto* chn = da->findChild<QLineEdit*>("txtDAChn2");
-        chn->setText(QString::number(ch));
+        da->findChild<QLineEdit*>("txtDAChn2")->setText(QString::number(ch));
         da->findChild<QLineEdit*>("txtDAV")->setText(QString::number(volts[ch]));
         Click(da, "cmdDA2");
     }
-    QTest::qWait(450);
-    const QString list = Box(&window, "txtInfo");
-    for (int ch = 0; ch < 4; ++ch) EXPECT_NEAR(ListedVolts(list, ch), volts[ch], 0.02) << list.toStdString();
+    const auto readBack = [&] {
+        const QString list = Box(&window, "txtInfo");
+        for (int ch = 0; ch < 4; ++ch) {
+            if (std::fabs(ListedVolts(list, ch) - volts[ch]) > 0.02) return false;
+        }
+        return true;
+    };
+    EXPECT_TRUE(WaitFor(readBack)) << Box(&window, "txtInfo").toStdString();
 }
 
 TEST(OnVirtualCard, DigitalOutputsShowOnTheInputsWithinOnePoll) {
@@ -85,7 +106,7 @@ TEST(OnVirtualCard, DigitalOutputsShowOnTheInputsWithinOnePoll) {
     sw->findChild<QLineEdit*>("txtDOChn")->setText("10");
     sw->findChild<QLineEdit*>("txtDOValue")->setText("1");
     Click(sw, "cmdDOOutput");
-    QTest::qWait(150);
+    sw->Timer_DI_Timer(); // one poll
     EXPECT_EQ(sw->findChild<QLabel*>("lblMsg")->text(), QStringLiteral("通讯正常"));
     EXPECT_EQ(sw->findChild<QLabel*>("lblDI")->text(), "A5  2");
     EXPECT_EQ(sw->findChild<QLabel*>("lblDI_1")->text(), "2      0   0   0   0   0   0   1   0");
