@@ -172,7 +172,7 @@ TEST_F(RemoteCardTest, OutageIsCountedAndTheLinkComesBack) {
 TEST_F(RemoteCardTest, AcquisitionIsRestartedAfterTheCardRestarts) {
     ASSERT_EQ(card->StartIntr(10, 300, 0, 32, 1000, 0, 1), 1);
     std::array<float, 34> r{};
-    ASSERT_EQ(card->ADResult_DV(0, 32, 1, 1, 20, r.data()), 1);
+    ASSERT_GT(card->ADResult_DV(0, 32, 1, 1, 20, r.data()), 0);
     emulator.Kill();
     EXPECT_EQ(Timed([&] { return card->ADResult_DV(0, 32, 1, 1, 20, r.data()); }), 0);
     ASSERT_EQ(emulator.Start(port, {"--pc-address", "192.168.1.100"}), port);
