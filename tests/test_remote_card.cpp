@@ -40,8 +40,9 @@ auto Timed(F&& f, double* worstMs = nullptr) {
 }
 
 std::array<std::uint8_t, 8> Status(RemoteCard& card) {
-    std::array<std::uint8_t, 8> in{130, 64, 0}, out{};
-    Timed([&] { return card.IOCtl(100, in.data(), 100, out.data()); });
+    std::array<std::uint8_t, 100> in{130, 64, 0};
+    std::array<std::uint8_t, 8> out{};
+    Timed([&] { return card.IOCtl(100, in.data(), 8, out.data()); });
     return out;
 }
 
@@ -70,9 +71,10 @@ TEST(AddressText, Parses) {
 }
 
 TEST_F(RemoteCardTest, IdentityAndLiveReadingsThroughTheNetwork) {
-    std::array<std::uint8_t, 8> in{70, 64, 0}, out{};
+    std::array<std::uint8_t, 100> in{70, 64, 0};
+    std::array<std::uint8_t, 8> out{};
     EXPECT_EQ(card->Initial(), 1);
-    EXPECT_EQ(card->IOCtl(100, in.data(), 100, out.data()), 5);
+    EXPECT_EQ(card->IOCtl(100, in.data(), 8, out.data()), 5);
     EXPECT_EQ(out[0] * 100 + out[1], 7710);
     EXPECT_EQ(Status(*card), (std::array<std::uint8_t, 8>{0, 192, 168, 1, 100, 0, 0, 0}));
 
@@ -233,9 +235,10 @@ TEST(RemoteCardUnreachable, AnswersTheStatusItselfAndFailsTheRest) {
     EXPECT_EQ(Timed([&] { return card.Initial(); }), 0);
     EXPECT_EQ(Timed([&] { return card.StartIntr(10, 300, 0, 32, 1000, 0, 1); }), 0);
     EXPECT_EQ(Timed([&] { return card.GetLastADError(); }), vnet::kNoReplyError);
-    std::array<std::uint8_t, 8> in{70, 64, 0}, out{};
+    std::array<std::uint8_t, 100> in{70, 64, 0};
+    std::array<std::uint8_t, 8> out{};
     out.fill(9);
-    EXPECT_EQ(Timed([&] { return card.IOCtl(100, in.data(), 100, out.data()); }), 0);
+    EXPECT_EQ(Timed([&] { return card.IOCtl(100, in.data(), 8, out.data()); }), 0);
     EXPECT_EQ(out[0], 9) << "no identity is made up";
     std::array<std::int16_t, 2> di{7, 7};
     EXPECT_EQ(Timed([&] { return card.Mox_DI(2, di.data()); }), 0);

@@ -26,7 +26,11 @@ std::uint16_t EmulatorProcess::Start(std::uint16_t port, const std::vector<std::
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    std::vector<std::string> words{MOX_EMULATOR, "--port", std::to_string(port)};
+    // Not the test's own stderr: a test that dies must not leave its runner
+    // waiting on a pipe the emulator still holds; and the emulator ends
+    // when the test's end of its standard input closes.
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+    std::vector<std::string> words{MOX_EMULATOR, "--exit-with-stdin", "1", "--port", std::to_string(port)};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     argv.reserve(words.size() + 1);

@@ -2,12 +2,14 @@
 //
 //   mox-card-emulator [--address A.B.C.D] [--port N] [--pc-address A.B.C.D]
 //                     [--drop FRACTION] [--delay MS] [--silent SECONDS] [--seed N]
-//                     [--trace 1]
+//                     [--trace 1] [--exit-with-stdin 1]
 //
 // Answers the card protocol (docs/card-protocol.md) over UDP on the given
 // address and port (127.0.0.1:7710 by default; port 0 picks a free one) and
-// prints "listening on ADDRESS:PORT". The same faults can be switched while
-// it runs, one command per line on standard input, each answered with
+// prints "listening on ADDRESS:PORT"; --trace 1 adds a line for each request
+// it answers, and --exit-with-stdin 1 ends it when its standard input closes
+// (so it goes with the process that started it). The faults can be switched
+// while it runs, one command per line on standard input, each answered with
 // "ok ..." or "error ...":
 //   drop FRACTION | delay MS | silent SECONDS | stop | resume |
 //   pc-address A.B.C.D | pc-address auto | status | quit
@@ -105,7 +107,7 @@ std::string Command(const std::string& line, Faults& faults, bool& quit) {
 int Usage() {
     std::fprintf(stderr, "usage: mox-card-emulator [--address A.B.C.D] [--port N] [--pc-address A.B.C.D]\n"
                          "                         [--drop FRACTION] [--delay MS] [--silent SECONDS] [--seed N]\n"
-                         "                         [--trace 1]\n");
+                         "                         [--trace 1] [--exit-with-stdin 1]\n");
     return 2;
 }
 
@@ -118,6 +120,7 @@ int main(int argc, char** argv) {
     std::uint64_t seed = std::random_device{}();
     bool quit = false;
     bool trace = false;
+    bool exitWithStdin = false;
     for (int i = 1; i < argc; ++i) {
         const std::string opt = argv[i];
         if (i + 1 >= argc) return Usage();
@@ -129,6 +132,8 @@ int main(int argc, char** argv) {
             char* end = nullptr;
             port = std::strtol(value.c_str(), &end, 10);
             if (*end != '\0' || port < 0 || port > 65535) return Usage();
+        } else if (opt == "--exit-with-stdin") {
+            exitWithStdin = value == "1";
         } else if (opt == "--trace") {
             trace = value == "1";
         } else if (opt == "--seed") {
@@ -196,6 +201,7 @@ int main(int argc, char** argv) {
             const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
             if (got <= 0) {
                 stdinOpen = false;
+                if (exitWithStdin) quit = true;
             } else {
                 stdinBuffer.append(chunk, static_cast<std::size_t>(got));
                 for (auto nl = stdinBuffer.find('\n'); nl != std::string::npos; nl = stdinBuffer.find('\n')) {
