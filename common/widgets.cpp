@@ -13,6 +13,16 @@
 #include <string>
 
 namespace mox {
+namespace {
+
+// Text of a multi-line box built with "\r\n" line ends, as the box keeps it.
+QString BoxText(const std::string& text) {
+    QString out = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return out;
+}
+
+} // namespace
 
 QFont UiFont(double pointSize) {
     QFont font;
@@ -96,11 +106,6 @@ void SetTabOrder(std::initializer_list<QWidget*> order) {
     }
 }
 
-QString BoxText(const std::string& text) {
-    QString out = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return out;
-}
 void SetBoxText(QPlainTextEdit* box, const std::string& text) {
     const QString shown = BoxText(text);
     if (box->toPlainText() != shown) box->setPlainText(shown);

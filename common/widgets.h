@@ -50,9 +50,6 @@ QRadioButton* MakeOption(QWidget* parent, const QString& name, const QString& te
 // Sets the keyboard focus order to the given sequence.
 void SetTabOrder(std::initializer_list<QWidget*> order);
 
-// Text of a multi-line box built with "\r\n" line ends, as the box keeps it.
-QString BoxText(const std::string& text);
-
 // Replaces the whole text of a multi-line box with a text built with "\r\n"
 // line ends. A box that already shows exactly that text is left as it is, so
 // a selection or scroll position in it survives an unchanged refresh.

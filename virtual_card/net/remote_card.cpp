@@ -116,7 +116,6 @@ std::optional<RemoteCard::Reply> RemoteCard::Transact(Op op, const std::vector<s
             reply.data.assign(rest.begin(), rest.end());
             if (!linkUp_ && acquiring_) restorePending_ = true;
             linkUp_ = true;
-            everAnswered_ = true;
             lastReply_ = Clock::now();
             return reply;
         }

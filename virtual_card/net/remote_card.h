@@ -83,7 +83,6 @@ private:
     std::timed_mutex mutex_;
     std::uint32_t seq_ = 0;
     bool linkUp_ = true;
-    bool everAnswered_ = false;
     Clock::time_point lastReply_ = Clock::now();
     std::array<std::uint8_t, 4> lastPcAddress_{};
     bool acquiring_ = false;
