@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "DllDef.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <type_traits>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -127,39 +129,17 @@ private:
     std::atomic<Fn> fn_{nullptr};
 };
 
-using I32 = std::int32_t;
-using I16 = std::int16_t;
-
-#define MOX_ENTRY(name, bytes, ...)                                                                                    \
-    using name##_t = I32(MOX_STDCALL*)(__VA_ARGS__);                                                                   \
-    Entry<name##_t> e_##name{#name, "_" #name "@" #bytes};
-
-MOX_ENTRY(Initial, 16, I32, I32, I32, I32)
-MOX_ENTRY(IOCtl, 16, I32, std::uint8_t*, I32, std::uint8_t*)
-MOX_ENTRY(StopIntr, 0, void)
-MOX_ENTRY(StartIntr, 28, I16, I32, I16, I16, I32, I32, I16)
-MOX_ENTRY(GetLastADError, 0, void)
-MOX_ENTRY(ADResult_DV, 24, I32, I32, I32, I32, float, float*)
-MOX_ENTRY(Mox_DA, 8, I16, I16)
-MOX_ENTRY(Mox_DO, 8, I16, I16)
-MOX_ENTRY(Mox_DOBit, 8, I16, I16)
-MOX_ENTRY(Mox_DI, 8, I32, I16*)
-MOX_ENTRY(StartSnapshot, 32, I32, I32, I32, I32, I32, I32, I32, I32)
-MOX_ENTRY(RegisterNotify, 20, I32, I32, I32, I32, I32)
-MOX_ENTRY(QueryBuf, 0, void)
-MOX_ENTRY(ADResult, 4, I32)
-MOX_ENTRY(ADResultRecent, 4, I32)
-MOX_ENTRY(GetSnapshot, 12, I32, I32, I32)
-MOX_ENTRY(ConfigInfo, 32, I32, I32, I32, I32, I32, I32, I32, I32)
-MOX_ENTRY(ChannelFrq, 8, I32, I32)
-MOX_ENTRY(Mox_ADResult, 8, I32, I32)
-MOX_ENTRY(Mox_Init, 12, I32, I32, I32)
-MOX_ENTRY(Mox_USB_Inportb, 12, I32, I32, I32)
-MOX_ENTRY(Mox_USB_Outportb, 12, I32, I32, I32)
-MOX_ENTRY(Mox_Readb, 16, I32, I32, I32, I32)
-MOX_ENTRY(Mox_Writeb, 16, I32, I32, I32, I32)
-
-#undef MOX_ENTRY
+// The typed table: one entry for each line of the list, its pointer type
+// checked against the C prototype every card driver is built from. (The
+// parameter and argument lists come with their parentheses.)
+// NOLINTBEGIN(bugprone-macro-parentheses)
+#define MOX_DLLDEF_ENTRY(name, params, args)                                                                           \
+    using name##_fn = int32_t(MOX_CARD_CALL*) params;                                                                  \
+    static_assert(std::is_same_v<name##_fn, decltype(&::name)>, "entry type differs from its C prototype");            \
+    Entry<name##_fn> e_##name{#name, kDecorated_##name.text};
+MOX_ADCARD_ENTRIES(MOX_DLLDEF_ENTRY)
+#undef MOX_DLLDEF_ENTRY
+// NOLINTEND(bugprone-macro-parentheses)
 
 } // namespace
 
@@ -167,38 +147,11 @@ const char* LibraryName() { return kLibraryName; }
 
 void SetFailureHandler(FailureHandler handler) { g_handler.store(handler); }
 
-I32 Initial(I32 a, I32 b, I32 c, I32 d) { return (*e_Initial)(a, b, c, d); }
-I32 IOCtl(I32 inLen, std::uint8_t* in, I32 outLen, std::uint8_t* out) { return (*e_IOCtl)(inLen, in, outLen, out); }
-I32 StopIntr() { return (*e_StopIntr)(); }
-I32 StartIntr(I16 a1, I32 a2, I16 a3, I16 a4, I32 a5, I32 a6, I16 a7) {
-    return (*e_StartIntr)(a1, a2, a3, a4, a5, a6, a7);
-}
-I32 GetLastADError() { return (*e_GetLastADError)(); }
-I32 ADResult_DV(I32 first, I32 count, I32 unit, I32 mode, float n, float* results) {
-    return (*e_ADResult_DV)(first, count, unit, mode, n, results);
-}
-I32 Mox_DA(I16 channel, I16 code) { return (*e_Mox_DA)(channel, code); }
-I32 Mox_DO(I16 group, I16 value) { return (*e_Mox_DO)(group, value); }
-I32 Mox_DOBit(I16 bit, I16 value) { return (*e_Mox_DOBit)(bit, value); }
-I32 Mox_DI(I32 count, I16* inputs) { return (*e_Mox_DI)(count, inputs); }
-
-I32 StartSnapshot(I32 a, I32 b, I32 c, I32 d, I32 e, I32 f, I32 g, I32 h) {
-    return (*e_StartSnapshot)(a, b, c, d, e, f, g, h);
-}
-I32 RegisterNotify(I32 a, I32 b, I32 c, I32 d, I32 e) { return (*e_RegisterNotify)(a, b, c, d, e); }
-I32 QueryBuf() { return (*e_QueryBuf)(); }
-I32 ADResult(I32 a) { return (*e_ADResult)(a); }
-I32 ADResultRecent(I32 a) { return (*e_ADResultRecent)(a); }
-I32 GetSnapshot(I32 a, I32 b, I32 c) { return (*e_GetSnapshot)(a, b, c); }
-I32 ConfigInfo(I32 a, I32 b, I32 c, I32 d, I32 e, I32 f, I32 g, I32 h) {
-    return (*e_ConfigInfo)(a, b, c, d, e, f, g, h);
-}
-I32 ChannelFrq(I32 a, I32 b) { return (*e_ChannelFrq)(a, b); }
-I32 Mox_ADResult(I32 a, I32 b) { return (*e_Mox_ADResult)(a, b); }
-I32 Mox_Init(I32 a, I32 b, I32 c) { return (*e_Mox_Init)(a, b, c); }
-I32 Mox_USB_Inportb(I32 a, I32 b, I32 c) { return (*e_Mox_USB_Inportb)(a, b, c); }
-I32 Mox_USB_Outportb(I32 a, I32 b, I32 c) { return (*e_Mox_USB_Outportb)(a, b, c); }
-I32 Mox_Readb(I32 a, I32 b, I32 c, I32 d) { return (*e_Mox_Readb)(a, b, c, d); }
-I32 Mox_Writeb(I32 a, I32 b, I32 c, I32 d) { return (*e_Mox_Writeb)(a, b, c, d); }
+// NOLINTBEGIN(bugprone-macro-parentheses)
+#define MOX_DLLDEF_WRAPPER(name, params, args)                                                                         \
+    std::int32_t name params { return (*e_##name)args; }
+MOX_ADCARD_ENTRIES(MOX_DLLDEF_WRAPPER)
+#undef MOX_DLLDEF_WRAPPER
+// NOLINTEND(bugprone-macro-parentheses)
 
 } // namespace DllDef

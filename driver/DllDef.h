@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The card driver module: typed entries of the card's driver library and the
 // buffers that the windows exchange with it.
 //
@@ -13,15 +14,11 @@
 // kDriverFailureExitCode.
 #pragma once
 
+#include "entries.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
-
-#if defined(_WIN32) && !defined(_WIN64)
-#define MOX_STDCALL __stdcall
-#else
-#define MOX_STDCALL
-#endif
 
 namespace DllDef {
 
@@ -31,38 +28,11 @@ extern std::array<std::uint8_t, 32001> OutBuf; // IOCtl replies, indexes 0..3200
 extern std::array<std::int16_t, 129> DIBuf;    // digital input reply, 0..128
 extern std::array<std::int16_t, 9> DOBuf;      // digital output byte in element 0, 0..8
 
-// The entries the windows call.
-std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d);
-std::int32_t IOCtl(std::int32_t inLen, std::uint8_t* in, std::int32_t outLen, std::uint8_t* out);
-std::int32_t StopIntr();
-std::int32_t StartIntr(std::int16_t a1, std::int32_t a2, std::int16_t a3, std::int16_t a4, std::int32_t a5,
-                       std::int32_t a6, std::int16_t a7);
-std::int32_t GetLastADError();
-std::int32_t ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit, std::int32_t mode, float n,
-                         float* results);
-std::int32_t Mox_DA(std::int16_t channel, std::int16_t code);
-std::int32_t Mox_DO(std::int16_t group, std::int16_t value);
-std::int32_t Mox_DOBit(std::int16_t bit, std::int16_t value);
-std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs);
-
-// Declared entries that the windows never call. They take and return
-// 32-bit integers, one per 4 bytes of their decorated size.
-std::int32_t StartSnapshot(std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                           std::int32_t, std::int32_t);
-std::int32_t RegisterNotify(std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t);
-std::int32_t QueryBuf();
-std::int32_t ADResult(std::int32_t);
-std::int32_t ADResultRecent(std::int32_t);
-std::int32_t GetSnapshot(std::int32_t, std::int32_t, std::int32_t);
-std::int32_t ConfigInfo(std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                        std::int32_t, std::int32_t);
-std::int32_t ChannelFrq(std::int32_t, std::int32_t);
-std::int32_t Mox_ADResult(std::int32_t, std::int32_t);
-std::int32_t Mox_Init(std::int32_t, std::int32_t, std::int32_t);
-std::int32_t Mox_USB_Inportb(std::int32_t, std::int32_t, std::int32_t);
-std::int32_t Mox_USB_Outportb(std::int32_t, std::int32_t, std::int32_t);
-std::int32_t Mox_Readb(std::int32_t, std::int32_t, std::int32_t, std::int32_t);
-std::int32_t Mox_Writeb(std::int32_t, std::int32_t, std::int32_t, std::int32_t);
+// One function for each entry of the list in adcard_entries.h, with the
+// entry's name and parameters: DllDef::Initial(a, b, c, d), DllDef::IOCtl(...).
+#define MOX_DLLDEF_DECLARE(name, params, args) std::int32_t name params;
+MOX_ADCARD_ENTRIES(MOX_DLLDEF_DECLARE)
+#undef MOX_DLLDEF_DECLARE
 
 // The library's file name as the loader is asked for it.
 const char* LibraryName();

@@ -1,12 +1,17 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "DllDef.h"
 #include "fake_driver_client.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -42,20 +47,21 @@ TEST_F(DriverTest, BuffersAreZeroAndSizedAtStart) {
 }
 
 struct CallCase {
-    const char* name;
+    std::string name;
     std::function<std::int32_t()> call;
-    const char* recorded;
+    std::string recorded;
 };
 
 class DriverCallTest : public DriverTest, public ::testing::WithParamInterface<CallCase> {};
 
 TEST_P(DriverCallTest, PassesArgumentsAtTheirWidths) {
-    FakeDriver::Get().SetReturn(GetParam().name, 77);
+    FakeDriver::Get().SetReturn(GetParam().name.c_str(), 77);
     EXPECT_EQ(GetParam().call(), 77);
     EXPECT_EQ(FakeDriver::Get().Calls(), Calls{GetParam().recorded});
 }
 
-std::vector<CallCase> AllEntries() {
+// Arguments at the edges of their widths, for the entries the windows call.
+std::vector<CallCase> WidthCases() {
     static std::array<float, 34> results{};
     static std::array<std::uint8_t, 4> in{130, 64, 0, 0};
     static std::array<std::uint8_t, 8> out{};
@@ -63,11 +69,9 @@ std::vector<CallCase> AllEntries() {
     return {
         {"Initial", [] { return DllDef::Initial(0, 0, 0, 0); }, "Initial(0,0,0,0)"},
         {"IOCtl", [] { return DllDef::IOCtl(100, in.data(), 100, out.data()); }, "IOCtl(100,[130,64,0],100)"},
-        {"StopIntr", [] { return DllDef::StopIntr(); }, "StopIntr()"},
         {"StartIntr", [] { return DllDef::StartIntr(10, 300, 0, 32, 1000, 0, 1); }, "StartIntr(10,300,0,32,1000,0,1)"},
         {"StartIntr", [] { return DllDef::StartIntr(-32768, -2147483647 - 1, 32767, -1, 2147483647, -5, -2); },
          "StartIntr(-32768,-2147483648,32767,-1,2147483647,-5,-2)"},
-        {"GetLastADError", [] { return DllDef::GetLastADError(); }, "GetLastADError()"},
         {"ADResult_DV", [] { return DllDef::ADResult_DV(0, 32, 1, 1, 2.5f, results.data()); },
          "ADResult_DV(0,32,1,1,2.5)"},
         {"ADResult_DV", [] { return DllDef::ADResult_DV(0, 32, 0, 1, -3.0f, results.data()); },
@@ -76,25 +80,117 @@ std::vector<CallCase> AllEntries() {
         {"Mox_DO", [] { return DllDef::Mox_DO(1, 255); }, "Mox_DO(1,255)"},
         {"Mox_DOBit", [] { return DllDef::Mox_DOBit(15, 1); }, "Mox_DOBit(15,1)"},
         {"Mox_DI", [] { return DllDef::Mox_DI(2, di.data()); }, "Mox_DI(2)"},
-        {"StartSnapshot", [] { return DllDef::StartSnapshot(1, 2, 3, 4, 5, 6, 7, 8); },
-         "StartSnapshot(1,2,3,4,5,6,7,8)"},
-        {"RegisterNotify", [] { return DllDef::RegisterNotify(1, 2, 3, 4, 5); }, "RegisterNotify(1,2,3,4,5)"},
-        {"QueryBuf", [] { return DllDef::QueryBuf(); }, "QueryBuf()"},
-        {"ADResult", [] { return DllDef::ADResult(-1); }, "ADResult(-1)"},
-        {"ADResultRecent", [] { return DllDef::ADResultRecent(9); }, "ADResultRecent(9)"},
-        {"GetSnapshot", [] { return DllDef::GetSnapshot(1, 2, 3); }, "GetSnapshot(1,2,3)"},
-        {"ConfigInfo", [] { return DllDef::ConfigInfo(8, 7, 6, 5, 4, 3, 2, 1); }, "ConfigInfo(8,7,6,5,4,3,2,1)"},
-        {"ChannelFrq", [] { return DllDef::ChannelFrq(1, 2); }, "ChannelFrq(1,2)"},
-        {"Mox_ADResult", [] { return DllDef::Mox_ADResult(1, 2); }, "Mox_ADResult(1,2)"},
-        {"Mox_Init", [] { return DllDef::Mox_Init(1, 2, 3); }, "Mox_Init(1,2,3)"},
-        {"Mox_USB_Inportb", [] { return DllDef::Mox_USB_Inportb(1, 2, 3); }, "Mox_USB_Inportb(1,2,3)"},
-        {"Mox_USB_Outportb", [] { return DllDef::Mox_USB_Outportb(1, 2, 3); }, "Mox_USB_Outportb(1,2,3)"},
-        {"Mox_Readb", [] { return DllDef::Mox_Readb(1, 2, 3, 4); }, "Mox_Readb(1,2,3,4)"},
     };
 }
 
-INSTANTIATE_TEST_SUITE_P(Entries, DriverCallTest, ::testing::ValuesIn(AllEntries()),
+INSTANTIATE_TEST_SUITE_P(Widths, DriverCallTest, ::testing::ValuesIn(WidthCases()),
                          [](const auto& param) { return param.param.name + std::to_string(param.index); });
+
+// A distinct value for each argument position, of the argument's type; the
+// request buffer carries a network status request, and the other buffers
+// are large enough for any reply.
+template <typename T>
+T Sample(std::size_t i) {
+    static std::array<std::uint8_t, 32001> request{130, 64, 0};
+    static std::array<std::uint8_t, 32001> reply{};
+    static std::array<float, 34> results{};
+    static std::array<std::int16_t, 129> inputs{};
+    const int sign = i % 2 ? -1 : 1;
+    if constexpr (std::is_same_v<T, std::uint8_t*>) {
+        return i == 1 ? request.data() : reply.data();
+    } else if constexpr (std::is_same_v<T, float*>) {
+        return results.data();
+    } else if constexpr (std::is_same_v<T, std::int16_t*>) {
+        return inputs.data();
+    } else if constexpr (std::is_same_v<T, float>) {
+        return static_cast<float>(i) + 0.5f;
+    } else if constexpr (sizeof(T) == 2) {
+        return static_cast<T>(sign * static_cast<int>(1000 * (i + 1) + 7));
+    } else {
+        return static_cast<T>(sign * static_cast<long long>(100000 * (i + 1) + 7));
+    }
+}
+
+// The test driver's record of a call with those values.
+template <typename T>
+std::string SampleText(std::size_t i) {
+    if constexpr (std::is_same_v<T, std::uint8_t*>) {
+        return i == 1 ? "[130,64,0]" : "";
+    } else if constexpr (std::is_pointer_v<T>) {
+        return "";
+    } else if constexpr (std::is_same_v<T, float>) {
+        return std::to_string(i) + ".5";
+    } else {
+        return std::to_string(static_cast<long long>(Sample<T>(i)));
+    }
+}
+
+template <typename... A, std::size_t... I>
+CallCase Generated(const char* name, std::int32_t (*entry)(A...), std::index_sequence<I...> /*positions*/) {
+    std::string text = std::string(name) + "(";
+    for (const std::string& arg : {std::string(), SampleText<A>(I)...}) {
+        if (arg.empty()) continue;
+        if (text.back() != '(') text += ',';
+        text += arg;
+    }
+    text += ')';
+    return {name, [entry] { return entry(Sample<A>(I)...); }, text};
+}
+
+template <typename... A>
+CallCase Generated(const char* name, std::int32_t (*entry)(A...)) {
+    return Generated(name, entry, std::index_sequence_for<A...>{});
+}
+
+// Every entry of the list through the driver module, but the one the test
+// driver leaves out (see MissingEntryIsReportedByNameWithTheLoadersReason).
+std::vector<CallCase> EveryEntry() {
+    std::vector<CallCase> cases;
+#define MOX_TEST_ENTRY(name, params, args) cases.push_back(Generated(#name, &DllDef::name));
+    MOX_ADCARD_ENTRIES(MOX_TEST_ENTRY)
+#undef MOX_TEST_ENTRY
+    std::erase_if(cases, [](const CallCase& c) { return c.name == "Mox_Writeb"; });
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, DriverCallTest, ::testing::ValuesIn(EveryEntry()),
+                         [](const auto& param) { return param.param.name + std::to_string(param.index); });
+
+// The names a 32-bit Windows card driver exports, as the card's maker
+// documents them.
+TEST(DriverEntries, DecoratedNamesCarryTheirArgumentBytes) {
+    const std::map<std::string, std::string> documented{
+        {"Initial", "_Initial@16"},
+        {"IOCtl", "_IOCtl@16"},
+        {"StopIntr", "_StopIntr@0"},
+        {"StartIntr", "_StartIntr@28"},
+        {"GetLastADError", "_GetLastADError@0"},
+        {"ADResult_DV", "_ADResult_DV@24"},
+        {"Mox_DA", "_Mox_DA@8"},
+        {"Mox_DO", "_Mox_DO@8"},
+        {"Mox_DOBit", "_Mox_DOBit@8"},
+        {"Mox_DI", "_Mox_DI@8"},
+        {"StartSnapshot", "_StartSnapshot@32"},
+        {"RegisterNotify", "_RegisterNotify@20"},
+        {"QueryBuf", "_QueryBuf@0"},
+        {"ADResult", "_ADResult@4"},
+        {"ADResultRecent", "_ADResultRecent@4"},
+        {"GetSnapshot", "_GetSnapshot@12"},
+        {"ConfigInfo", "_ConfigInfo@32"},
+        {"ChannelFrq", "_ChannelFrq@8"},
+        {"Mox_ADResult", "_Mox_ADResult@8"},
+        {"Mox_Init", "_Mox_Init@12"},
+        {"Mox_USB_Inportb", "_Mox_USB_Inportb@12"},
+        {"Mox_USB_Outportb", "_Mox_USB_Outportb@12"},
+        {"Mox_Readb", "_Mox_Readb@16"},
+        {"Mox_Writeb", "_Mox_Writeb@16"},
+    };
+    std::map<std::string, std::string> listed;
+    for (const auto& entry : DllDef::kEntries) listed[std::string(entry.name)] = std::string(entry.decorated);
+    EXPECT_EQ(listed, documented);
+    EXPECT_EQ(
+        std::count_if(DllDef::kEntries.begin(), DllDef::kEntries.end(), [](auto& e) { return e.calledByWindows; }), 10);
+}
 
 TEST_F(DriverTest, RepliesArriveInTheCallersBuffers) {
     FakeDriver::Get().SetReply(70, {12, 34, 10, 16, 1});

@@ -1,4 +1,6 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "card_model.h"
+#include "entries.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +8,7 @@
 
 #include <array>
 #include <cmath>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -256,14 +259,11 @@ TEST(VirtualCard, IsSafeFromSeveralThreads) {
 TEST(VirtualCardLibrary, ExportsEveryEntryByPlainName) {
     void* lib = dlopen(VIRTUAL_CARD_LIB, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
-    for (const char* name :
-         {"Initial",      "IOCtl",    "StopIntr",        "StartIntr",        "GetLastADError", "ADResult_DV",
-          "Mox_DA",       "Mox_DO",   "Mox_DOBit",       "Mox_DI",           "StartSnapshot",  "RegisterNotify",
-          "QueryBuf",     "ADResult", "ADResultRecent",  "GetSnapshot",      "ConfigInfo",     "ChannelFrq",
-          "Mox_ADResult", "Mox_Init", "Mox_USB_Inportb", "Mox_USB_Outportb", "Mox_Readb",      "Mox_Writeb"}) {
-        EXPECT_NE(dlsym(lib, name), nullptr) << name;
+    for (const auto& entry : DllDef::kEntries) {
+        const std::string name(entry.name);
+        EXPECT_NE(dlsym(lib, name.c_str()), nullptr) << name;
     }
-    EXPECT_EQ(dlsym(lib, "_ZN5vcard11VirtualCard7InitialEv"), nullptr) << "the model stays private";
+    EXPECT_EQ(dlsym(lib, "_ZN5vcard11VirtualCard7InitialEiiii"), nullptr) << "the model stays private";
     auto queryBuf = reinterpret_cast<std::int32_t (*)()>(dlsym(lib, "QueryBuf"));
     EXPECT_EQ(queryBuf(), 0);
     dlclose(lib);

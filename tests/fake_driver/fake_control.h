@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* Control entries of the test driver, reached by the tests through the
  * loaded library (see FakeDriver in fake_driver_client.h). */
 #ifndef MOX_FAKE_CONTROL_H

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A card driver for tests: records every call with its arguments and gives
-// scripted replies. Built twice: as a full driver, and without `Initial` to
-// exercise the program's handling of a driver that lacks an entry.
-// `Mox_Writeb` is never exported, so the missing-entry path can be reached
-// in-process too.
+// scripted replies. Built twice, and a version script keeps entries out of
+// the export table: `Mox_Writeb` is never exported, so the missing-entry
+// path can be reached in-process too; the second build also lacks `Initial`,
+// to exercise the program's handling of a driver without its first entry.
 #include "adcard_abi.h"
 #include "fake_control.h"
 
@@ -11,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -41,21 +43,70 @@ int32_t ReturnOf(const char* entry, int32_t fallback = 1) {
     return it == S().returns.end() ? fallback : it->second;
 }
 
-std::string Args(std::initializer_list<long long> values) {
-    std::string out = "(";
-    bool first = true;
-    for (long long v : values) {
-        if (!first) out += ',';
-        out += std::to_string(v);
-        first = false;
-    }
-    return out + ")";
-}
-
-std::string FloatText(float f) {
+std::string ArgText(long long v) { return std::to_string(v); }
+std::string ArgText(float f) {
     char buf[48];
     std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(f));
     return buf;
+}
+
+// "name(1,2,3)": the values passed; the caller's buffers are not recorded.
+template <typename... A>
+std::string CallText(const char* name, A... args) {
+    std::string out = std::string(name) + "(";
+    bool first = true;
+    [[maybe_unused]] auto add = [&](auto v) {
+        if constexpr (!std::is_pointer_v<decltype(v)>) {
+            if (!first) out += ',';
+            if constexpr (std::is_floating_point_v<decltype(v)>) {
+                out += ArgText(v);
+            } else {
+                out += ArgText(static_cast<long long>(v));
+            }
+            first = false;
+        }
+    };
+    (add(args), ...);
+    return out + ")";
+}
+
+// What an entry does besides recording its call: by its parameter types,
+// nothing, or filling the caller's buffers with the scripted replies.
+template <typename... A>
+void Effect(A...) {}
+
+void Effect(int32_t, int32_t, int32_t, int32_t, float, float* results) {
+    std::lock_guard lock(S().mutex);
+    if (!S().results.empty()) std::memcpy(results, S().results.data(), S().results.size() * sizeof(float));
+}
+
+void Effect(int32_t, int16_t* inputs) {
+    std::lock_guard lock(S().mutex);
+    inputs[0] = S().inputs[0];
+    inputs[1] = S().inputs[1];
+}
+
+// One call of an entry: recorded, its effect, and its scripted result or
+// `fallback` (success for the entries the program calls, 0 for the others);
+// the last error is 0 unless scripted.
+template <typename... A>
+int32_t Called(const char* name, int32_t fallback, A... args) {
+    Record(CallText(name, args...));
+    Effect(args...);
+    return ReturnOf(name, std::strcmp(name, "GetLastADError") == 0 ? 0 : fallback);
+}
+
+// IOCtl records the first three request bytes and answers with the reply
+// scripted for its command.
+int32_t Called(const char* name, int32_t, int32_t in_len, uint8_t* in, int32_t out_len, uint8_t* out) {
+    Record(std::string(name) + "(" + std::to_string(in_len) + ",[" + std::to_string(in[0]) + "," +
+           std::to_string(in[1]) + "," + std::to_string(in[2]) + "]," + std::to_string(out_len) + ")");
+    {
+        std::lock_guard lock(S().mutex);
+        auto it = S().replies.find(in[0]);
+        if (it != S().replies.end()) std::memcpy(out, it->second.data(), it->second.size());
+    }
+    return ReturnOf(name);
 }
 
 } // namespace
@@ -102,126 +153,13 @@ void fake_set_inputs(int16_t element0, int16_t element1) {
     S().inputs[1] = element1;
 }
 
-// ---- driver entries ----
-#ifndef FAKE_WITHOUT_INITIAL
-int32_t Initial(int32_t a, int32_t b, int32_t c, int32_t d) {
-    Record("Initial" + Args({a, b, c, d}));
-    return ReturnOf("Initial");
-}
-#endif
-
-int32_t IOCtl(int32_t in_len, uint8_t* in, int32_t out_len, uint8_t* out) {
-    Record("IOCtl(" + std::to_string(in_len) + ",[" + std::to_string(in[0]) + "," + std::to_string(in[1]) + "," +
-           std::to_string(in[2]) + "]," + std::to_string(out_len) + ")");
-    {
-        std::lock_guard lock(S().mutex);
-        auto it = S().replies.find(in[0]);
-        if (it != S().replies.end()) std::memcpy(out, it->second.data(), it->second.size());
-    }
-    return ReturnOf("IOCtl");
-}
-
-int32_t StopIntr(void) {
-    Record("StopIntr()");
-    return ReturnOf("StopIntr");
-}
-
-int32_t StartIntr(int16_t a1, int32_t a2, int16_t a3, int16_t a4, int32_t a5, int32_t a6, int16_t a7) {
-    Record("StartIntr" + Args({a1, a2, a3, a4, a5, a6, a7}));
-    return ReturnOf("StartIntr");
-}
-
-int32_t GetLastADError(void) {
-    Record("GetLastADError()");
-    return ReturnOf("GetLastADError", 0);
-}
-
-int32_t ADResult_DV(int32_t first, int32_t count, int32_t unit, int32_t mode, float n, float* results) {
-    Record("ADResult_DV(" + std::to_string(first) + "," + std::to_string(count) + "," + std::to_string(unit) + "," +
-           std::to_string(mode) + "," + FloatText(n) + ")");
-    {
-        std::lock_guard lock(S().mutex);
-        if (!S().results.empty()) std::memcpy(results, S().results.data(), S().results.size() * sizeof(float));
-    }
-    return ReturnOf("ADResult_DV");
-}
-
-int32_t Mox_DA(int16_t channel, int16_t code) {
-    Record("Mox_DA" + Args({channel, code}));
-    return ReturnOf("Mox_DA");
-}
-
-int32_t Mox_DO(int16_t group, int16_t value) {
-    Record("Mox_DO" + Args({group, value}));
-    return ReturnOf("Mox_DO");
-}
-
-int32_t Mox_DOBit(int16_t bit, int16_t value) {
-    Record("Mox_DOBit" + Args({bit, value}));
-    return ReturnOf("Mox_DOBit");
-}
-
-int32_t Mox_DI(int32_t count, int16_t* inputs) {
-    Record("Mox_DI" + Args({count}));
-    {
-        std::lock_guard lock(S().mutex);
-        inputs[0] = S().inputs[0];
-        inputs[1] = S().inputs[1];
-    }
-    return ReturnOf("Mox_DI");
-}
-
-int32_t StartSnapshot(int32_t a, int32_t b, int32_t c, int32_t d, int32_t e, int32_t f, int32_t g, int32_t h) {
-    Record("StartSnapshot" + Args({a, b, c, d, e, f, g, h}));
-    return ReturnOf("StartSnapshot", 0);
-}
-int32_t RegisterNotify(int32_t a, int32_t b, int32_t c, int32_t d, int32_t e) {
-    Record("RegisterNotify" + Args({a, b, c, d, e}));
-    return ReturnOf("RegisterNotify", 0);
-}
-int32_t QueryBuf(void) {
-    Record("QueryBuf()");
-    return ReturnOf("QueryBuf", 0);
-}
-int32_t ADResult(int32_t a) {
-    Record("ADResult" + Args({a}));
-    return ReturnOf("ADResult", 0);
-}
-int32_t ADResultRecent(int32_t a) {
-    Record("ADResultRecent" + Args({a}));
-    return ReturnOf("ADResultRecent", 0);
-}
-int32_t GetSnapshot(int32_t a, int32_t b, int32_t c) {
-    Record("GetSnapshot" + Args({a, b, c}));
-    return ReturnOf("GetSnapshot", 0);
-}
-int32_t ConfigInfo(int32_t a, int32_t b, int32_t c, int32_t d, int32_t e, int32_t f, int32_t g, int32_t h) {
-    Record("ConfigInfo" + Args({a, b, c, d, e, f, g, h}));
-    return ReturnOf("ConfigInfo", 0);
-}
-int32_t ChannelFrq(int32_t a, int32_t b) {
-    Record("ChannelFrq" + Args({a, b}));
-    return ReturnOf("ChannelFrq", 0);
-}
-int32_t Mox_ADResult(int32_t a, int32_t b) {
-    Record("Mox_ADResult" + Args({a, b}));
-    return ReturnOf("Mox_ADResult", 0);
-}
-int32_t Mox_Init(int32_t a, int32_t b, int32_t c) {
-    Record("Mox_Init" + Args({a, b, c}));
-    return ReturnOf("Mox_Init", 0);
-}
-int32_t Mox_USB_Inportb(int32_t a, int32_t b, int32_t c) {
-    Record("Mox_USB_Inportb" + Args({a, b, c}));
-    return ReturnOf("Mox_USB_Inportb", 0);
-}
-int32_t Mox_USB_Outportb(int32_t a, int32_t b, int32_t c) {
-    Record("Mox_USB_Outportb" + Args({a, b, c}));
-    return ReturnOf("Mox_USB_Outportb", 0);
-}
-int32_t Mox_Readb(int32_t a, int32_t b, int32_t c, int32_t d) {
-    Record("Mox_Readb" + Args({a, b, c, d}));
-    return ReturnOf("Mox_Readb", 0);
-}
+// ---- driver entries, from the entry list ----
+#define FAKE_ARGS_AFTER(...) __VA_OPT__(, ) __VA_ARGS__
+#define FAKE_CALLED(name, params, args)                                                                                \
+    int32_t name params { return Called(#name, 1 FAKE_ARGS_AFTER args); }
+#define FAKE_OTHER(name, params, args)                                                                                 \
+    int32_t name params { return Called(#name, 0 FAKE_ARGS_AFTER args); }
+MOX_ADCARD_CALLED_ENTRIES(FAKE_CALLED)
+MOX_ADCARD_OTHER_ENTRIES(FAKE_OTHER)
 
 } // extern "C"

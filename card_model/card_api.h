@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The card behind the driver entries: the in-process software card, or a
 // card reached over the network.
 #pragma once
@@ -9,7 +10,8 @@ namespace vcard {
 class CardApi {
 public:
     virtual ~CardApi() = default;
-    virtual std::int32_t Initial() = 0;
+    // The four values the program passes (zeros) are the driver's to interpret.
+    virtual std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) = 0;
     virtual std::int32_t IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) = 0;
     virtual std::int32_t StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
                                    std::int32_t depth, std::int32_t gain, std::int16_t trigger) = 0;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "card_model.h"
 
 #include <algorithm>
@@ -61,7 +62,7 @@ std::uint16_t VoltsToCode(double volts) {
 
 VirtualCard::VirtualCard(Clock clock) : clock_(std::move(clock)) {}
 
-std::int32_t VirtualCard::Initial() {
+std::int32_t VirtualCard::Initial(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
     std::lock_guard lock(mutex_);
     lastError_ = kNoError;
     return 1;
