@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The driver's network transport against the card emulator on loopback.
 #include "emulator_process.h"
 #include "protocol.h"
@@ -73,7 +74,7 @@ TEST(AddressText, Parses) {
 TEST_F(RemoteCardTest, IdentityAndLiveReadingsThroughTheNetwork) {
     std::array<std::uint8_t, 100> in{70, 64, 0};
     std::array<std::uint8_t, 8> out{};
-    EXPECT_EQ(card->Initial(), 1);
+    EXPECT_EQ(card->Initial(0, 0, 0, 0), 1);
     EXPECT_EQ(card->IOCtl(100, in.data(), 8, out.data()), 5);
     EXPECT_EQ(out[0] * 100 + out[1], 7710);
     EXPECT_EQ(Status(*card), (std::array<std::uint8_t, 8>{0, 192, 168, 1, 100, 0, 0, 0}));
@@ -232,7 +233,7 @@ TEST(RemoteCardUnreachable, AnswersTheStatusItselfAndFailsTheRest) {
     ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
     ::close(s);
     RemoteCard card(a);
-    EXPECT_EQ(Timed([&] { return card.Initial(); }), 0);
+    EXPECT_EQ(Timed([&] { return card.Initial(0, 0, 0, 0); }), 0);
     EXPECT_EQ(Timed([&] { return card.StartIntr(10, 300, 0, 32, 1000, 0, 1); }), 0);
     EXPECT_EQ(Timed([&] { return card.GetLastADError(); }), vnet::kNoReplyError);
     std::array<std::uint8_t, 100> in{70, 64, 0};

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "emulator_process.h"
 
 #include <fcntl.h>
@@ -30,7 +31,7 @@ std::uint16_t EmulatorProcess::Start(std::uint16_t port, const std::vector<std::
     // waiting on a pipe the emulator still holds; and the emulator ends
     // when the test's end of its standard input closes.
     posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-    std::vector<std::string> words{MOX_EMULATOR, "--exit-with-stdin", "1", "--port", std::to_string(port)};
+    std::vector<std::string> words{MOX_EMULATOR, "--exit-with-stdin", "--port", std::to_string(port)};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     argv.reserve(words.size() + 1);

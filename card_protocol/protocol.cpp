@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "protocol.h"
 
 #include <algorithm>
@@ -43,6 +44,21 @@ std::optional<Packet> Decode(std::span<const std::uint8_t> datagram) {
     if (size > kMaxPayload || datagram.size() != kHeaderSize + size) return std::nullopt;
     packet.payload.assign(datagram.begin() + kHeaderSize, datagram.end());
     return packet;
+}
+
+std::array<std::uint8_t, 7> EncodeNetStatus(const LinkView& link) {
+    return {0,
+            link.pcAddress[0],
+            link.pcAddress[1],
+            link.pcAddress[2],
+            link.pcAddress[3],
+            static_cast<std::uint8_t>(link.downSeconds >> 8),
+            static_cast<std::uint8_t>(link.downSeconds)};
+}
+
+std::uint16_t DownSeconds(std::chrono::steady_clock::duration quiet) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(quiet).count();
+    return static_cast<std::uint16_t>(std::clamp<long long>(seconds, 0, 65535));
 }
 
 Writer& Writer::U32(std::uint32_t v) {

@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "remote_card.h"
 
 #include "card_model.h"
+#include "udp.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -17,10 +19,6 @@ namespace {
 
 constexpr int kMaxStaleDrain = 256;
 constexpr std::uint8_t kNetStatusCommand = vcard::kCmdNetStatus;
-
-bool SameEndpoint(const sockaddr_in& a, const sockaddr_in& b) {
-    return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
-}
 
 int MillisUntil(Clock::time_point end) {
     const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end - Clock::now()).count();
@@ -146,7 +144,9 @@ std::int32_t RemoteCard::Simple(Op op, const std::vector<std::uint8_t>& payload)
     return reply ? reply->status : 0;
 }
 
-std::int32_t RemoteCard::Initial() { return Simple(Op::Initial, Writer().I32(0).I32(0).I32(0).I32(0).Take()); }
+std::int32_t RemoteCard::Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
+    return Simple(Op::Initial, Writer().I32(a).I32(b).I32(c).I32(d).Take());
+}
 
 std::int32_t RemoteCard::IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) {
     if (in == nullptr || out == nullptr || inLen < 1 || outLen < 0) return 0;
@@ -167,15 +167,7 @@ std::int32_t RemoteCard::IOCtl(std::int32_t inLen, const std::uint8_t* in, std::
     }
     if (in[0] != kNetStatusCommand) return 0;
     // The card is out of reach: report the link from here.
-    const auto down = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - lastReply_).count();
-    const auto seconds = static_cast<std::uint16_t>(std::clamp<long long>(down, 0, 65535));
-    const std::array<std::uint8_t, 7> status{0,
-                                             lastPcAddress_[0],
-                                             lastPcAddress_[1],
-                                             lastPcAddress_[2],
-                                             lastPcAddress_[3],
-                                             static_cast<std::uint8_t>(seconds >> 8),
-                                             static_cast<std::uint8_t>(seconds)};
+    const auto status = EncodeNetStatus(LinkView{lastPcAddress_, DownSeconds(Clock::now() - lastReply_)});
     const std::size_t n = std::min(status.size(), static_cast<std::size_t>(outLen));
     std::copy_n(status.begin(), n, out);
     return static_cast<std::int32_t>(n);

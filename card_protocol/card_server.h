@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The card's side of the protocol: runs one request on a card and builds
 // the reply. No sockets; the emulator feeds it datagrams.
 #pragma once
@@ -10,11 +11,6 @@
 #include <optional>
 
 namespace vnet {
-
-struct LinkView {
-    std::array<std::uint8_t, 4> pcAddress{}; // as the card sees the PC
-    std::uint16_t downSeconds = 0;           // since it last heard from the PC
-};
 
 // The reply to a request, or nothing for a packet that is not a well-formed
 // request (a reply, unknown payload layout, trailing bytes).

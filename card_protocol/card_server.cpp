@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "card_server.h"
 
 #include "card_model.h"
@@ -13,10 +14,13 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
     std::int32_t status = 0;
     Writer data;
     switch (request.op) {
-    case Op::Initial:
-        in.Bytes(16);
-        status = card.Initial();
+    case Op::Initial: {
+        std::array<std::int32_t, 4> a{};
+        for (auto& v : a) v = in.I32();
+        if (!in.ok()) return std::nullopt;
+        status = card.Initial(a[0], a[1], a[2], a[3]);
         break;
+    }
     case Op::IOCtl: {
         const std::int32_t inLen = in.I32();
         const std::int32_t outLen = std::clamp(in.I32(), 0, kMaxIoBytes);
@@ -27,13 +31,7 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
         status = card.IOCtl(inLen, bytes.data(), outLen, reply.data());
         if (status > 0 && inLen > 0 && bytes[0] == vcard::kCmdNetStatus) {
             // The link as this card sees it, in place of the card's own view.
-            std::array<std::uint8_t, 7> net{0,
-                                            link.pcAddress[0],
-                                            link.pcAddress[1],
-                                            link.pcAddress[2],
-                                            link.pcAddress[3],
-                                            static_cast<std::uint8_t>(link.downSeconds >> 8),
-                                            static_cast<std::uint8_t>(link.downSeconds)};
+            const auto net = EncodeNetStatus(link);
             std::copy_n(net.begin(), std::min<std::size_t>(net.size(), static_cast<std::size_t>(status)),
                         reply.begin());
         }

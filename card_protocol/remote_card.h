@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A card reached over UDP (docs/card-protocol.md): the driver's side.
 //
 // No entry blocks its caller for more than kCallBudget: a request is sent
@@ -48,7 +49,7 @@ public:
     RemoteCard(const RemoteCard&) = delete;
     RemoteCard& operator=(const RemoteCard&) = delete;
 
-    std::int32_t Initial() override;
+    std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override;
     std::int32_t IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) override;
     std::int32_t StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
                            std::int32_t depth, std::int32_t gain, std::int16_t trigger) override;

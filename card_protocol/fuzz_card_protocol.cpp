@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary datagrams to the packet parser, to the card's request
 // handling and to the reply fields the driver reads. Built for libFuzzer
 // under clang; with MOX_FUZZ_STANDALONE it runs the files named on its

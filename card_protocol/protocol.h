@@ -1,8 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The request/reply protocol between the card driver and a card on the
 // network (docs/card-protocol.md). Encoding and parsing only; no sockets.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -46,6 +48,20 @@ std::vector<std::uint8_t> Encode(const Packet& packet);
 // A packet from a datagram, or nothing when the magic, version, operation
 // or length does not check out.
 std::optional<Packet> Decode(std::span<const std::uint8_t> datagram);
+
+// The link as the card sees it, reported in the network status reply.
+struct LinkView {
+    std::array<std::uint8_t, 4> pcAddress{}; // as the card sees the PC
+    std::uint16_t downSeconds = 0;           // since it last heard from the PC
+};
+
+// The network status reply (request 130): byte 0 = 0, bytes 1..4 = the PC's
+// address, most significant first, bytes 5..6 = the seconds the link has
+// been down, high byte first.
+std::array<std::uint8_t, 7> EncodeNetStatus(const LinkView& link);
+
+// The whole seconds of a quiet time as the reply carries them: 0..65535.
+std::uint16_t DownSeconds(std::chrono::steady_clock::duration quiet);
 
 // Big-endian payload fields.
 class Writer {

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// mox-card-emulator: the virtual card's firmware on the network. Answers the
+// card protocol (docs/card-protocol.md) over UDP and prints
+// "listening on ADDRESS:PORT" once it does; --help lists the options and the
+// fault commands it takes on standard input.
+#include "emulator.h"
+#include "options.h"
+
+#include <cstdio>
+#include <random>
+
+namespace {
+
+// The faults given on the command line.
+emu::FaultState InitialFaults(const emu::Options& o) {
+    emu::FaultState faults;
+    if (o.pcAddress) faults.pcAddress = vnet::ParseIPv4(*o.pcAddress);
+    faults.drop = o.drop.value_or(0);
+    faults.delayMs = o.delayMs.value_or(0);
+    if (o.silentSeconds) faults.SilenceFor(*o.silentSeconds);
+    return faults;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const auto parsed = emu::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.options) {
+        std::fprintf(parsed.exitCode == 0 ? stdout : stderr, "%s\n", parsed.text.c_str());
+        return parsed.exitCode;
+    }
+    const emu::Options& o = *parsed.options;
+    std::string error;
+    const auto socket = vnet::OpenUdpSocket(o.address, o.port, error);
+    if (!socket) {
+        std::fprintf(stderr, "mox-card-emulator: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("listening on %s\n", vnet::EndpointText(socket->local).c_str());
+    std::fflush(stdout);
+    emu::Emulator emulator(*socket, InitialFaults(o), o.seed.value_or(std::random_device{}()), o.trace,
+                           o.exitWithStdin);
+    emulator.Run();
+    return 0;
+}

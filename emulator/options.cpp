@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "options.h"
+
+#include "udp.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace emu {
+namespace {
+
+// "--trace 1" / "--trace 0" as written before the flags took no value.
+std::vector<std::string> WithFlagValuesJoined(const std::vector<std::string>& args) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const bool flag = args[i] == "--trace" || args[i] == "--exit-with-stdin";
+        if (flag && i + 1 < args.size() && (args[i + 1] == "0" || args[i + 1] == "1")) {
+            out.push_back(args[i] + "=" + (args[i + 1] == "1" ? "true" : "false"));
+            ++i;
+        } else {
+            out.push_back(args[i]);
+        }
+    }
+    return out;
+}
+
+const CLI::Validator kIPv4(
+    [](const std::string& text) { return vnet::ParseIPv4(text) ? std::string() : "not an IPv4 address: " + text; },
+    "A.B.C.D");
+
+const CLI::Validator kNonNegative(
+    [](const std::string& text) {
+        char* end = nullptr;
+        const double v = std::strtod(text.c_str(), &end);
+        return end != text.c_str() && *end == '\0' && std::isfinite(v) && v >= 0 ? std::string()
+                                                                                 : "not a number >= 0: " + text;
+    },
+    "NUMBER>=0");
+
+} // namespace
+
+ParsedOptions ParseOptions(const std::vector<std::string>& args) {
+    Options o;
+    CLI::App app("The virtual MOX card on the network: answers the card protocol over UDP.\n"
+                 "Faults can be switched while it runs, one command a line on standard input:\n"
+                 "  drop FRACTION | delay MS | silent SECONDS | stop | resume |\n"
+                 "  pc-address A.B.C.D | pc-address auto | status | quit",
+                 "mox-card-emulator");
+    app.add_option("--address", o.address, "IPv4 address to listen on")->capture_default_str()->check(kIPv4);
+    app.add_option("--port", o.port, "UDP port; 0 picks a free one")->capture_default_str();
+    app.add_option("--pc-address", o.pcAddress, "PC address reported instead of the one seen")->check(kIPv4);
+    app.add_option("--drop", o.drop, "fraction of requests lost")->check(CLI::Range(0.0, 1.0));
+    app.add_option("--delay", o.delayMs, "milliseconds added before each reply")->check(kNonNegative);
+    app.add_option("--silent", o.silentSeconds, "seconds without any answer from the start")->check(kNonNegative);
+    app.add_option("--seed", o.seed, "seed of the drop decisions");
+    app.add_flag("--trace", o.trace, "print a line for each request answered");
+    app.add_flag("--exit-with-stdin", o.exitWithStdin, "end when standard input closes");
+
+    // CLI11 takes the arguments last to first.
+    std::vector<std::string> reversed = WithFlagValuesJoined(args);
+    std::reverse(reversed.begin(), reversed.end());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        return {std::nullopt, 0, app.help()};
+    } catch (const CLI::ParseError& e) {
+        return {std::nullopt, 2,
+                std::string("mox-card-emulator: ") + e.what() + "\nRun with --help for more information."};
+    }
+    return {o, 0, {}};
+}
+
+} // namespace emu

@@ -1,0 +1,155 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The emulator's command line, fault commands and reply cache.
+#include "emulator.h"
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+struct OptionCase {
+    const char* what;
+    Args args;
+    bool trace;
+    bool exitWithStdin;
+    std::uint16_t port;
+};
+
+class EmulatorOptions : public ::testing::TestWithParam<OptionCase> {};
+
+TEST_P(EmulatorOptions, FlagsInEitherSpelling) {
+    const auto parsed = emu::ParseOptions(GetParam().args);
+    ASSERT_TRUE(parsed.options) << parsed.text;
+    EXPECT_EQ(parsed.options->trace, GetParam().trace);
+    EXPECT_EQ(parsed.options->exitWithStdin, GetParam().exitWithStdin);
+    EXPECT_EQ(parsed.options->port, GetParam().port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spellings, EmulatorOptions,
+    ::testing::Values(OptionCase{"defaults", {}, false, false, 7710},
+                      OptionCase{"flags", {"--trace", "--exit-with-stdin", "--port", "0"}, true, true, 0},
+                      OptionCase{
+                          "old spellings", {"--exit-with-stdin", "1", "--port", "9", "--trace", "1"}, true, true, 9},
+                      OptionCase{"old spelling off", {"--trace", "0", "--exit-with-stdin", "0"}, false, false, 7710},
+                      OptionCase{"flag before an option", {"--trace", "--port", "1"}, true, false, 1},
+                      OptionCase{"highest port", {"--port=65535"}, false, false, 65535}),
+    [](const auto& param) {
+        std::string name = param.param.what;
+        for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    });
+
+class EmulatorBadOptions : public ::testing::TestWithParam<Args> {};
+
+TEST_P(EmulatorBadOptions, EndWithStatus2AndNameTheArgument) {
+    const auto parsed = emu::ParseOptions(GetParam());
+    EXPECT_FALSE(parsed.options);
+    EXPECT_EQ(parsed.exitCode, 2);
+    EXPECT_NE(parsed.text.find("--help"), std::string::npos) << parsed.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Refused, EmulatorBadOptions,
+                         ::testing::Values(Args{"--port", "70000"}, Args{"--port", "-1"}, Args{"--port", "abc"},
+                                           Args{"--port"}, Args{"--drop", "1.5"}, Args{"--drop", "-0.1"},
+                                           Args{"--delay", "nan"}, Args{"--delay", "-5"}, Args{"--silent", "x"},
+                                           Args{"--address", "localhost"}, Args{"--pc-address", "1.2.3"},
+                                           Args{"--trace", "2"}, Args{"--bogus"}, Args{"extra"}));
+
+TEST(EmulatorOptionsHelp, ListsOptionsAndCommandsAndEndsWell) {
+    const auto parsed = emu::ParseOptions({"--help"});
+    EXPECT_FALSE(parsed.options);
+    EXPECT_EQ(parsed.exitCode, 0);
+    for (const char* word : {"--port", "--pc-address", "--trace", "--exit-with-stdin", "pc-address auto", "quit"}) {
+        EXPECT_NE(parsed.text.find(word), std::string::npos) << word;
+    }
+}
+
+struct CommandCase {
+    const char* line;
+    bool ok;
+    double drop;
+    double delayMs;
+    bool stopped;
+};
+
+class FaultCommands : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(FaultCommands, ChangeOnlyWhatTheySay) {
+    emu::FaultState faults;
+    faults.drop = 0.5;
+    faults.delayMs = 3;
+    bool quit = false;
+    const std::string answer = faults.Apply(GetParam().line, quit);
+    EXPECT_EQ(answer.rfind(GetParam().ok ? "ok " : "error ", 0), 0u) << answer;
+    EXPECT_EQ(faults.drop, GetParam().drop);
+    EXPECT_EQ(faults.delayMs, GetParam().delayMs);
+    EXPECT_EQ(faults.stopped, GetParam().stopped);
+    EXPECT_FALSE(quit);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, FaultCommands,
+    ::testing::Values(CommandCase{"drop 0.2", true, 0.2, 3, false}, CommandCase{"drop 1", true, 1, 3, false},
+                      CommandCase{"drop 1.01", false, 0.5, 3, false}, CommandCase{"drop", false, 0.5, 3, false},
+                      CommandCase{"delay 20", true, 0.5, 20, false}, CommandCase{"delay -1", false, 0.5, 3, false},
+                      CommandCase{"delay inf", false, 0.5, 3, false}, CommandCase{"stop", true, 0.5, 3, true},
+                      CommandCase{"status", true, 0.5, 3, false},
+                      CommandCase{"pc-address 999.1.1.1", false, 0.5, 3, false},
+                      CommandCase{"reboot", false, 0.5, 3, false}));
+
+TEST(FaultState, SilenceAndStopAreLiftedByResume) {
+    emu::FaultState faults;
+    bool quit = false;
+    ASSERT_EQ(faults.Apply("silent 60", quit).rfind("ok", 0), 0u);
+    EXPECT_TRUE(faults.Deaf(emu::Clock::now()));
+    EXPECT_FALSE(faults.Deaf(emu::Clock::now() + std::chrono::seconds(61)));
+    faults.Apply("stop", quit);
+    faults.Apply("resume", quit);
+    EXPECT_FALSE(faults.Deaf(emu::Clock::now()));
+    faults.Apply("pc-address 192.168.1.100", quit);
+    EXPECT_EQ(faults.pcAddress, (std::array<std::uint8_t, 4>{192, 168, 1, 100}));
+    faults.Apply("pc-address auto", quit);
+    EXPECT_FALSE(faults.pcAddress);
+    faults.Apply("quit", quit);
+    EXPECT_TRUE(quit);
+}
+
+sockaddr_in Endpoint(const char* address, std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, address, &a.sin_addr);
+    return a;
+}
+
+TEST(ReplyCache, AnswersOnlyTheSameRequestFromTheSameSender) {
+    emu::ReplyCache cache;
+    const vnet::Packet request{false, vnet::Op::Mox_DA, 41, {0, 0, 0, 1, 0, 0, 8, 0}};
+    const auto from = Endpoint("127.0.0.1", 5000);
+    EXPECT_EQ(cache.Find(from, request), nullptr);
+    cache.Store(from, request, {1, 2, 3});
+    ASSERT_NE(cache.Find(from, request), nullptr);
+    EXPECT_EQ(*cache.Find(from, request), (std::vector<std::uint8_t>{1, 2, 3}));
+
+    auto otherSeq = request;
+    otherSeq.seq = 42;
+    auto otherPayload = request;
+    otherPayload.payload.push_back(0);
+    auto otherOp = request;
+    otherOp.op = vnet::Op::Mox_DO;
+    EXPECT_EQ(cache.Find(from, otherSeq), nullptr);
+    EXPECT_EQ(cache.Find(from, otherPayload), nullptr);
+    EXPECT_EQ(cache.Find(from, otherOp), nullptr);
+    EXPECT_EQ(cache.Find(Endpoint("127.0.0.1", 5001), request), nullptr);
+    EXPECT_EQ(cache.Find(Endpoint("127.0.0.2", 5000), request), nullptr);
+}
+
+} // namespace
