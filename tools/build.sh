@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or $BUILD_DIR) with warnings as errors.
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Configures and builds one of the presets of CMakePresets.json, warnings as
+# errors: default (build/), asan (build-asan/), fuzz (build-fuzz/) or win32
+# (build-win32/). Further arguments go to the configure step.
+#   tools/build.sh [PRESET] [-DOPTION=VALUE ...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "$@"
-cmake --build "$build" -j"$(nproc)"
+preset=${1:-default}
+(($#)) && shift
+cd "$root"
+cmake --preset "$preset" "$@"
+cmake --build --preset "$preset" -j"$(nproc)"

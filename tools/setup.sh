@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building, running and testing need on Debian 12, as root.
 # Packages already present are left alone; nothing is installed twice.
 set -euo pipefail
@@ -7,8 +8,9 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev
   fonts-wqy-zenhei fontconfig
-  xvfb xauth x11-utils xdotool imagemagick dpkg-dev file desktop-file-utils
+  xvfb xauth x11-utils xdotool imagemagick dpkg-dev file desktop-file-utils lintian
   g++-mingw-w64-i686
   clang clang-format clang-tidy libclang-rt-14-dev
 )

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs every test:
-#   1. the normal build (build/) and its test suite, benchmarks' smoke runs included;
+#   1. the default build (build/) and its test suite, benchmarks' smoke runs included;
 #   2. clang-format and clang-tidy over the sources;
-#   3. a second build with AddressSanitizer and UndefinedBehaviorSanitizer
-#      (build-asan/) and the whole test suite again under it;
+#   3. the asan build (build-asan/: AddressSanitizer and UndefinedBehaviorSanitizer)
+#      and the whole test suite again under it;
 #   4. the card protocol fuzz target under libFuzzer for FUZZ_SECONDS (60);
 #   5. the 32-bit Windows cross-compile of the driver module and adcard.dll;
-#   6. the Debian package: built, installed with dpkg -i, and started.
+#   6. the Debian package: built, checked with lintian, unpacked into a
+#      throwaway folder and started from there.
 # MOX_TEST_STEPS picks steps, e.g. MOX_TEST_STEPS="tests" for the first only.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 steps=${MOX_TEST_STEPS:-"tests static sanitizers fuzz windows package"}
 export QT_QPA_PLATFORM=offscreen
+cd "$root"
 
 "$root/tools/setup.sh"
 
@@ -19,20 +22,18 @@ for step in $steps; do
   case $step in
   tests)
     echo "== build and tests"
-    BUILD_DIR="$root/build" "$root/tools/build.sh"
-    (cd "$root/build" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+    "$root/tools/build.sh" default
+    ctest --preset default -j"$(nproc)"
     ;;
   static)
     echo "== static checks"
-    [[ -f "$root/build/compile_commands.json" ]] || BUILD_DIR="$root/build" "$root/tools/build.sh"
+    [[ -f "$root/build/compile_commands.json" ]] || "$root/tools/build.sh" default
     BUILD_DIR="$root/build" "$root/tools/static_checks.sh"
     ;;
   sanitizers)
     echo "== sanitizer build and tests"
-    BUILD_DIR="$root/build-asan" BUILD_TYPE=Debug "$root/tools/build.sh" -DMOX_SANITIZE=ON -DMOX_BUILD_BENCHMARKS=OFF
-    (cd "$root/build-asan" &&
-      ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        ctest --output-on-failure -j"$(nproc)" --timeout 600)
+    "$root/tools/build.sh" asan
+    ctest --preset asan -j"$(nproc)"
     ;;
   fuzz)
     echo "== fuzzing the card protocol"
@@ -44,7 +45,7 @@ for step in $steps; do
     ;;
   package)
     echo "== Debian package"
-    [[ -x "$root/build/bin/moxpanel" ]] || BUILD_DIR="$root/build" "$root/tools/build.sh"
+    [[ -x "$root/build/bin/moxpanel" ]] || "$root/tools/build.sh" default
     BUILD_DIR="$root/build" "$root/tools/package_check.sh"
     ;;
   *)
