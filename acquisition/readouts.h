@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Texts the acquisition window builds from driver replies. Pure functions,
 // so every line can be checked without a window or a driver.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analog output window: sets DA0..DA3 from a hexadecimal code or a voltage.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Throughput of the shared conversions, in calls per second.
 #include "conversions.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resident memory over a long acquisition on the virtual card: the size
 // after a first run of ticks and after many more must stay flat.
 //

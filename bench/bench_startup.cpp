@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up time: from process start to the acquisition window shown, under
 // the offscreen platform. Spawns the start-up probe repeatedly and prints
 // the median, the fastest and the slowest run.

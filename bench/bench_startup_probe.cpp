@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own start (application, font, acquisition window, show),
 // ending with status 0 as soon as the window has been exposed and painted.
 #include "FrmMultiBuf.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One tick of the acquisition timer against the virtual card: the network
 // status request, the readout of the selected mode and the text boxes'
 // update (Tick), and the same followed by the repaint that Qt then does in

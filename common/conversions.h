@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text and number conversions shared by every window.
 //
 // All functions are pure, locale-independent and defined for every input:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small helpers the windows share for building fixed layouts given in twips.
 #pragma once
 

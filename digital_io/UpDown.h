@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An up-down spinner: two arrow buttons over a value in [minimum, maximum].
 // The up arrow adds one step, the down arrow takes one away (so do the Up
 // and Down keys while it has the focus); the value stops at the ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The digital I/O window: shows both input groups and writes the outputs by
 // byte or by bit.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "card_model.h"
 #include "card_server.h"
 #include "protocol.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The windows against the bundled virtual card driver.
 #include "FrmMultiBuf.h"
 #include "frmDA.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program on a card across the network: the card emulator is stopped in
 // the middle of acquisition and started again later.
 #include "FrmMultiBuf.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Random texts typed into every text box of every window, each followed by
 // a press of every output button: nothing may crash or hang, and every value
 // that reaches the driver must lie in the range the windows allow.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program started as a process, with a card driver that is missing or
 // incomplete: it must say so and end with a non-zero status, not crash.
 #include <gtest/gtest.h>

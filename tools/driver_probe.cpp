@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loads the card driver through the driver module and shows the card's
 // identity and one analog reading: a check that a driver library and the
 // program's loader agree on names, calling convention and arguments.

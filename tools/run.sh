@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and starts the program on the virtual card.
 # Without a display it runs under Xvfb.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts the program under Xvfb on the virtual card, presses "开始采集",
 # "DA输出" and "开关量" as an operator would, and writes a screenshot of each
 # of the three windows into docs/screenshots/ (or the folder given).

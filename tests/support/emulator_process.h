@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs mox-card-emulator as a child process for a test.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reaches the control entries of the test driver that the program under test
 // has loaded as its card driver.
 #pragma once

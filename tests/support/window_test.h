@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A fixture for one window on the test driver: finds controls by their
 // names and presses buttons, returning the driver calls the press made.
 #pragma once
