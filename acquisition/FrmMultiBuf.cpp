@@ -2,6 +2,7 @@
 #include "FrmMultiBuf.h"
 
 #include "DllDef.h"
+#include "card_io.h"
 #include "conversions.h"
 #include "frmDA.h"
 #include "frmSW.h"
@@ -24,16 +25,7 @@ using mox::Twips;
 
 namespace {
 
-// Acquisition parameters passed on every start.
-constexpr std::int16_t kStartRate = 10;
-constexpr std::int32_t kStartBlock = 300;
-constexpr std::int16_t kStartFirstChannel = 0;
-constexpr std::int16_t kStartChannels = 32;
-constexpr std::int32_t kStartDepth = 1000;
-constexpr std::int32_t kStartGain = 0;
-constexpr std::int16_t kStartTrigger = 1;
-
-constexpr std::int32_t kIoLength = 100;
+using mox::kIoLength;
 
 const char* const kStartFailure = "启动错误!请检查网络设置是否正确，驱动程序是否是MOX7710? ";
 
@@ -113,8 +105,8 @@ void FrmMultiBuf::Form_Load() {
 void FrmMultiBuf::cmdStart_Click() {
     try {
         DllDef::StopIntr();
-        const std::int32_t started = DllDef::StartIntr(kStartRate, kStartBlock, kStartFirstChannel, kStartChannels,
-                                                       kStartDepth, kStartGain, kStartTrigger);
+        const mox::StartParameters p;
+        const std::int32_t started = DllDef::StartIntr(p.rate, p.block, p.first, p.count, p.depth, p.gain, p.trigger);
         if (started != 0) {
             TimerAD->start();
             cmdStop->setEnabled(true);

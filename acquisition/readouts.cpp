@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "readouts.h"
 
+#include "card_io.h"
 #include "conversions.h"
 
 namespace acq {
@@ -8,36 +9,27 @@ namespace acq {
 using mox::HexText;
 using mox::NumberText;
 
-std::string ExpectedPcAddressText() {
-    std::string text;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        if (!text.empty()) text += '.';
-        text += std::to_string((kExpectedPcAddress >> shift) & 0xFFu);
-    }
-    return text;
-}
+std::string ExpectedPcAddressText() { return mox::AddressText(mox::kExpectedPcAddress); }
 
 std::string CardInfoText(const std::uint8_t* reply) {
-    const int cardNumber = reply[0] * 100 + reply[1];
-    return "卡名:" + NumberText(static_cast<double>(cardNumber)) +
-           " 类型:" + NumberText(static_cast<double>(reply[4])) +
-           "  速度:" + NumberText(static_cast<double>(reply[2] * 10)) +
-           "K  精度:" + NumberText(static_cast<double>(reply[3])) + "位";
+    const mox::CardIdentity id = mox::DecodeIdentity(reply);
+    return "卡名:" + NumberText(static_cast<double>(id.number)) + " 类型:" + NumberText(static_cast<double>(id.type)) +
+           "  速度:" + NumberText(static_cast<double>(id.speedK)) +
+           "K  精度:" + NumberText(static_cast<double>(id.resolution)) + "位";
 }
 
 std::string NetStatusText(const std::uint8_t* reply) {
     std::string text;
-    const std::uint32_t seen = (static_cast<std::uint32_t>(reply[1]) << 24) |
-                               (static_cast<std::uint32_t>(reply[2]) << 16) |
-                               (static_cast<std::uint32_t>(reply[3]) << 8) | reply[4];
-    if (seen != kExpectedPcAddress) {
-        text += "PC的IP地址是：" + NumberText(static_cast<double>(reply[1])) + "." +
-                NumberText(static_cast<double>(reply[2])) + "." + NumberText(static_cast<double>(reply[3])) + "." +
-                NumberText(static_cast<double>(reply[4])) + "\r\n";
+    const mox::NetStatus status = mox::DecodeNetStatus(reply);
+    const auto& seen = status.pcAddress;
+    if (seen != mox::kExpectedPcAddress) {
+        text += "PC的IP地址是：" + NumberText(static_cast<double>(seen[0])) + "." +
+                NumberText(static_cast<double>(seen[1])) + "." + NumberText(static_cast<double>(seen[2])) + "." +
+                NumberText(static_cast<double>(seen[3])) + "\r\n";
         text += "请设置您的计算机IP地址为" + ExpectedPcAddressText() + "\r\n";
     }
-    const unsigned down = reply[5] * 256u + reply[6];
-    if (down < kLinkDownSeconds) {
+    const unsigned down = status.downSeconds;
+    if (down < mox::kLinkDownSeconds) {
         text += "网络通信正常\r\n";
     } else {
         text += "网络断开时间(秒):" + NumberText(static_cast<double>(down)) + "\r\n";
@@ -51,17 +43,11 @@ std::string ChannelLabel(int k) { return {static_cast<char>('0' + k / 10), stati
 
 // Hex, decimal and volt texts of an AD code element (modes 0 and 1).
 std::string CodeLine(float element) {
-    std::string decimal;
-    double v = element;
-    if (element < 0) {
-        v = static_cast<double>(element) + 65536.0; // codes above 32767 arrive negative
-        decimal = NumberText(v);
-    } else {
-        decimal = NumberText(element);
-    }
-    const float x = mox::ToSingle(v);
-    const float volts = mox::ToSingle((static_cast<double>(x) - 32768.0) / 32768.0 * 5.0);
-    return HexText(mox::ToInt32(v)) + ":" + decimal + " " + mox::VoltText(volts);
+    const double v = mox::CorrectedCode(element);
+    // A corrected code is written as the double it became, an element as
+    // the single-precision value it is.
+    const std::string decimal = element < 0 ? NumberText(v) : NumberText(element);
+    return HexText(mox::ToInt32(v)) + ":" + decimal + " " + mox::VoltText(mox::CodeVolts(v));
 }
 
 } // namespace

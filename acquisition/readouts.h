@@ -9,13 +9,8 @@
 
 namespace acq {
 
-// The IPv4 address the card expects the PC to have, as a 32-bit number
-// (first dotted component in the most significant byte) and as text.
-constexpr std::uint32_t kExpectedPcAddress = (192u << 24) | (168u << 16) | (1u << 8) | 100u;
+// The IPv4 address the card expects the PC to have, as text.
 std::string ExpectedPcAddressText();
-
-// Link-down seconds from which the link counts as broken.
-constexpr unsigned kLinkDownSeconds = 3;
 
 constexpr int kChannels = 32;
 constexpr int kResultElements = 34;

@@ -2,6 +2,7 @@
 #include "frmDA.h"
 
 #include "DllDef.h"
+#include "card_io.h"
 #include "conversions.h"
 #include "widgets.h"
 
@@ -17,10 +18,6 @@ using mox::Twips;
 namespace {
 
 constexpr std::int16_t kMaxChannel = 3;
-constexpr std::int32_t kCodeMask = 0xFFF;
-constexpr std::int16_t kMaxCode = 4095;
-constexpr double kCodesPerTenVolts = 4095;
-constexpr double kBipolarOffset = 2048;
 
 QScrollBar* MakeSpinBar(QWidget* parent, const QString& name, QRect geometry) {
     auto* bar = new QScrollBar(Qt::Vertical, parent);
@@ -33,11 +30,7 @@ QScrollBar* MakeSpinBar(QWidget* parent, const QString& name, QRect geometry) {
     return bar;
 }
 
-// The channel of an output: the box's number, at most 3.
-std::int16_t ChannelOf(const QLineEdit* box) {
-    const std::int16_t channel = mox::ToInt16(mox::TextToNumber(box->text().toStdString()));
-    return channel > kMaxChannel ? kMaxChannel : channel;
-}
+std::string Text(const QLineEdit* box) { return box->text().toStdString(); }
 
 // Keeps a channel box and its spin bar on one value in 0..3.
 void NormaliseChannel(QLineEdit* box, QScrollBar* bar) {
@@ -122,20 +115,12 @@ frmDA::frmDA(QWidget* parent) : QWidget(parent) {
 void frmDA::Form_Load() { VSDA1->setValue(0); }
 
 void frmDA::cmdDA_Click() {
-    const std::int16_t channel = ChannelOf(txtDAChn);
-    const std::int32_t code = mox::ToInt32(mox::TextToNumber("&H" + txtDAValue->text().toStdString())) & kCodeMask;
-    DllDef::Mox_DA(channel, static_cast<std::int16_t>(code));
+    DllDef::Mox_DA(mox::DaChannel(Text(txtDAChn)), mox::DaCodeFromHex(Text(txtDAValue)));
 }
 
 void frmDA::cmdDA2_Click() {
-    const std::int16_t channel = ChannelOf(txtDAChn2);
-    const float volts = mox::ToSingle(mox::TextToNumber(txtDAV->text().toStdString()));
     const bool bipolar = OptionDA[0]->isChecked();
-    double t = static_cast<double>(volts) * kCodesPerTenVolts / 10;
-    if (bipolar) t += kBipolarOffset;
-    std::int16_t code = mox::ToInt16(t);
-    if (code > kMaxCode) code = kMaxCode;
-    DllDef::Mox_DA(channel, code);
+    DllDef::Mox_DA(mox::DaChannel(Text(txtDAChn2)), mox::DaCodeFromVolts(Text(txtDAV), bipolar));
 }
 
 void frmDA::txtDAChn_Change() { NormaliseChannel(txtDAChn, VSDA1); }

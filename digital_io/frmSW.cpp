@@ -3,6 +3,7 @@
 
 #include "DllDef.h"
 #include "UpDown.h"
+#include "card_io.h"
 #include "conversions.h"
 #include "widgets.h"
 
@@ -18,13 +19,11 @@ using mox::Twips;
 namespace {
 
 constexpr std::int32_t kInputGroups = 2;
-constexpr std::int16_t kMaxGroup = 1;
-constexpr std::int32_t kByteMask = 0xFF;
 constexpr double kLblDIPointSize = 21.75;
 
 QString Text(const std::string& s) { return QString::fromStdString(s); }
 
-std::int16_t NumberIn(const QLineEdit* box) { return mox::ToInt16(mox::TextToNumber(box->text().toStdString())); }
+std::string BoxText(const QLineEdit* box) { return box->text().toStdString(); }
 
 } // namespace
 
@@ -133,20 +132,15 @@ void frmSW::Timer_DI_Timer() {
 }
 
 void frmSW::cmdSWO_Click() {
-    std::int16_t group = NumberIn(txtswChn);
-    if (group > kMaxGroup) group = kMaxGroup;
-    const std::int32_t value = mox::ToInt32(mox::TextToNumber("&H" + txtSWO_0->text().toStdString())) & kByteMask;
-    DllDef::DOBuf[0] = static_cast<std::int16_t>(value);
+    const std::int16_t group = mox::DoGroup(BoxText(txtswChn));
+    DllDef::DOBuf[0] = mox::DoByteFromHex(BoxText(txtSWO_0));
     DllDef::Mox_DO(group, DllDef::DOBuf[0]);
 }
 
 void frmSW::cmdDOOutput_Click() {
-    std::int16_t v = NumberIn(txtDOValue);
-    if (v != 0) v = 1;
+    const std::int16_t v = mox::DoBitValue(BoxText(txtDOValue));
     txtDOValue->setText(Text(mox::NumberText(static_cast<double>(v))));
-    std::int16_t n = NumberIn(txtDOChn);
-    if (n <= 0) n = 1;
-    DllDef::Mox_DOBit(static_cast<std::int16_t>(n - 1), v);
+    DllDef::Mox_DOBit(mox::DoBitIndex(BoxText(txtDOChn)), v);
 }
 
 void frmSW::txtDOValue_DblClick() {
