@@ -114,9 +114,7 @@ frmDA::frmDA(QWidget* parent) : QWidget(parent) {
 
 void frmDA::Form_Load() { VSDA1->setValue(0); }
 
-void frmDA::cmdDA_Click() {
-    DllDef::Mox_DA(mox::DaChannel(Text(txtDAChn)), mox::DaCodeFromHex(Text(txtDAValue)));
-}
+void frmDA::cmdDA_Click() { DllDef::Mox_DA(mox::DaChannel(Text(txtDAChn)), mox::DaCodeFromHex(Text(txtDAValue))); }
 
 void frmDA::cmdDA2_Click() {
     const bool bipolar = OptionDA[0]->isChecked();

@@ -1,47 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The virtual card's driver entries: the card driver ABI over one card.
-//
-// By default the card is the in-process software card. With the environment
-// variable MOX_CARD_ADDRESS=host:port set when the first entry is called,
-// every entry speaks to a card emulator over UDP instead;
-// MOX_CARD_LOCAL_PORT=port fixes the driver's own UDP port.
+// A card driver's entries over one card (driver_card.h): every card driver
+// library built here has the same entries, each passed on to its card.
 #include "adcard_abi.h"
-#include "card_model.h"
-#ifndef _WIN32
-#include "remote_card.h"
-#endif
+#include "driver_card.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
-#include <string>
+#include <cstdint>
 
 namespace {
-
-std::unique_ptr<vcard::CardApi> MakeCard() {
-#ifdef _WIN32
-    return std::make_unique<vcard::VirtualCard>(); // the network card is for Linux
-#else
-    const char* address = std::getenv("MOX_CARD_ADDRESS");
-    if (address == nullptr || *address == '\0') return std::make_unique<vcard::VirtualCard>();
-    std::uint16_t localPort = 0;
-    if (const char* port = std::getenv("MOX_CARD_LOCAL_PORT")) {
-        localPort = static_cast<std::uint16_t>(std::strtoul(port, nullptr, 10));
-    }
-    auto card = vnet::ParseAddress(address);
-    if (!card) {
-        std::fprintf(stderr, "libadcard: MOX_CARD_ADDRESS=\"%s\" is not host:port; the card cannot be reached\n",
-                     address);
-        card = sockaddr_in{}; // port 0: every request fails at once
-    }
-    return std::make_unique<vnet::RemoteCard>(*card, localPort);
-#endif
-}
-
-vcard::CardApi& Card() {
-    static const std::unique_ptr<vcard::CardApi> card = MakeCard();
-    return *card;
-}
 
 // Ignores the arguments of an entry this card does not implement.
 template <typename... A>
@@ -55,7 +20,7 @@ std::int32_t Unimplemented(A...) {
 // card's interface touch nothing and answer 0. Definitions take their C
 // linkage and export from the prototypes in adcard_abi.h.
 #define MOX_CARD_FORWARD(name, params, args)                                                                           \
-    int32_t MOX_CARD_CALL name params { return Card().name args; }
+    int32_t MOX_CARD_CALL name params { return DriverCard().name args; }
 MOX_ADCARD_CALLED_ENTRIES(MOX_CARD_FORWARD)
 #undef MOX_CARD_FORWARD
 

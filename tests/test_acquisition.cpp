@@ -92,9 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{StatusReply({100, 1, 168, 192}, 0, 0),
                                  Lines({"PC的IP地址是： 100. 1. 168. 192", kAdvice, "网络通信正常"})}));
 
-TEST(ExpectedAddress, OneConstantForNumberAndText) {
-    EXPECT_EQ(acq::ExpectedPcAddressText(), "192.168.1.100");
-}
+TEST(ExpectedAddress, OneConstantForNumberAndText) { EXPECT_EQ(acq::ExpectedPcAddressText(), "192.168.1.100"); }
 
 struct ResultCase {
     acq::ReadMode mode;

@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "card.h"
+
+#include "DllDef.h"
+
+namespace moxctl {
+
+std::string Describe(const ReadSpec& spec) {
+    std::string text = spec.mean > 0 ? "mean of " + std::to_string(spec.mean) + " samples" : "newest sample";
+    if (spec.codes && spec.volts) return text + ", codes and volts";
+    return text + (spec.volts ? ", volts" : ", codes");
+}
+
+Card::Card() { DllDef::Initial(0, 0, 0, 0); }
+
+namespace {
+
+// One IOCtl request with the window's buffers; the reply, or null when the
+// driver reports that nothing came.
+const std::uint8_t* Request(std::uint8_t command) {
+    DllDef::InBuf[0] = command;
+    DllDef::InBuf[1] = mox::kRequestByte1;
+    DllDef::InBuf[2] = 0;
+    DllDef::OutBuf.fill(0);
+    const std::int32_t got = DllDef::IOCtl(mox::kIoLength, DllDef::InBuf.data(), mox::kIoLength, DllDef::OutBuf.data());
+    return got > 0 ? DllDef::OutBuf.data() : nullptr;
+}
+
+} // namespace
+
+std::optional<mox::CardIdentity> Card::Identity() {
+    const std::uint8_t* reply = Request(mox::kCmdIdentity);
+    if (reply == nullptr) return std::nullopt;
+    return mox::DecodeIdentity(reply);
+}
+
+std::optional<mox::NetStatus> Card::Status() {
+    const std::uint8_t* reply = Request(mox::kCmdNetStatus);
+    if (reply == nullptr) return std::nullopt;
+    return mox::DecodeNetStatus(reply);
+}
+
+bool Card::StartAcquisition(std::int32_t& error) {
+    DllDef::StopIntr();
+    const mox::StartParameters p;
+    if (DllDef::StartIntr(p.rate, p.block, p.first, p.count, p.depth, p.gain, p.trigger) != 0) return true;
+    error = DllDef::GetLastADError();
+    return false;
+}
+
+void Card::StopAcquisition() { DllDef::StopIntr(); }
+
+std::optional<Reading> Card::Read(const ReadSpec& spec) {
+    // 34 elements, as the window passes them; 32 are filled.
+    std::array<float, 34> results{};
+    const bool driverVolts = spec.volts && !spec.codes;
+    const std::int32_t mode = spec.mean > 0 ? 1 : 0;
+    const float n = static_cast<float>(spec.mean);
+    if (DllDef::ADResult_DV(0, mox::kInputChannels, driverVolts ? 1 : 0, mode, n, results.data()) <= 0) {
+        return std::nullopt;
+    }
+    Reading r;
+    for (std::size_t k = 0; k < r.codes.size(); ++k) {
+        if (driverVolts) {
+            r.volts[k] = results[k];
+        } else {
+            r.codes[k] = mox::CorrectedCode(results[k]);
+            r.volts[k] = mox::CodeVolts(r.codes[k]);
+        }
+    }
+    return r;
+}
+
+std::int32_t Card::SetDA(std::int16_t channel, std::int16_t code) { return DllDef::Mox_DA(channel, code); }
+
+std::int32_t Card::SetDO(std::int16_t group, std::int16_t byte) {
+    DllDef::DOBuf[0] = byte;
+    return DllDef::Mox_DO(group, DllDef::DOBuf[0]);
+}
+
+std::int32_t Card::SetDOBit(std::int16_t bit, std::int16_t value) { return DllDef::Mox_DOBit(bit, value); }
+
+std::optional<std::uint16_t> Card::ReadDI() {
+    if ((DllDef::Mox_DI(2, DllDef::DIBuf.data()) & 0xFFFF) == 0) return std::nullopt;
+    return static_cast<std::uint16_t>((DllDef::DIBuf[0] & 0xFF) | ((DllDef::DIBuf[1] & 0xFF) << 8));
+}
+
+bool Card::WriteDO(std::uint16_t bits) {
+    const bool low = SetDO(0, static_cast<std::int16_t>(bits & 0xFF)) != 0;
+    const bool high = SetDO(1, static_cast<std::int16_t>(bits >> 8)) != 0;
+    return low && high;
+}
+
+} // namespace moxctl

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The card through the driver module, as moxctl uses it: the same calls,
+// buffers and parameters as the windows.
+#pragma once
+
+#include "card_io.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace moxctl {
+
+// What one reading asks for: the newest sample or the mean over `mean`
+// samples; codes, volts, or codes with the volts they stand for.
+struct ReadSpec {
+    int mean = 0; // 0: newest sample
+    bool codes = true;
+    bool volts = false;
+};
+
+// One reading of the 32 inputs. codes: 0..65535 (corrected as the window
+// does); volts: from the driver (unit 1) or from the codes.
+struct Reading {
+    std::array<double, mox::kInputChannels> codes{};
+    std::array<float, mox::kInputChannels> volts{};
+};
+
+// "mean of 20 samples, codes and volts"
+std::string Describe(const ReadSpec& spec);
+
+class Card {
+public:
+    // Initial(0, 0, 0, 0), as at the acquisition window's load.
+    Card();
+
+    // Identity and network status; nothing when the card did not answer.
+    std::optional<mox::CardIdentity> Identity();
+    std::optional<mox::NetStatus> Status();
+
+    // StopIntr, then StartIntr with the acquisition window's parameters; the
+    // last AD error when refused.
+    bool StartAcquisition(std::int32_t& error);
+    void StopAcquisition();
+
+    std::optional<Reading> Read(const ReadSpec& spec);
+
+    // Outputs: the driver's results.
+    std::int32_t SetDA(std::int16_t channel, std::int16_t code);
+    std::int32_t SetDO(std::int16_t group, std::int16_t byte);
+    std::int32_t SetDOBit(std::int16_t bit, std::int16_t value);
+    // Both input groups as bits 0..15; nothing when the read failed.
+    std::optional<std::uint16_t> ReadDI();
+    // Both output groups from bits 0..15; false when a write failed.
+    bool WriteDO(std::uint16_t bits);
+};
+
+} // namespace moxctl

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// moxctl's sub-commands, each run on a card through the driver module.
+// Results: 0 done, 1 the card did not answer or a check failed.
+#pragma once
+
+#include "card.h"
+#include "logfile.h"
+#include "rows.h"
+#include "selftest.h"
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace moxctl {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNoDriver = 3;
+
+// Set by Ctrl-C or a termination request; loops end at their next step.
+extern std::atomic<bool> g_stop;
+
+int Info(bool json);
+
+struct ReadOptions {
+    ReadSpec spec;
+    long count = 1; // 0: until stopped
+    std::chrono::milliseconds interval{200};
+    Format format = Format::Csv;
+};
+int Read(const ReadOptions& o);
+
+struct LogOptions {
+    std::string path;
+    ReadSpec spec;
+    std::chrono::milliseconds interval{200};
+    std::optional<std::chrono::seconds> duration; // until stopped without it
+    RotatePolicy rotate;
+};
+int Log(const LogOptions& o);
+
+// Values already checked and converted by the caller.
+int SetDa(std::int16_t channel, std::int16_t code, const std::string& how);
+int SetDo(std::int16_t group, std::int16_t byte);
+int SetDoBit(std::int16_t bitIndex, std::int16_t value);
+int ReadDi(bool json);
+
+struct SelfTestFiles {
+    std::string json;  // report as JSON, when named
+    std::string junit; // report as JUnit XML, when named
+};
+int SelfTest(const SelfTestOptions& o, const SelfTestFiles& files);
+
+} // namespace moxctl

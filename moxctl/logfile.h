@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A CSV log that survives a crash, a kill or a power cut: rows are only
+// ever appended, each handed to the system in one write as it is taken,
+// and the file is synced to the disk at least once a second. An existing
+// file is continued (after an incomplete last line left by an interruption
+// is cut off); a header block of '#' lines and the column line start every
+// session. On request the file is rotated by size or age: the full file is
+// renamed with the time of rotation in its name and a new one begun.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace moxctl {
+
+struct RotatePolicy {
+    std::uint64_t maxBytes = 0;     // 0: no limit
+    std::chrono::seconds maxAge{0}; // 0: no limit
+};
+
+class LogFile {
+public:
+    // `header`: the lines written at the start of each file and session.
+    LogFile(std::string path, std::string header, RotatePolicy rotate);
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    // Opens (or continues) the file; false with `error` set on failure.
+    bool Open(std::string& error);
+    // Appends one complete line; syncs when the last sync is a second old;
+    // rotates first when the policy says so.
+    bool Append(const std::string& line, std::string& error);
+    bool Sync(std::string& error);
+    // Syncs rows not yet synced once the last sync is a second old; called
+    // between rows, so that a pause in the rows leaves nothing unsynced.
+    bool SyncIfDue(std::string& error);
+
+    std::uint64_t RowsWritten() const { return rows_; }
+    // Notes for the user: a cut incomplete line, a rotation.
+    std::string TakeNotice();
+
+private:
+    bool OpenFile(std::string& error);
+    bool Rotate(std::string& error);
+    bool Write(const std::string& text, std::string& error);
+
+    std::string path_;
+    std::string header_;
+    RotatePolicy rotate_;
+    std::FILE* file_ = nullptr;
+    std::uint64_t bytes_ = 0;
+    std::uint64_t rows_ = 0;
+    std::chrono::steady_clock::time_point opened_{};
+    std::chrono::steady_clock::time_point synced_{};
+    bool dirty_ = false;
+    std::string notice_;
+};
+
+// The name a rotated file gets: "run.csv" rotated at 2026-12-07 11:30:00
+// UTC becomes "run.20261207T113000Z.csv".
+std::string RotatedName(const std::string& path, std::chrono::system_clock::time_point t);
+
+} // namespace moxctl

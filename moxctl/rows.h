@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Rows of readings as CSV or JSON lines, with their times.
+#pragma once
+
+#include "card.h"
+
+#include <chrono>
+#include <string>
+
+namespace moxctl {
+
+enum class Format { Csv, Json };
+
+// When a reading was taken: wall-clock time (written as UTC ISO-8601 with
+// milliseconds) and seconds on a monotonic clock since the program started.
+struct Stamp {
+    std::chrono::system_clock::time_point utc;
+    double monotonicSeconds = 0;
+};
+Stamp Now();
+std::string IsoUtc(std::chrono::system_clock::time_point t);
+
+// The CSV column line: utc,monotonic_s,ch00,...; with codes and volts
+// side by side, ch00_code,ch00_volts,...
+std::string CsvHeader(const ReadSpec& spec);
+std::string CsvRow(const ReadSpec& spec, const Stamp& stamp, const Reading& reading);
+// {"utc":...,"monotonic_s":...,"codes":[...],"volts":[...]}
+std::string JsonRow(const ReadSpec& spec, const Stamp& stamp, const Reading& reading);
+
+// Shortest text that reads back as the same value.
+std::string ValueText(double v);
+std::string ValueText(float v);
+
+} // namespace moxctl

@@ -1,0 +1,324 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// moxctl: its self-test against a sound card and cards with injected wiring
+// faults, a log killed while it writes, bad arguments, and the analysis and
+// argument rules on their own.
+#include "args.h"
+#include "logfile.h"
+#include "rows.h"
+#include "selftest.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace moxctl;
+
+namespace {
+
+struct Outcome {
+    int status = -1; // exit status; -1 when ended by a signal
+    std::string out; // standard output
+    std::string err; // standard error
+};
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+fs::path TempPath(const std::string& name) {
+    return fs::temp_directory_path() / ("moxctl-test-" + std::to_string(::getpid()) + "-" + name);
+}
+
+// Runs a shell command line with moxctl as $M, ended after 60 s at most.
+Outcome Shell(const std::string& env, const std::string& script) {
+    const fs::path err = TempPath("stderr");
+    const std::string cmd =
+        "env " + env + " M='" MOXCTL_BIN "' timeout 60 sh -c '" + script + "' 2>'" + err.string() + "'";
+    Outcome o;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (pipe == nullptr) return o;
+    std::array<char, 4096> buf{};
+    while (std::fgets(buf.data(), buf.size(), pipe)) o.out += buf.data();
+    const int raw = pclose(pipe);
+    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    o.err = ReadAll(err);
+    fs::remove(err);
+    return o;
+}
+
+std::string OnCard(const char* dir, const std::string& fault = {}) {
+    return "-u MOX_CARD_ADDRESS LD_LIBRARY_PATH='" + std::string(dir) + "' MOX_TEST_FAULT='" + fault + "'";
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string f; std::getline(in, f, ',');) fields.push_back(f);
+    return fields;
+}
+
+bool IsNumber(const std::string& s) {
+    double v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    return !s.empty() && ec == std::errc() && end == s.data() + s.size();
+}
+
+// A log line is a '#' note, a column line, or a row: UTC time, monotonic
+// seconds and 32 numbers.
+bool ParsesAsLogLine(const std::string& line) {
+    if (line.rfind("# ", 0) == 0 || line.rfind("utc,monotonic_s,", 0) == 0) return true;
+    const auto f = Fields(line);
+    if (f.size() != 34 || f[0].size() != 24 || f[0][10] != 'T' || f[0].back() != 'Z') return false;
+    for (std::size_t i = 1; i < f.size(); ++i) {
+        if (!IsNumber(f[i])) return false;
+    }
+    return true;
+}
+
+// Every line that ends in a line feed parses; returns the rows.
+int CheckLog(const fs::path& path) {
+    const std::string text = ReadAll(path);
+    int rows = 0;
+    std::size_t start = 0;
+    for (std::size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {
+        const std::string line = text.substr(start, nl - start);
+        EXPECT_TRUE(ParsesAsLogLine(line)) << "line: " << line;
+        rows += line[0] != '#' && line[0] != 'u' ? 1 : 0;
+        start = nl + 1;
+    }
+    return rows;
+}
+
+int FailLines(const std::string& out) {
+    int n = 0;
+    for (const auto& line : Lines(out)) n += line.rfind("FAIL  ", 0) == 0 ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+TEST(MoxctlSelfTest, SoundCardPassesWithReportsThatParse) {
+    const fs::path json = TempPath("report.json");
+    const fs::path junit = TempPath("report.xml");
+    const Outcome o =
+        Shell(OnCard(VIRTUAL_CARD_DIR), "$M selftest --json " + json.string() + " --junit " + junit.string());
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_NE(o.out.find("selftest: PASS"), std::string::npos) << o.out;
+    EXPECT_EQ(FailLines(o.out), 0) << o.out;
+    const auto report = nlohmann::json::parse(ReadAll(json));
+    EXPECT_TRUE(report["passed"].get<bool>());
+    EXPECT_EQ(report["checks"].size(), 8u);
+    const std::string xml = ReadAll(junit);
+    EXPECT_NE(xml.find("tests=\"8\" failures=\"0\""), std::string::npos) << xml;
+    fs::remove(json);
+    fs::remove(junit);
+}
+
+struct FaultCase {
+    const char* fault;
+    const char* named; // what the report must say
+};
+
+class MoxctlFault : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(MoxctlFault, SelfTestFailsAndNamesExactlyThatFault) {
+    const fs::path junit = TempPath("fault.xml");
+    const Outcome o = Shell(OnCard(FAULT_CARD_DIR, GetParam().fault), "$M selftest --junit " + junit.string());
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_NE(o.out.find(GetParam().named), std::string::npos) << o.out;
+    EXPECT_EQ(FailLines(o.out), 1) << "only the check of the faulty part fails:\n" << o.out;
+    const std::string xml = ReadAll(junit);
+    EXPECT_NE(xml.find("failures=\"1\""), std::string::npos) << xml;
+    std::string escaped = GetParam().named;
+    for (auto at = escaped.find('>'); at != std::string::npos; at = escaped.find('>', at))
+        escaped.replace(at, 1, "&gt;");
+    EXPECT_NE(xml.find(escaped), std::string::npos) << xml;
+    fs::remove(junit);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Injected, MoxctlFault,
+    ::testing::Values(FaultCase{"gain:2:0.9", "AO2 -> AI2: gain error"},
+                      FaultCase{"gain:0:0", "AI0 does not follow AO0"},
+                      FaultCase{"stuck:5:0", "bit 5 (group 0, line 4) stuck at 0"},
+                      FaultCase{"stuck:12:1", "bit 12 (group 1, line 3) stuck at 1"},
+                      FaultCase{"short:3:4", "bit 3 (group 0, line 2) and bit 4 (group 0, line 3) shorted together"},
+                      FaultCase{"short:8:9", "bit 8 (group 0, line 7) and bit 9 (group 1, line 0) shorted together"},
+                      FaultCase{"noise:1:0.5", "AI1 is noisy"}));
+
+TEST(MoxctlRead, PrintsRowsOf32ValuesThatChange) {
+    const Outcome o = Shell(OnCard(VIRTUAL_CARD_DIR), "$M read --count 5 --interval 50 --volts");
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto lines = Lines(o.out);
+    ASSERT_EQ(lines.size(), 6u) << o.out;
+    for (const auto& line : lines) EXPECT_TRUE(ParsesAsLogLine(line)) << line;
+    // The sines and ramps on inputs 8..23 move between rows.
+    EXPECT_NE(Fields(lines[1])[2 + 16], Fields(lines[5])[2 + 16]);
+}
+
+TEST(MoxctlLog, KilledMidRunLeavesOnlyCompleteLinesAndIsContinued) {
+    const fs::path log = TempPath("log.csv");
+    fs::remove(log);
+    const Outcome killed = Shell(OnCard(VIRTUAL_CARD_DIR),
+                                 "$M log " + log.string() + " --interval 10 & p=$!; sleep 1.5; kill -9 $p; wait $p");
+    EXPECT_EQ(killed.status, 137) << killed.err;
+    const int rows = CheckLog(log);
+    EXPECT_GT(rows, 50);
+
+    // Half a row, as a power cut in the middle of a write could leave it.
+    { std::ofstream(log, std::ios::app) << "2026-12-07T10:00:00.000Z,1.5,32768,327"; }
+    const Outcome again = Shell(OnCard(VIRTUAL_CARD_DIR), "$M log " + log.string() + " --interval 50 --duration 1");
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.err.find("removed an incomplete last line"), std::string::npos) << again.err;
+    EXPECT_GT(CheckLog(log), rows + 10);
+    const std::string text = ReadAll(log);
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_NE(text.find("# moxctl log"), text.rfind("# moxctl log")) << "each run starts with its header";
+    fs::remove(log);
+}
+
+TEST(MoxctlLog, RotatesBySizeIntoNamedFiles) {
+    const fs::path dir = TempPath("rotate");
+    fs::create_directories(dir);
+    const Outcome o = Shell(OnCard(VIRTUAL_CARD_DIR),
+                            "$M log " + (dir / "run.csv").string() + " --interval 10 --duration 3 --rotate-size 65536");
+    EXPECT_EQ(o.status, 0) << o.err;
+    int files = 0;
+    for (const auto& f : fs::directory_iterator(dir)) {
+        ++files;
+        EXPECT_LE(fs::file_size(f.path()), 65536u) << f.path();
+        CheckLog(f.path());
+    }
+    EXPECT_GE(files, 2);
+    fs::remove_all(dir);
+}
+
+class MoxctlBadArguments : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(MoxctlBadArguments, EndWithStatus2NamingTheArgument) {
+    const Outcome o = Shell(OnCard(VIRTUAL_CARD_DIR), std::string("$M ") + GetParam().first);
+    EXPECT_EQ(o.status, 2) << o.out << o.err;
+    EXPECT_NE(o.err.find(GetParam().second), std::string::npos) << o.err;
+    EXPECT_EQ(o.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refused, MoxctlBadArguments,
+    ::testing::Values(std::pair{"", "subcommand"}, std::pair{"frobnicate", "frobnicate"},
+                      std::pair{"da 4 --code 800", "channel"}, std::pair{"da -1 --code 800", "channel"},
+                      std::pair{"da x --code 800", "channel"}, std::pair{"da 1 --code 1000", "--code"},
+                      std::pair{"da 1 --code G1", "--code"}, std::pair{"da 1 --volts 5.5", "--volts"},
+                      std::pair{"da 1 --volts -1 --range unipolar", "--volts"},
+                      std::pair{"da 1 --volts 1e999", "--volts"}, std::pair{"da 1 --volts 1 --code 800", "excludes"},
+                      std::pair{"da 1", "--code or --volts"}, std::pair{"do 2 FF", "group"},
+                      std::pair{"do 0 100", "byte"}, std::pair{"dobit 17 1", "bit"}, std::pair{"dobit 1 2", "value"},
+                      std::pair{"read --count -1", "--count"}, std::pair{"read --interval 0", "--interval"},
+                      std::pair{"read --mean 0", "--mean"}, std::pair{"log", "file"},
+                      std::pair{"log /tmp/x.csv --rotate-size 10", "--rotate-size"},
+                      std::pair{"selftest --tolerance 0", "--tolerance"}));
+
+TEST(MoxctlDriver, MissingEntryEndsWithStatus3AndNamesIt) {
+    const Outcome o = Shell(OnCard(FAKE_NOINITIAL_DIR), "$M info");
+    EXPECT_EQ(o.status, 3) << o.out << o.err;
+    EXPECT_NE(o.err.find("has no entry Initial"), std::string::npos) << o.err;
+}
+
+// ---- The analysis on its own ----
+
+std::vector<DigitalSample> Wired(std::uint16_t (*wiring)(std::uint16_t)) {
+    std::vector<DigitalSample> samples;
+    for (std::uint16_t p : DigitalPatterns()) samples.emplace_back(p, wiring(p));
+    return samples;
+}
+
+TEST(DigitalAnalysis, NamesEachKindOfFault) {
+    EXPECT_TRUE(AnalyseDigital(Wired([](std::uint16_t p) { return p; })).empty());
+    EXPECT_EQ(AnalyseDigital(Wired([](std::uint16_t p) { return static_cast<std::uint16_t>(p & ~0x0001); })),
+              std::vector<std::string>{"bit 1 (group 0, line 0) stuck at 0"});
+    EXPECT_EQ(AnalyseDigital(Wired([](std::uint16_t p) { return static_cast<std::uint16_t>(p | 0x8000); })),
+              std::vector<std::string>{"bit 16 (group 1, line 7) stuck at 1"});
+    // Wired AND between lines 2 and 7.
+    EXPECT_EQ(AnalyseDigital(Wired([](std::uint16_t p) {
+                  const bool both = (p & 0x0002) && (p & 0x0040);
+                  return static_cast<std::uint16_t>(both ? p : p & ~0x0042);
+              })),
+              std::vector<std::string>{"bit 2 (group 0, line 1) and bit 7 (group 0, line 6) shorted together"});
+    // Two faults at once are both named.
+    EXPECT_EQ(AnalyseDigital(Wired([](std::uint16_t p) { return static_cast<std::uint16_t>((p & ~0x0100) | 0x0004); })),
+              (std::vector<std::string>{"bit 3 (group 0, line 2) stuck at 1", "bit 9 (group 1, line 0) stuck at 0"}));
+}
+
+TEST(DigitalAnalysis, AWrongReadingOnceIsNotTakenForAShort) {
+    auto samples = Wired([](std::uint16_t p) { return p; });
+    samples[5].second ^= 0x0010;
+    const auto faults = AnalyseDigital(samples);
+    ASSERT_EQ(faults.size(), 1u);
+    EXPECT_NE(faults[0].find("bit 5 (group 0, line 4) read wrong in 1 of 34"), std::string::npos) << faults[0];
+}
+
+TEST(AnalogAnalysis, GainOffsetAndNoiseAreToldApart) {
+    const SelfTestOptions o;
+    auto sweep = [](double gain, double offset) {
+        std::vector<AnalogPoint> points;
+        for (double v : {-4.0, -2.0, 0.0, 2.0, 4.0}) points.push_back({v, gain * v + offset});
+        return points;
+    };
+    const Check sound = AnalyseAnalog(1, sweep(1.002, 0.003), 0.004, o);
+    EXPECT_TRUE(sound.passed) << sound.detail;
+    const Check gain = AnalyseAnalog(1, sweep(0.95, 0), 0.004, o);
+    ASSERT_EQ(gain.faults.size(), 1u);
+    EXPECT_NE(gain.faults[0].find("gain error, gain 0.9500 (error 0.200 V at -4.000 V)"), std::string::npos)
+        << gain.faults[0];
+    const Check offset = AnalyseAnalog(1, sweep(1, 0.2), 0.004, o);
+    ASSERT_EQ(offset.faults.size(), 1u);
+    EXPECT_NE(offset.faults[0].find("offset error 0.200 V"), std::string::npos) << offset.faults[0];
+    const Check noisy = AnalyseAnalog(1, sweep(1, 0), 0.3, o);
+    ASSERT_EQ(noisy.faults.size(), 1u);
+    EXPECT_NE(noisy.faults[0].find("AI1 is noisy: standard deviation 0.300 V"), std::string::npos);
+    auto bent = sweep(1, 0);
+    bent[2].measuredVolts = 0.2;
+    const Check nonlinear = AnalyseAnalog(1, bent, 0.004, o);
+    ASSERT_EQ(nonlinear.faults.size(), 1u);
+    EXPECT_NE(nonlinear.faults[0].find("nonlinear"), std::string::npos) << nonlinear.faults[0];
+}
+
+TEST(Arguments, WholeTextOnly) {
+    EXPECT_EQ(IntegerIn("3", 0, 3), 3);
+    for (const char* bad : {"4", "-1", "", "3 ", "3x", "0x3", "+3", "1e0"}) EXPECT_FALSE(IntegerIn(bad, 0, 3)) << bad;
+    EXPECT_EQ(HexIn("fff", 0xFFF), 0xFFFu);
+    EXPECT_EQ(HexIn("0x800", 0xFFF), 0x800u);
+    EXPECT_EQ(HexIn("&HA5", 0xFF), 0xA5u);
+    for (const char* bad : {"1000", "", "0x", "G", "-1", "12 ", "99999999999999999999"}) {
+        EXPECT_FALSE(HexIn(bad, 0xFFF)) << bad;
+    }
+    EXPECT_EQ(NumberIn("-2.5", -5, 5), -2.5);
+    for (const char* bad : {"5.01", "nan", "inf", "", "1,5", "2V"}) EXPECT_FALSE(NumberIn(bad, -5, 5)) << bad;
+}
+
+TEST(LogFileNames, RotatedFilesCarryTheTimeOfRotation) {
+    const auto t = std::chrono::system_clock::time_point(std::chrono::seconds(1796643000)); // 2026-12-07 11:30:00
+    EXPECT_EQ(RotatedName("/data/run.csv", t), "/data/run.20261207T113000Z.csv");
+    EXPECT_EQ(RotatedName("log", t), "log.20261207T113000Z");
+}
