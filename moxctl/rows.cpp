@@ -14,8 +14,13 @@ namespace {
 
 const auto kStart = std::chrono::steady_clock::now();
 
-std::string Channel(std::size_t k) {
-    return std::string("ch") + static_cast<char>('0' + k / 10) + static_cast<char>('0' + k % 10);
+// Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) on chains of
+// std::string + when optimising for 32-bit Windows.
+void AddChannel(std::string& line, std::size_t k, const char* suffix) {
+    line += ",ch";
+    line += static_cast<char>('0' + k / 10);
+    line += static_cast<char>('0' + k % 10);
+    line += suffix;
 }
 
 template <typename T>
@@ -57,9 +62,10 @@ std::string CsvHeader(const ReadSpec& spec) {
     std::string line = "utc,monotonic_s";
     for (std::size_t k = 0; k < mox::kInputChannels; ++k) {
         if (spec.codes && spec.volts) {
-            line += "," + Channel(k) + "_code," + Channel(k) + "_volts";
+            AddChannel(line, k, "_code");
+            AddChannel(line, k, "_volts");
         } else {
-            line += "," + Channel(k);
+            AddChannel(line, k, "");
         }
     }
     return line + "\n";
@@ -70,8 +76,14 @@ std::string CsvRow(const ReadSpec& spec, const Stamp& stamp, const Reading& read
     std::snprintf(mono, sizeof mono, "%.3f", stamp.monotonicSeconds);
     std::string line = IsoUtc(stamp.utc) + "," + mono;
     for (std::size_t k = 0; k < mox::kInputChannels; ++k) {
-        if (spec.codes) line += "," + CodeText(reading.codes[k]);
-        if (spec.volts) line += "," + ValueText(reading.volts[k]);
+        if (spec.codes) {
+            line += ',';
+            line += CodeText(reading.codes[k]);
+        }
+        if (spec.volts) {
+            line += ',';
+            line += ValueText(reading.volts[k]);
+        }
     }
     return line + "\n";
 }

@@ -33,7 +33,7 @@ echo "package: lintian reports no error"
 root_dir=$work/root
 dpkg -x "$deb" "$root_dir"
 usr=$root_dir/usr
-for f in bin/moxpanel bin/mox-card-emulator share/applications/moxpanel.desktop \
+for f in bin/moxpanel bin/moxctl bin/mox-card-emulator share/applications/moxpanel.desktop \
          share/icons/hicolor/scalable/apps/moxpanel.svg share/doc/moxpanel/copyright \
          share/doc/moxpanel/changelog.Debian.gz; do
   [[ -f $usr/$f ]] || { echo "package: /usr/$f missing" >&2; exit 1; }
@@ -55,7 +55,13 @@ grep -q "command 70, reply 77 10 10 16 1" "$work/emulator.log" ||
   { echo "package: the packaged program did not read the card identity" >&2; cat "$work/emulator.log"; exit 1; }
 echo "package: the packaged program read the identity of card 7710"
 
-# 2. Under Xvfb with its own bundled virtual card: the window comes up.
+# 2. moxctl from the package, on the bundled virtual card: its self-test passes.
+"$usr/bin/moxctl" selftest --junit "$work/selftest.xml" > "$work/selftest.log" 2>&1 ||
+  { echo "package: the packaged moxctl selftest failed" >&2; cat "$work/selftest.log"; exit 1; }
+grep -q 'failures="0"' "$work/selftest.xml" || { echo "package: no passing JUnit report from moxctl" >&2; exit 1; }
+echo "package: the packaged moxctl passes its self-test on the bundled virtual card"
+
+# 3. Under Xvfb with its own bundled virtual card: the window comes up.
 PROGRAM=$usr/bin/moxpanel xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   unset QT_QPA_PLATFORM
   "$PROGRAM" & pid=$!
