@@ -15,6 +15,7 @@
 
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -238,6 +239,20 @@ INSTANTIATE_TEST_SUITE_P(
                       std::pair{"read --mean 0", "--mean"}, std::pair{"log", "file"},
                       std::pair{"log /tmp/x.csv --rotate-size 10", "--rotate-size"},
                       std::pair{"selftest --tolerance 0", "--tolerance"}));
+
+// A card address where nothing answers: each command ends soon, saying so.
+TEST(MoxctlDriver, CardThatDoesNotAnswerEndsWithAMessageWithinTwoSeconds) {
+    const std::string env = "LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "' MOX_CARD_ADDRESS=127.0.0.1:1";
+    for (const char* command : {"info", "read", "log /dev/null", "selftest", "da 0 --code 800", "di"}) {
+        const auto start = std::chrono::steady_clock::now();
+        const Outcome o = Shell(env, std::string("$M ") + command);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(o.status, 1) << command << "\n" << o.out << o.err;
+        const bool said = o.err.find("moxctl: ") != std::string::npos || o.out.find("selftest: FAIL") != std::string::npos;
+        EXPECT_TRUE(said) << command << "\n" << o.out << o.err;
+        EXPECT_LT(took, std::chrono::seconds(2)) << command;
+    }
+}
 
 TEST(MoxctlDriver, MissingEntryEndsWithStatus3AndNamesIt) {
     const Outcome o = Shell(OnCard(FAKE_NOINITIAL_DIR), "$M info");
