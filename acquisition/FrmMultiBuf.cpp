@@ -27,44 +27,44 @@ namespace {
 
 using mox::kIoLength;
 
-const char* const kStartFailure = "启动错误!请检查网络设置是否正确，驱动程序是否是MOX7710? ";
+const char* const kStartFailure =
+    QT_TRANSLATE_NOOP("FrmMultiBuf", "启动错误!请检查网络设置是否正确，驱动程序是否是MOX7710? ");
 
 } // namespace
 
 FrmMultiBuf::FrmMultiBuf(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("FrmMultiBuf"));
-    setWindowTitle(QStringLiteral("MOX VB测试及编程源程序"));
+    setWindowTitle(tr("MOX VB测试及编程源程序"));
+    words_ = acq::SourceWords().Translated(
+        [](const std::string& word) { return QCoreApplication::translate("Readouts", word.c_str()).toStdString(); });
     setFixedSize(Twips(0, 0, 5085, 6915).size());
 
     txtInfo = mox::MakeTextBox(this, QStringLiteral("txtInfo"), QStringLiteral("Info"), Twips(0, 45, 2475, 5865));
     txtSts = mox::MakeTextBox(this, QStringLiteral("txtSts"), QStringLiteral("Info"), Twips(2520, 45, 2475, 3390));
-    Frame2 =
-        mox::MakeFrame(this, QStringLiteral("Frame2"), QStringLiteral("读取数据方式"), Twips(2610, 3555, 1995, 1950));
-    const char* const modeCaptions[] = {"最新AD值", "平均AD值", "平均电压值"};
+    Frame2 = mox::MakeFrame(this, QStringLiteral("Frame2"), tr("读取数据方式"), Twips(2610, 3555, 1995, 1950));
+    const char* const modeCaptions[] = {QT_TR_NOOP("最新AD值"), QT_TR_NOOP("平均AD值"), QT_TR_NOOP("平均电压值")};
     const int modeTops[] = {225, 495, 810};
     for (int i = 0; i < 3; ++i) {
-        optADRMode[static_cast<std::size_t>(i)] =
-            mox::MakeOption(Frame2, mox::IndexedName("optADRMode", i), QString::fromUtf8(modeCaptions[i]),
-                            Twips(90, modeTops[i], 1230, 285));
+        optADRMode[static_cast<std::size_t>(i)] = mox::MakeOption(
+            Frame2, mox::IndexedName("optADRMode", i), tr(modeCaptions[i]), Twips(90, modeTops[i], 1230, 285));
     }
     optADRMode[2]->setChecked(true);
-    Label1[4] =
-        mox::MakeLabel(Frame2, mox::IndexedName("Label1", 4), QStringLiteral("平均点数:"), Twips(90, 1260, 810, 180));
+    Label1[4] = mox::MakeLabel(Frame2, mox::IndexedName("Label1", 4), tr("平均点数:"), Twips(90, 1260, 810, 180));
     txtMeanNum =
         mox::MakeLineEdit(Frame2, QStringLiteral("txtMeanNum"), QStringLiteral("20"), Twips(990, 1170, 645, 330));
-    chkUDP_Online = new QCheckBox(QStringLiteral("在线查询"), Frame2);
+    chkUDP_Online = new QCheckBox(tr("在线查询"), Frame2);
     chkUDP_Online->setObjectName(QStringLiteral("chkUDP_Online"));
     chkUDP_Online->setGeometry(Twips(225, 1530, 1140, 285));
     chkUDP_Online->setChecked(true);
 
-    Label2 = mox::MakeLabel(this, QStringLiteral("Label2"), QStringLiteral("板卡信息:"), Twips(0, 6075, 810, 180));
+    Label2 = mox::MakeLabel(this, QStringLiteral("Label2"), tr("板卡信息:"), Twips(0, 6075, 810, 180));
     lblCardInfo =
         mox::MakeLabel(this, QStringLiteral("lblCardInfo"), QStringLiteral("lblCardInfo"), Twips(855, 6075, 990, 180));
-    cmdStart = mox::MakeButton(this, QStringLiteral("cmdStart"), QStringLiteral("开始采集"), Twips(45, 6345, 936, 444));
-    cmdStop = mox::MakeButton(this, QStringLiteral("cmdStop"), QStringLiteral("停止采集"), Twips(990, 6345, 936, 444));
-    cmdSW = mox::MakeButton(this, QStringLiteral("cmdSW"), QStringLiteral("开关量"), Twips(1935, 6345, 915, 465));
-    cmdDAOut = mox::MakeButton(this, QStringLiteral("cmdDAOut"), QStringLiteral("DA输出"), Twips(2880, 6345, 825, 465));
-    cmdExit = mox::MakeButton(this, QStringLiteral("cmdExit"), QStringLiteral("退出"), Twips(3735, 6345, 840, 480));
+    cmdStart = mox::MakeButton(this, QStringLiteral("cmdStart"), tr("开始采集"), Twips(45, 6345, 936, 444));
+    cmdStop = mox::MakeButton(this, QStringLiteral("cmdStop"), tr("停止采集"), Twips(990, 6345, 936, 444));
+    cmdSW = mox::MakeButton(this, QStringLiteral("cmdSW"), tr("开关量"), Twips(1935, 6345, 915, 465));
+    cmdDAOut = mox::MakeButton(this, QStringLiteral("cmdDAOut"), tr("DA输出"), Twips(2880, 6345, 825, 465));
+    cmdExit = mox::MakeButton(this, QStringLiteral("cmdExit"), tr("退出"), Twips(3735, 6345, 840, 480));
 
     TimerAD = new QTimer(this);
     TimerAD->setObjectName(QStringLiteral("TimerAD"));
@@ -74,6 +74,20 @@ FrmMultiBuf::FrmMultiBuf(QWidget* parent) : QWidget(parent) {
     mox::SetTabOrder({cmdExit, cmdStart, cmdStop, Label2, lblCardInfo, txtInfo, cmdDAOut, cmdSW, Frame2, optADRMode[0],
                       optADRMode[1], optADRMode[2], Label1[4], txtMeanNum, chkUDP_Online, txtSts});
     cmdExit->setFocus();
+    mox::TabToCheckedOption({optADRMode[0], optADRMode[1], optADRMode[2]});
+
+    mox::SetAccessible(txtInfo, tr("32路输入读数"), tr("每个输入一行：通道号和读数"));
+    mox::SetAccessible(txtSts, tr("网络状态"), tr("板卡看到的PC地址和网络断开时间"));
+    mox::SetAccessible(optADRMode[0], tr("最新AD值"), tr("读取方式：每路最新的AD值"));
+    mox::SetAccessible(optADRMode[1], tr("平均AD值"), tr("读取方式：平均点数个AD值的平均"));
+    mox::SetAccessible(optADRMode[2], tr("平均电压值"), tr("读取方式：平均点数个采样的平均电压"));
+    mox::SetAccessible(txtMeanNum, tr("平均点数"), tr("平均读取方式所平均的采样点数"));
+    mox::SetAccessible(chkUDP_Online, tr("在线查询"), tr("采集时每200毫秒刷新输入读数"));
+    mox::SetAccessible(cmdStart, tr("开始采集"), tr("启动板卡的中断采集"));
+    mox::SetAccessible(cmdStop, tr("停止采集"), tr("停止板卡的采集"));
+    mox::SetAccessible(cmdSW, tr("开关量"), tr("打开开关量测试窗口"));
+    mox::SetAccessible(cmdDAOut, tr("DA输出"), tr("打开DA输出测试窗口"));
+    mox::SetAccessible(cmdExit, tr("退出"), tr("停止采集并结束程序"));
 
     connect(cmdStart, &QPushButton::clicked, this, &FrmMultiBuf::cmdStart_Click);
     connect(cmdStop, &QPushButton::clicked, this, &FrmMultiBuf::cmdStop_Click);
@@ -99,7 +113,7 @@ void FrmMultiBuf::Form_Load() {
     DllDef::InBuf[1] = 64;
     DllDef::InBuf[2] = 0;
     DllDef::IOCtl(kIoLength, DllDef::InBuf.data(), kIoLength, DllDef::OutBuf.data());
-    mox::SetCaption(lblCardInfo, QString::fromStdString(acq::CardInfoText(DllDef::OutBuf.data())));
+    mox::SetCaption(lblCardInfo, QString::fromStdString(acq::CardInfoText(DllDef::OutBuf.data(), words_)));
 }
 
 void FrmMultiBuf::cmdStart_Click() {
@@ -113,7 +127,7 @@ void FrmMultiBuf::cmdStart_Click() {
             cmdStart->setEnabled(false);
         } else {
             (void)DllDef::GetLastADError();
-            QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), QString::fromUtf8(kStartFailure),
+            QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), tr(kStartFailure),
                             QMessageBox::Ok, this);
             box.exec();
         }
@@ -141,7 +155,7 @@ void FrmMultiBuf::ShowNetStatus() {
     DllDef::InBuf[0] = 130;
     DllDef::InBuf[1] = 64;
     DllDef::IOCtl(kIoLength, DllDef::InBuf.data(), kIoLength, DllDef::OutBuf.data());
-    mox::SetBoxText(txtSts, acq::NetStatusText(DllDef::OutBuf.data()));
+    mox::SetBoxText(txtSts, acq::NetStatusText(DllDef::OutBuf.data(), words_));
 }
 
 void FrmMultiBuf::ShowNewestAD() { ShowResults(0); }

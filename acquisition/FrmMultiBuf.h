@@ -4,6 +4,7 @@
 
 #include "frmDA.h"
 #include "frmSW.h"
+#include "readouts.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -74,4 +75,5 @@ private:
 
     QPointer<frmDA> m_frmDA;
     QPointer<frmSW> m_frmSW;
+    acq::Words words_; // of the identity caption and the status text, translated
 };

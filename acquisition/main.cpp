@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "DllDef.h"
 #include "FrmMultiBuf.h"
+#include "language.h"
 #include "widgets.h"
 
 #include <QApplication>
@@ -32,6 +33,12 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("moxpanel"));
     mox::ApplyDefaultFont(app);
+    // The interface is Chinese unless another language is asked for.
+    const QString language = mox::RequestedLanguage(QCoreApplication::arguments());
+    if (!mox::InstallLanguage(app, language)) {
+        std::fprintf(stderr, "moxpanel: no translation for language \"%s\"; the interface stays Chinese\n",
+                     qPrintable(language));
+    }
     DllDef::SetFailureHandler(&ShowDriverFailure);
 
     FrmMultiBuf window;

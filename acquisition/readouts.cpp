@@ -11,28 +11,46 @@ using mox::NumberText;
 
 std::string ExpectedPcAddressText() { return mox::AddressText(mox::kExpectedPcAddress); }
 
-std::string CardInfoText(const std::uint8_t* reply) {
-    const mox::CardIdentity id = mox::DecodeIdentity(reply);
-    return "卡名:" + NumberText(static_cast<double>(id.number)) + " 类型:" + NumberText(static_cast<double>(id.type)) +
-           "  速度:" + NumberText(static_cast<double>(id.speedK)) +
-           "K  精度:" + NumberText(static_cast<double>(id.resolution)) + "位";
+// Marks the words for the translation tools; this file needs no Qt.
+#ifndef QT_TRANSLATE_NOOP
+#define QT_TRANSLATE_NOOP(context, text) text
+#endif
+
+const Words& SourceWords() {
+    static const Words words{QT_TRANSLATE_NOOP("Readouts", "卡名:"),
+                             QT_TRANSLATE_NOOP("Readouts", " 类型:"),
+                             QT_TRANSLATE_NOOP("Readouts", "  速度:"),
+                             QT_TRANSLATE_NOOP("Readouts", "K  精度:"),
+                             QT_TRANSLATE_NOOP("Readouts", "位"),
+                             QT_TRANSLATE_NOOP("Readouts", "PC的IP地址是："),
+                             QT_TRANSLATE_NOOP("Readouts", "请设置您的计算机IP地址为"),
+                             QT_TRANSLATE_NOOP("Readouts", "网络通信正常"),
+                             QT_TRANSLATE_NOOP("Readouts", "网络断开时间(秒):")};
+    return words;
 }
 
-std::string NetStatusText(const std::uint8_t* reply) {
+std::string CardInfoText(const std::uint8_t* reply, const Words& words) {
+    const mox::CardIdentity id = mox::DecodeIdentity(reply);
+    return words.cardName + NumberText(static_cast<double>(id.number)) + words.type +
+           NumberText(static_cast<double>(id.type)) + words.speed + NumberText(static_cast<double>(id.speedK)) +
+           words.kResolution + NumberText(static_cast<double>(id.resolution)) + words.bits;
+}
+
+std::string NetStatusText(const std::uint8_t* reply, const Words& words) {
     std::string text;
     const mox::NetStatus status = mox::DecodeNetStatus(reply);
     const auto& seen = status.pcAddress;
     if (seen != mox::kExpectedPcAddress) {
-        text += "PC的IP地址是：" + NumberText(static_cast<double>(seen[0])) + "." +
+        text += words.pcAddressIs + NumberText(static_cast<double>(seen[0])) + "." +
                 NumberText(static_cast<double>(seen[1])) + "." + NumberText(static_cast<double>(seen[2])) + "." +
                 NumberText(static_cast<double>(seen[3])) + "\r\n";
-        text += "请设置您的计算机IP地址为" + ExpectedPcAddressText() + "\r\n";
+        text += words.setPcAddressTo + ExpectedPcAddressText() + "\r\n";
     }
     const unsigned down = status.downSeconds;
     if (down < mox::kLinkDownSeconds) {
-        text += "网络通信正常\r\n";
+        text += words.linkNormal + "\r\n";
     } else {
-        text += "网络断开时间(秒):" + NumberText(static_cast<double>(down)) + "\r\n";
+        text += words.linkDownSeconds + NumberText(static_cast<double>(down)) + "\r\n";
     }
     return text;
 }

@@ -2,6 +2,7 @@
 #include "widgets.h"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,6 +13,7 @@
 
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace mox {
 namespace {
@@ -82,6 +84,8 @@ QPlainTextEdit* MakeTextBox(QWidget* parent, const QString& name, const QString&
     box->setGeometry(geometry);
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     box->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // Tab moves on to the next control, as in every other box.
+    box->setTabChangesFocus(true);
     return box;
 }
 
@@ -105,6 +109,22 @@ void SetTabOrder(std::initializer_list<QWidget*> order) {
         if (previous) QWidget::setTabOrder(previous, w);
         previous = w;
     }
+}
+
+void TabToCheckedOption(std::initializer_list<QRadioButton*> group) {
+    // Only the chosen option is a Tab stop; the others still take the focus
+    // from a click or the arrow keys.
+    const std::vector<QRadioButton*> options(group);
+    auto update = [options] {
+        for (QRadioButton* o : options) o->setFocusPolicy(o->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    for (QRadioButton* option : options) QObject::connect(option, &QRadioButton::toggled, option, update);
+    update();
+}
+
+void SetAccessible(QWidget* control, const QString& name, const QString& description) {
+    control->setAccessibleName(name);
+    control->setAccessibleDescription(description);
 }
 
 void SetBoxText(QPlainTextEdit* box, const std::string& text) {

@@ -51,6 +51,14 @@ QRadioButton* MakeOption(QWidget* parent, const QString& name, const QString& te
 // Sets the keyboard focus order to the given sequence.
 void SetTabOrder(std::initializer_list<QWidget*> order);
 
+// Tab into a group of options lands on the chosen one, as the arrow keys
+// then move within the group.
+void TabToCheckedOption(std::initializer_list<QRadioButton*> group);
+
+// What a screen reader announces for a control: its name (a caption, or the
+// label that names a box) and what it does.
+void SetAccessible(QWidget* control, const QString& name, const QString& description);
+
 // Replaces the whole text of a multi-line box with a text built with "\r\n"
 // line ends. A box that already shows exactly that text is left as it is, so
 // a selection or scroll position in it survives an unchanged refresh.

@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "UpDown.h"
 
-#include <QKeyEvent>
+#include <QPainter>
+#include <QStyleOptionFocusRect>
 #include <QToolButton>
 
-#include <algorithm>
-
-UpDown::UpDown(int minimum, int maximum, int value, QWidget* parent)
-    : QWidget(parent), minimum_(minimum), maximum_(maximum), value_(std::clamp(value, minimum, maximum)) {
-    setFocusPolicy(Qt::TabFocus);
+UpDown::UpDown(int minimum, int maximum, int value, QWidget* parent) : QAbstractSlider(parent) {
+    setOrientation(Qt::Vertical);
+    setRange(minimum, maximum);
+    setSingleStep(1);
+    setPageStep(1);
+    setValue(value);
+    setFocusPolicy(Qt::StrongFocus);
+    // The buttons only draw and click; the spinner itself takes the focus
+    // and the keys.
     up_ = new QToolButton(this);
     up_->setObjectName(QStringLiteral("up"));
     up_->setArrowType(Qt::UpArrow);
@@ -23,26 +28,18 @@ UpDown::UpDown(int minimum, int maximum, int value, QWidget* parent)
     connect(down_, &QToolButton::clicked, this, &UpDown::stepDown);
 }
 
-void UpDown::setValue(int value) {
-    value = std::clamp(value, minimum_, maximum_);
-    if (value == value_) return;
-    value_ = value;
-    emit valueChanged(value_);
-}
-
 void UpDown::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
+    QAbstractSlider::resizeEvent(event);
     const int half = height() / 2;
     up_->setGeometry(0, 0, width(), half);
     down_->setGeometry(0, half, width(), height() - half);
 }
 
-void UpDown::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Up) {
-        stepUp();
-    } else if (event->key() == Qt::Key_Down) {
-        stepDown();
-    } else {
-        QWidget::keyPressEvent(event);
-    }
+// A focus frame around the arrows while the spinner has the focus.
+void UpDown::paintEvent(QPaintEvent*) {
+    if (!hasFocus()) return;
+    QPainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }

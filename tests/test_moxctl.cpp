@@ -248,7 +248,8 @@ TEST(MoxctlDriver, CardThatDoesNotAnswerEndsWithAMessageWithinTwoSeconds) {
         const Outcome o = Shell(env, std::string("$M ") + command);
         const auto took = std::chrono::steady_clock::now() - start;
         EXPECT_EQ(o.status, 1) << command << "\n" << o.out << o.err;
-        const bool said = o.err.find("moxctl: ") != std::string::npos || o.out.find("selftest: FAIL") != std::string::npos;
+        const bool said =
+            o.err.find("moxctl: ") != std::string::npos || o.out.find("selftest: FAIL") != std::string::npos;
         EXPECT_TRUE(said) << command << "\n" << o.out << o.err;
         EXPECT_LT(took, std::chrono::seconds(2)) << command;
     }
