@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logfile.h"
 
+#include "rows.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -58,13 +60,7 @@ std::uintmax_t CompleteLength(const std::string& path, std::uintmax_t size) {
 } // namespace
 
 std::string RotatedName(const std::string& path, std::chrono::system_clock::time_point t) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
-    std::tm tm{};
-#ifdef _WIN32
-    gmtime_s(&tm, &seconds);
-#else
-    gmtime_r(&seconds, &tm);
-#endif
+    const std::tm tm = UtcFields(std::chrono::system_clock::to_time_t(t));
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
     const std::filesystem::path p(path);

@@ -40,15 +40,19 @@ Stamp Now() {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - kStart).count()};
 }
 
-std::string IsoUtc(std::chrono::system_clock::time_point t) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+std::tm UtcFields(std::time_t seconds) {
     std::tm tm{};
 #ifdef _WIN32
     gmtime_s(&tm, &seconds);
 #else
     gmtime_r(&seconds, &tm);
 #endif
+    return tm;
+}
+
+std::string IsoUtc(std::chrono::system_clock::time_point t) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    const std::tm tm = UtcFields(static_cast<std::time_t>(ms / 1000));
     char buf[96];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                   tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));

@@ -5,6 +5,7 @@
 #include "card.h"
 
 #include <chrono>
+#include <ctime>
 #include <string>
 
 namespace moxctl {
@@ -19,6 +20,8 @@ struct Stamp {
 };
 Stamp Now();
 std::string IsoUtc(std::chrono::system_clock::time_point t);
+// The calendar fields of a time in UTC.
+std::tm UtcFields(std::time_t seconds);
 
 // The CSV column line: utc,monotonic_s,ch00,...; with codes and volts
 // side by side, ch00_code,ch00_volts,...
