@@ -5,10 +5,10 @@
 
 namespace moxctl {
 
-std::string Describe(const ReadSpec& spec) {
-    std::string text = spec.mean > 0 ? "mean of " + std::to_string(spec.mean) + " samples" : "newest sample";
-    if (spec.codes && spec.volts) return text + ", codes and volts";
-    return text + (spec.volts ? ", volts" : ", codes");
+std::string Describe(const ReadRequest& request) {
+    std::string text = request.mean > 0 ? "mean of " + std::to_string(request.mean) + " samples" : "newest sample";
+    if (request.codes && request.volts) return text + ", codes and volts";
+    return text + (request.volts ? ", volts" : ", codes");
 }
 
 Card::Card() { DllDef::Initial(0, 0, 0, 0); }
@@ -50,12 +50,12 @@ bool Card::StartAcquisition(std::int32_t& error) {
 
 void Card::StopAcquisition() { DllDef::StopIntr(); }
 
-std::optional<Reading> Card::Read(const ReadSpec& spec) {
+std::optional<Reading> Card::Read(const ReadRequest& request) {
     // 34 elements, as the window passes them; 32 are filled.
     std::array<float, 34> results{};
-    const bool driverVolts = spec.volts && !spec.codes;
-    const std::int32_t mode = spec.mean > 0 ? 1 : 0;
-    const float n = static_cast<float>(spec.mean);
+    const bool driverVolts = request.volts && !request.codes;
+    const std::int32_t mode = request.mean > 0 ? 1 : 0;
+    const float n = static_cast<float>(request.mean);
     if (DllDef::ADResult_DV(0, mox::kInputChannels, driverVolts ? 1 : 0, mode, n, results.data()) <= 0) {
         return std::nullopt;
     }

@@ -14,7 +14,7 @@ namespace moxctl {
 
 // What one reading asks for: the newest sample or the mean over `mean`
 // samples; codes, volts, or codes with the volts they stand for.
-struct ReadSpec {
+struct ReadRequest {
     int mean = 0; // 0: newest sample
     bool codes = true;
     bool volts = false;
@@ -28,7 +28,7 @@ struct Reading {
 };
 
 // "mean of 20 samples, codes and volts"
-std::string Describe(const ReadSpec& spec);
+std::string Describe(const ReadRequest& request);
 
 class Card {
 public:
@@ -44,7 +44,7 @@ public:
     bool StartAcquisition(std::int32_t& error);
     void StopAcquisition();
 
-    std::optional<Reading> Read(const ReadSpec& spec);
+    std::optional<Reading> Read(const ReadRequest& request);
 
     // Outputs: the driver's results.
     std::int32_t SetDA(std::int16_t channel, std::int16_t code);

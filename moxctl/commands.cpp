@@ -111,14 +111,14 @@ int Info(bool json) {
 int Read(const ReadOptions& o) {
     Card card;
     if (!StartOrSay(card)) return kExitFailed;
-    if (o.format == Format::Csv) std::fputs(CsvHeader(o.spec).c_str(), stdout);
+    if (o.format == Format::Csv) std::fputs(CsvHeader(o.request).c_str(), stdout);
     const auto start = Clock::now();
     auto lastGood = start;
     int result = kExitOk;
     for (long i = 0; (o.count == 0 || i < o.count) && !g_stop; ++i) {
         SleepUntil(start + i * o.interval);
         if (g_stop) break;
-        const auto reading = card.Read(o.spec);
+        const auto reading = card.Read(o.request);
         if (!reading) {
             if (Clock::now() - lastGood > kReadGiveUp) {
                 result = Fail("the card has given no reading for 2 s");
@@ -131,7 +131,7 @@ int Read(const ReadOptions& o) {
         lastGood = Clock::now();
         const Stamp stamp = Now();
         const std::string row =
-            o.format == Format::Csv ? CsvRow(o.spec, stamp, *reading) : JsonRow(o.spec, stamp, *reading);
+            o.format == Format::Csv ? CsvRow(o.request, stamp, *reading) : JsonRow(o.request, stamp, *reading);
         std::fputs(row.c_str(), stdout);
         std::fflush(stdout);
     }
@@ -147,8 +147,8 @@ std::string LogHeader(const LogOptions& o, const std::optional<mox::CardIdentity
     h += "# started: " + IsoUtc(std::chrono::system_clock::now()) + "\n";
     h += "# card: " + (id ? IdentityText(*id) : std::string("did not answer the identity request")) + "\n";
     h += "# scaling: AD code 0..65535 over -5 V..+5 V (16 bits), 32768 = 0 V, volts = (code - 32768) / 32768 * 5\n";
-    h += "# reading: " + Describe(o.spec) + ", every " + std::to_string(o.interval.count()) + " ms\n";
-    return h + CsvHeader(o.spec);
+    h += "# reading: " + Describe(o.request) + ", every " + std::to_string(o.interval.count()) + " ms\n";
+    return h + CsvHeader(o.request);
 }
 
 } // namespace
@@ -173,9 +173,9 @@ int Log(const LogOptions& o) {
         if (o.duration && due - start >= *o.duration) break;
         SleepUntil(due);
         if (g_stop) break;
-        const auto reading = card.Read(o.spec);
+        const auto reading = card.Read(o.request);
         linkUp = reading.has_value();
-        if (reading && !file.Append(CsvRow(o.spec, Now(), *reading), error)) {
+        if (reading && !file.Append(CsvRow(o.request, Now(), *reading), error)) {
             result = Fail(error);
             break;
         }

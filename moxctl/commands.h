@@ -26,7 +26,7 @@ extern std::atomic<bool> g_stop;
 int Info(bool json);
 
 struct ReadOptions {
-    ReadSpec spec;
+    ReadRequest request;
     long count = 1; // 0: until stopped
     std::chrono::milliseconds interval{200};
     Format format = Format::Csv;
@@ -35,7 +35,7 @@ int Read(const ReadOptions& o);
 
 struct LogOptions {
     std::string path;
-    ReadSpec spec;
+    ReadRequest request;
     std::chrono::milliseconds interval{200};
     std::optional<std::chrono::seconds> duration; // until stopped without it
     RotatePolicy rotate;

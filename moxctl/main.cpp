@@ -42,7 +42,7 @@ struct ReadFlags {
         app->add_flag("--volts", volts, "volts instead of AD codes");
         app->add_flag("--codes", codes, "AD codes (with --volts: codes and volts side by side)");
     }
-    ReadSpec Spec() const { return {mean, codes || !volts, volts}; }
+    ReadRequest Request() const { return {mean, codes || !volts, volts}; }
 };
 
 const char* kDescription =
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     read->add_flag("--json", readJson, "JSON lines instead of CSV");
     read->callback([&] {
-        readOptions.spec = readFlags.Spec();
+        readOptions.request = readFlags.Request();
         readOptions.interval = std::chrono::milliseconds(readInterval);
         readOptions.format = readJson ? Format::Json : Format::Csv;
         result = Read(readOptions);
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
     log->add_option("--rotate-time", rotateTime, "start a new file every SECONDS (at least 1)")
         ->check(CLI::Range(1L, 100000000L));
     log->callback([&] {
-        logOptions.spec = logFlags.Spec();
+        logOptions.request = logFlags.Request();
         logOptions.interval = std::chrono::milliseconds(logInterval);
         if (logDuration > 0) {
             logOptions.duration = std::chrono::seconds(static_cast<long long>(std::ceil(logDuration)));

@@ -62,10 +62,10 @@ std::string IsoUtc(std::chrono::system_clock::time_point t) {
 std::string ValueText(double v) { return Shortest(v); }
 std::string ValueText(float v) { return Shortest(v); }
 
-std::string CsvHeader(const ReadSpec& spec) {
+std::string CsvHeader(const ReadRequest& request) {
     std::string line = "utc,monotonic_s";
     for (std::size_t k = 0; k < mox::kInputChannels; ++k) {
-        if (spec.codes && spec.volts) {
+        if (request.codes && request.volts) {
             AddChannel(line, k, "_code");
             AddChannel(line, k, "_volts");
         } else {
@@ -75,16 +75,16 @@ std::string CsvHeader(const ReadSpec& spec) {
     return line + "\n";
 }
 
-std::string CsvRow(const ReadSpec& spec, const Stamp& stamp, const Reading& reading) {
+std::string CsvRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading) {
     char mono[32];
     std::snprintf(mono, sizeof mono, "%.3f", stamp.monotonicSeconds);
     std::string line = IsoUtc(stamp.utc) + "," + mono;
     for (std::size_t k = 0; k < mox::kInputChannels; ++k) {
-        if (spec.codes) {
+        if (request.codes) {
             line += ',';
             line += CodeText(reading.codes[k]);
         }
-        if (spec.volts) {
+        if (request.volts) {
             line += ',';
             line += ValueText(reading.volts[k]);
         }
@@ -92,15 +92,15 @@ std::string CsvRow(const ReadSpec& spec, const Stamp& stamp, const Reading& read
     return line + "\n";
 }
 
-std::string JsonRow(const ReadSpec& spec, const Stamp& stamp, const Reading& reading) {
+std::string JsonRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading) {
     nlohmann::ordered_json row;
     row["utc"] = IsoUtc(stamp.utc);
     row["monotonic_s"] = std::round(stamp.monotonicSeconds * 1000) / 1000;
-    if (spec.codes) {
+    if (request.codes) {
         row["codes"] = nlohmann::ordered_json::array();
         for (double code : reading.codes) row["codes"].push_back(static_cast<float>(code));
     }
-    if (spec.volts) row["volts"] = reading.volts;
+    if (request.volts) row["volts"] = reading.volts;
     return row.dump() + "\n";
 }
 

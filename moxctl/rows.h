@@ -25,10 +25,10 @@ std::tm UtcFields(std::time_t seconds);
 
 // The CSV column line: utc,monotonic_s,ch00,...; with codes and volts
 // side by side, ch00_code,ch00_volts,...
-std::string CsvHeader(const ReadSpec& spec);
-std::string CsvRow(const ReadSpec& spec, const Stamp& stamp, const Reading& reading);
+std::string CsvHeader(const ReadRequest& request);
+std::string CsvRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading);
 // {"utc":...,"monotonic_s":...,"codes":[...],"volts":[...]}
-std::string JsonRow(const ReadSpec& spec, const Stamp& stamp, const Reading& reading);
+std::string JsonRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading);
 
 // Shortest text that reads back as the same value.
 std::string ValueText(double v);

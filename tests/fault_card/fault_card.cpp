@@ -29,13 +29,13 @@ Fault FaultFromEnvironment() {
     const char* text = std::getenv("MOX_TEST_FAULT");
     if (text == nullptr) return f;
     // kind:a:b
-    const std::string spec = text;
-    const auto first = spec.find(':');
-    const auto second = spec.find(':', first + 1);
+    const std::string fault = text;
+    const auto first = fault.find(':');
+    const auto second = fault.find(':', first + 1);
     if (first == std::string::npos || second == std::string::npos) return f;
-    f.kind = spec.substr(0, first);
-    f.a = static_cast<int>(std::strtol(spec.c_str() + first + 1, nullptr, 10));
-    f.b = std::strtod(spec.c_str() + second + 1, nullptr);
+    f.kind = fault.substr(0, first);
+    f.a = static_cast<int>(std::strtol(fault.c_str() + first + 1, nullptr, 10));
+    f.b = std::strtod(fault.c_str() + second + 1, nullptr);
     return f;
 }
 
