@@ -148,8 +148,8 @@ TEST_P(MoxctlFault, SelfTestFailsAndNamesExactlyThatFault) {
     const fs::path junit = TempPath("fault.xml");
     const Outcome o = Shell(OnCard(FAULT_CARD_DIR, GetParam().fault), "$M selftest --junit " + junit.string());
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_NE(o.out.find(GetParam().named), std::string::npos) << o.out;
-    EXPECT_EQ(FailLines(o.out), 1) << "only the check of the faulty part fails:\n" << o.out;
+    EXPECT_NE(o.out.find(GetParam().named), std::string::npos) << o.out << o.err;
+    EXPECT_EQ(FailLines(o.out), 1) << "only the check of the faulty part fails:\n" << o.out << o.err;
     const std::string xml = ReadAll(junit);
     EXPECT_NE(xml.find("failures=\"1\""), std::string::npos) << xml;
     std::string escaped = GetParam().named;

@@ -78,10 +78,11 @@ public:
         std::int16_t both[2] = {0, 0};
         const std::int32_t got = card_.Mox_DI(2, both);
         unsigned bits = static_cast<unsigned>(both[0] & 0xFF) | static_cast<unsigned>(both[1] & 0xFF) << 8;
-        const unsigned a = 1u << (fault_.a - 1);
+        auto line = [](int number) { return number >= 1 && number <= 16 ? 1u << (number - 1) : 0u; };
+        const unsigned a = line(fault_.a);
         if (fault_.kind == "stuck") bits = fault_.b != 0 ? bits | a : bits & ~a;
         if (fault_.kind == "short") {
-            const unsigned b = 1u << (static_cast<int>(fault_.b) - 1);
+            const unsigned b = line(static_cast<int>(fault_.b));
             if (bits & (a | b)) bits |= a | b;
         }
         if (count >= 1) inputs[0] = static_cast<std::int16_t>(bits & 0xFF);
