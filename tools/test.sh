@@ -6,7 +6,8 @@
 #   3. the asan build (build-asan/: AddressSanitizer and UndefinedBehaviorSanitizer)
 #      and the whole test suite again under it;
 #   4. the card protocol fuzz target under libFuzzer for FUZZ_SECONDS (60);
-#   5. the 32-bit Windows cross-compile of the driver module and adcard.dll;
+#   5. the 32-bit Windows cross-compile (driver module, adcard.dll, driver_probe.exe,
+#      moxctl.exe), its export check, and a run under Wine where the machine can;
 #   6. the Debian package: built, checked with lintian, unpacked into a
 #      throwaway folder and started from there.
 # MOX_TEST_STEPS picks steps, e.g. MOX_TEST_STEPS="tests" for the first only.
