@@ -3,6 +3,8 @@
 // so every line can be checked without a window or a driver.
 #pragma once
 
+#include "card_io.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -12,8 +14,8 @@ namespace acq {
 // The IPv4 address the card expects the PC to have, as text.
 std::string ExpectedPcAddressText();
 
-constexpr int kChannels = 32;
-constexpr int kResultElements = 34;
+constexpr int kChannels = mox::kInputChannels;
+constexpr int kResultElements = mox::kResultElements;
 
 enum class ReadMode { NewestAD = 0, MeanAD = 1, MeanVoltage = 2 };
 

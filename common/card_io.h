@@ -25,6 +25,8 @@ struct StartParameters {
 };
 
 constexpr int kInputChannels = 32;
+// Elements of the result array passed to ADResult_DV; the first 32 are filled.
+constexpr int kResultElements = 34;
 constexpr std::int32_t kIoLength = 100;
 constexpr std::uint8_t kCmdIdentity = 70;
 constexpr std::uint8_t kCmdNetStatus = 130;

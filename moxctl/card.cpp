@@ -51,8 +51,7 @@ bool Card::StartAcquisition(std::int32_t& error) {
 void Card::StopAcquisition() { DllDef::StopIntr(); }
 
 std::optional<Reading> Card::Read(const ReadRequest& request) {
-    // 34 elements, as the window passes them; 32 are filled.
-    std::array<float, 34> results{};
+    std::array<float, mox::kResultElements> results{};
     const bool driverVolts = request.volts && !request.codes;
     const std::int32_t mode = request.mean > 0 ? 1 : 0;
     const float n = static_cast<float>(request.mean);
