@@ -12,13 +12,16 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QTimer>
 
 using mox::Twips;
@@ -96,6 +99,17 @@ FrmMultiBuf::FrmMultiBuf(QWidget* parent) : QWidget(parent) {
     connect(cmdSW, &QPushButton::clicked, this, &FrmMultiBuf::cmdSW_Click);
     connect(TimerAD, &QTimer::timeout, this, &FrmMultiBuf::TimerAD_Timer);
 
+    // The trend window, without a control of its own on this fixed layout.
+    txtInfo->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(txtInfo, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu* menu = CreateInfoMenu();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(txtInfo->viewport()->mapToGlobal(at));
+    });
+    auto* trendKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    trendKey->setObjectName(QStringLiteral("shortcutTrend"));
+    connect(trendKey, &QShortcut::activated, this, &FrmMultiBuf::ShowTrend);
+
     Form_Load();
 }
 
@@ -103,6 +117,7 @@ FrmMultiBuf::~FrmMultiBuf() {
     // The other windows have no owner; they go with the program.
     delete m_frmDA.data();
     delete m_frmSW.data();
+    delete m_frmTrend.data(); // reads history_
 }
 
 void FrmMultiBuf::Form_Load() {
@@ -170,6 +185,17 @@ void FrmMultiBuf::ShowResults(int mode) {
     const std::int32_t average = mode == 0 ? 0 : 1;
     DllDef::ADResult_DV(0, acq::kChannels, unit, average, n, results.data());
     mox::SetBoxText(txtInfo, acq::ResultText(static_cast<acq::ReadMode>(mode), results));
+    RecordTrend(mode, results);
+}
+
+// Keeps what the list just showed, in volts: codes scaled as the list
+// scales them, mean voltages as they are.
+void FrmMultiBuf::RecordTrend(int mode, const std::array<float, acq::kResultElements>& results) {
+    trend::Volts volts{};
+    for (std::size_t k = 0; k < volts.size(); ++k) {
+        volts[k] = mode == 2 ? results[k] : mox::CodeVolts(mox::CorrectedCode(results[k]));
+    }
+    history_.Append(QDateTime::currentMSecsSinceEpoch(), static_cast<std::uint8_t>(mode), volts);
 }
 
 void FrmMultiBuf::cmdExit_Click() {
@@ -205,3 +231,23 @@ void ShowSingle(QPointer<Window>& window) {
 
 void FrmMultiBuf::cmdDAOut_Click() { ShowSingle(m_frmDA); }
 void FrmMultiBuf::cmdSW_Click() { ShowSingle(m_frmSW); }
+
+void FrmMultiBuf::ShowTrend() {
+    if (!m_frmTrend) {
+        m_frmTrend = new frmTrend(history_);
+        m_frmTrend->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_frmTrend->show();
+    m_frmTrend->raise();
+    m_frmTrend->activateWindow();
+}
+
+QMenu* FrmMultiBuf::CreateInfoMenu() {
+    QMenu* menu = txtInfo->createStandardContextMenu();
+    menu->setParent(this, menu->windowFlags());
+    menu->addSeparator();
+    QAction* trendAction = menu->addAction(tr("趋势图…"), this, &FrmMultiBuf::ShowTrend);
+    trendAction->setObjectName(QStringLiteral("actTrend"));
+    trendAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    return menu;
+}

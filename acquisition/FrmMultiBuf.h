@@ -4,6 +4,8 @@
 
 #include "frmDA.h"
 #include "frmSW.h"
+#include "frmTrend.h"
+#include "history.h"
 #include "readouts.h"
 
 #include <QPointer>
@@ -16,6 +18,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -39,6 +42,8 @@ public:
     void cmdExit_Click();
     void cmdDAOut_Click();
     void cmdSW_Click();
+    // The trend window: from the list's context menu or Ctrl+T.
+    void ShowTrend();
 
     // Procedures of the tick.
     void ShowNetStatus();
@@ -49,6 +54,11 @@ public:
     // The open analog output and digital I/O windows, if any.
     frmDA* DAWindow() const { return m_frmDA; }
     frmSW* SWWindow() const { return m_frmSW; }
+    frmTrend* TrendWindow() const { return m_frmTrend; }
+    const trend::History& History() const { return history_; }
+
+    // The list's context menu: the standard edit entries, then the trend.
+    QMenu* CreateInfoMenu();
 
 protected:
     void closeEvent(QCloseEvent* event) override; // Form_Unload
@@ -56,6 +66,7 @@ protected:
 private:
     void Form_Unload();
     void ShowResults(int mode);
+    void RecordTrend(int mode, const std::array<float, acq::kResultElements>& results);
 
     QPlainTextEdit* txtInfo;
     QPlainTextEdit* txtSts;
@@ -75,5 +86,7 @@ private:
 
     QPointer<frmDA> m_frmDA;
     QPointer<frmSW> m_frmSW;
-    acq::Words words_; // of the identity caption and the status text, translated
+    QPointer<frmTrend> m_frmTrend;
+    trend::History history_; // every list read, in volts, for the trend window
+    acq::Words words_;       // of the identity caption and the status text, translated
 };

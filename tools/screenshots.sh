@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Starts the program under Xvfb on the virtual card, presses "开始采集",
-# "DA输出" and "开关量" as an operator would, and writes a screenshot of each
-# of the three windows into docs/screenshots/ (or the folder given).
+# "DA输出" and "开关量" as an operator would, opens the trend window, and
+# writes a screenshot of each window into docs/screenshots/ (or the folder given).
 #   MOXPANEL_LANG=en       the English interface; files get the suffix -en
 #   QT_SCALE_FACTOR=2      a high-DPI screen; files get the suffix @2x
 set -euo pipefail
@@ -40,5 +40,27 @@ xvfb-run -a -s "-screen 0 2560x1600x24" bash -euo pipefail -c '
   import -window "$main" "$OUT/FrmMultiBuf$SUFFIX.png"
   import -window "$da" "$OUT/frmDA$SUFFIX.png"
   import -window "$sw" "$OUT/frmSW$SUFFIX.png"
+  # The trend window (Ctrl+T on the acquisition window) showing DA0 read
+  # back on channel 0 before and after a change to 3.5 V, two sines and two
+  # ramps, over a full 10 s span.
+  click 27 411    # Label2: gives the acquisition window the keyboard
+  xdotool key ctrl+t
+  trend=$(timeout 10 xdotool search --sync --name "^(趋势图|Trend)$" | head -1)
+  xdotool windowmove --sync "$trend" $(awk -v s="$SCALE" "BEGIN { print int(760 * s), 20 }")
+  sleep 0.5
+  clickin() {
+    xdotool mousemove --window "$1" $(awk -v s="$SCALE" -v x="$2" -v y="$3" "BEGIN { print int(x * s), int(y * s) }") click 1
+    sleep 0.3
+  }
+  clickin "$trend" 191 198   # the "none" preset, then six channels
+  for xy in "18 21" "18 153" "78 21" "78 43" "140 21" "140 43"; do clickin "$trend" $xy; done
+  sleep 4
+  clickin "$da" 215 200      # DA(V) box: 3.5 V on DA0
+  xdotool key ctrl+a type 3.5
+  clickin "$da" 280 168      # its output button
+  sleep "${TREND_SECONDS:-6}"
+  xdotool mousemove --window "$trend" $(awk -v s="$SCALE" "BEGIN { print int(800 * s), int(200 * s) }")
+  sleep 0.3
+  import -window "$trend" "$OUT/frmTrend$SUFFIX.png"
 '
-echo "screenshots: $out/{FrmMultiBuf,frmDA,frmSW}$suffix.png"
+echo "screenshots: $out/{FrmMultiBuf,frmDA,frmSW,frmTrend}$suffix.png"

@@ -5,7 +5,7 @@
     <name>FrmMultiBuf</name>
     <message>
         <source>启动错误!请检查网络设置是否正确，驱动程序是否是MOX7710? </source>
-        <translation>Start failed! Check that the network settings are right and that the driver is the MOX7710's. </translation>
+        <translation>Start failed! Check that the network settings are right and that the driver is the MOX7710&apos;s. </translation>
     </message>
     <message>
         <source>MOX VB测试及编程源程序</source>
@@ -101,11 +101,11 @@
     </message>
     <message>
         <source>启动板卡的中断采集</source>
-        <translation>Starts the card's interrupt acquisition</translation>
+        <translation>Starts the card&apos;s interrupt acquisition</translation>
     </message>
     <message>
         <source>停止板卡的采集</source>
-        <translation>Stops the card's acquisition</translation>
+        <translation>Stops the card&apos;s acquisition</translation>
     </message>
     <message>
         <source>打开开关量测试窗口</source>
@@ -118,6 +118,10 @@
     <message>
         <source>停止采集并结束程序</source>
         <translation>Stops acquisition and ends the program</translation>
+    </message>
+    <message>
+        <source>趋势图…</source>
+        <translation>Trend…</translation>
     </message>
 </context>
 <context>
@@ -148,7 +152,7 @@
     </message>
     <message>
         <source>请设置您的计算机IP地址为</source>
-        <translation>Please set this PC's IP address to </translation>
+        <translation>Please set this PC&apos;s IP address to </translation>
     </message>
     <message>
         <source>网络通信正常</source>
@@ -415,6 +419,177 @@
     <message>
         <source>通讯正常</source>
         <translation>Link normal</translation>
+    </message>
+</context>
+<context>
+    <name>frmTrend</name>
+    <message>
+        <source>趋势图</source>
+        <translation>Trend</translation>
+    </message>
+    <message>
+        <source>10 秒</source>
+        <translation>10 s</translation>
+    </message>
+    <message>
+        <source>1 分钟</source>
+        <translation>1 min</translation>
+    </message>
+    <message>
+        <source>10 分钟</source>
+        <translation>10 min</translation>
+    </message>
+    <message>
+        <source>1 小时</source>
+        <translation>1 h</translation>
+    </message>
+    <message>
+        <source>±5 V</source>
+        <translation>±5 V</translation>
+    </message>
+    <message>
+        <source>适应数据</source>
+        <translation>Fit to data</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>导出</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>CSV 数据…</source>
+        <translation>CSV data…</translation>
+    </message>
+    <message>
+        <source>PNG 图片…</source>
+        <translation>PNG image…</translation>
+    </message>
+    <message>
+        <source>PDF 文档…</source>
+        <translation>PDF document…</translation>
+    </message>
+    <message>
+        <source>时间范围:</source>
+        <translation>Span:</translation>
+    </message>
+    <message>
+        <source>纵轴:</source>
+        <translation>Value axis:</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>电压 (V)</source>
+        <translation>Voltage (V)</translation>
+    </message>
+    <message>
+        <source>光标: 将鼠标移到曲线上</source>
+        <translation>Cursor: move the mouse over the curves</translation>
+    </message>
+    <message>
+        <source>通道</source>
+        <translation>Channel</translation>
+    </message>
+    <message>
+        <source>光标处 (V)</source>
+        <translation>At cursor (V)</translation>
+    </message>
+    <message>
+        <source>最小 (V)</source>
+        <translation>Min (V)</translation>
+    </message>
+    <message>
+        <source>最大 (V)</source>
+        <translation>Max (V)</translation>
+    </message>
+    <message>
+        <source>平均 (V)</source>
+        <translation>Mean (V)</translation>
+    </message>
+    <message>
+        <source>标准差 (V)</source>
+        <translation>Std dev (V)</translation>
+    </message>
+    <message>
+        <source>趋势曲线</source>
+        <translation>Trend curves</translation>
+    </message>
+    <message>
+        <source>所选通道的电压随时间变化的曲线</source>
+        <translation>Voltage of the selected channels over time</translation>
+    </message>
+    <message>
+        <source>时间范围</source>
+        <translation>Span</translation>
+    </message>
+    <message>
+        <source>曲线显示的时间长度</source>
+        <translation>Length of time the curves show</translation>
+    </message>
+    <message>
+        <source>纵轴</source>
+        <translation>Value axis</translation>
+    </message>
+    <message>
+        <source>纵轴固定为正负5伏或适应数据</source>
+        <translation>Value axis fixed at plus or minus 5 volts, or fitted to the data</translation>
+    </message>
+    <message>
+        <source>冻结曲线，记录继续</source>
+        <translation>Freezes the curves; recording goes on</translation>
+    </message>
+    <message>
+        <source>把可见时间范围导出为CSV、PNG或PDF</source>
+        <translation>Exports the visible span as CSV, PNG or PDF</translation>
+    </message>
+    <message>
+        <source>通道统计</source>
+        <translation>Channel figures</translation>
+    </message>
+    <message>
+        <source>可见时间范围内每个显示通道的最小、最大、平均和标准差</source>
+        <translation>Minimum, maximum, mean and standard deviation of each shown channel over the visible span</translation>
+    </message>
+    <message>
+        <source>通道 %1</source>
+        <translation>Channel %1</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>继续</source>
+        <translation>Resume</translation>
+    </message>
+    <message>
+        <source>无数据</source>
+        <translation>no data</translation>
+    </message>
+    <message>
+        <source>读取方式: %1</source>
+        <translation>Read mode: %1</translation>
+    </message>
+    <message>
+        <source>光标: %1</source>
+        <translation>Cursor: %1</translation>
+    </message>
+    <message>
+        <source>无法写入 %1</source>
+        <translation>Cannot write %1</translation>
+    </message>
+    <message>
+        <source>导出失败: %1</source>
+        <translation>Export failed: %1</translation>
     </message>
 </context>
 </TS>

@@ -1,0 +1,187 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The trend window's cost on the GUI thread.
+//   Redraw: one redraw of a full hour of history, all 32 channels shown, at
+//     1600 px plot width (reduction, axes, stats, the plot's own drawing).
+//   TickPeriod: what the GUI thread does per acquisition tick against the
+//     virtual card: the tick handler and all events due until the next one
+//     (the list's repaint, and with the trend open its redraw timer), with
+//     and without the trend window open.
+//
+//   bench_trend [--redraws=200] [--ticks=150] [--spacing_ms=200] [google benchmark flags]
+#include "FrmMultiBuf.h"
+#include "frmTrend.h"
+#include "history.h"
+#include "widgets.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+#include <qcustomplot.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+int g_spacingMs = FrmMultiBuf::kTimerADIntervalMs;
+int g_ticks = 150;
+int g_redraws = 200;
+
+double Percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<std::size_t>(std::lround(p * static_cast<double>(v.size() - 1)));
+    return v[std::min(i, v.size() - 1)];
+}
+
+void Report(benchmark::State& state, const std::vector<double>& micros) {
+    state.counters["p50_us"] = Percentile(micros, 0.5);
+    state.counters["p99_us"] = Percentile(micros, 0.99);
+    state.counters["max_us"] = *std::max_element(micros.begin(), micros.end());
+}
+
+// An hour of readings like the virtual card's: levels, sines, ramps, noise.
+void FillHour(trend::History& history, std::int64_t endMs) {
+    std::mt19937 noise(7);
+    std::normal_distribution<float> n(0.0f, 0.002f);
+    const auto samples = static_cast<std::int64_t>(trend::kCapacity);
+    for (std::int64_t i = 0; i < samples; ++i) {
+        const double t = static_cast<double>(i) * 0.2;
+        trend::Volts v{};
+        for (int k = 0; k < trend::kChannels; ++k) {
+            const double x = k < 8    ? (k - 4) * 1.0
+                             : k < 16 ? (k - 7) * 0.5 * std::sin(t * 0.1 * (k - 7))
+                             : k < 24 ? std::fmod(t, k - 15.0) / (k - 15.0) * 10 - 5
+                                      : 4 * std::sin(t * 0.01 * k);
+            v[static_cast<std::size_t>(k)] = static_cast<float>(x) + n(noise);
+        }
+        history.Append(endMs - (samples - 1 - i) * 200, 2, v);
+    }
+}
+
+void BM_Redraw(benchmark::State& state) {
+    const std::int64_t now = 1'796'649'798'000;
+    trend::History history;
+    FillHour(history, now);
+    frmTrend window(history, nullptr, [now] { return now; });
+    window.SetChannels(std::vector<int>(32) = [] {
+        std::vector<int> all(32);
+        for (int k = 0; k < 32; ++k) all[static_cast<std::size_t>(k)] = k;
+        return all;
+    }());
+    window.SetSpan(static_cast<int>(state.range(0)));
+    window.show();
+    // Size the window so the plot's drawing area is 1600 px wide.
+    auto* plot = window.findChild<QCustomPlot*>(QStringLiteral("plotTrend"));
+    window.resize(2000, 800);
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::processEvents();
+        plot->replot();
+        window.resize(window.width() + 1600 - plot->axisRect()->width(), 800);
+    }
+    QCoreApplication::processEvents();
+    plot->replot();
+    state.counters["plot_px"] = plot->axisRect()->width();
+    std::vector<double> micros;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        window.Redraw();
+        QCoreApplication::processEvents(); // the repaint it queued
+        const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+        state.SetIterationTime(dt.count());
+        micros.push_back(dt.count() * 1e6);
+    }
+    Report(state, micros);
+}
+
+FrmMultiBuf& Window() {
+    static FrmMultiBuf* window = [] {
+        auto* w = new FrmMultiBuf;
+        w->show();
+        w->findChild<QPushButton*>(QStringLiteral("cmdStart"))->click();
+        w->findChild<QTimer*>(QStringLiteral("TimerAD"))->stop(); // ticks are driven here
+        return w;
+    }();
+    return *window;
+}
+
+// range(0): 1 with the trend window open (8 channels, 10 s: as it opens).
+void BM_TickPeriod(benchmark::State& state) {
+    FrmMultiBuf& window = Window();
+    if (state.range(0) != 0) {
+        window.ShowTrend();
+        window.TrendWindow()->resize(1100, 720);
+    } else if (window.TrendWindow()) {
+        window.TrendWindow()->close();
+    }
+    QCoreApplication::processEvents();
+    std::vector<double> micros, handler;
+    for (auto _ : state) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(g_spacingMs));
+        const auto t0 = std::chrono::steady_clock::now();
+        QCoreApplication::processEvents(); // timers due while the thread slept
+        const auto t1 = std::chrono::steady_clock::now();
+        window.TimerAD_Timer();
+        const auto t2 = std::chrono::steady_clock::now();
+        QCoreApplication::processEvents(); // the repaints the tick queued
+        const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+        state.SetIterationTime(dt.count());
+        micros.push_back(dt.count() * 1e6);
+        handler.push_back(std::chrono::duration<double, std::micro>(t2 - t1).count());
+    }
+    Report(state, micros);
+    state.counters["handler_p50_us"] = Percentile(handler, 0.5);
+    state.counters["handler_p99_us"] = Percentile(handler, 0.99);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--spacing_ms=", 13) == 0) {
+            g_spacingMs = std::stoi(argv[i] + 13);
+        } else if (std::strncmp(argv[i], "--redraws=", 10) == 0) {
+            g_redraws = std::max(1, std::stoi(argv[i] + 10));
+        } else if (std::strncmp(argv[i], "--ticks=", 8) == 0) {
+            g_ticks = std::max(1, std::stoi(argv[i] + 8));
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    int n = static_cast<int>(args.size());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(n, args.data());
+    mox::ApplyDefaultFont(app);
+    benchmark::Initialize(&n, args.data());
+    benchmark::RegisterBenchmark("Redraw/1h/32ch", BM_Redraw)
+        ->Arg(3)
+        ->UseManualTime()
+        ->Iterations(g_redraws)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("Redraw/10s/32ch", BM_Redraw)
+        ->Arg(0)
+        ->UseManualTime()
+        ->Iterations(g_redraws)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("TickPeriod/without_trend", BM_TickPeriod)
+        ->Arg(0)
+        ->UseManualTime()
+        ->Iterations(g_ticks)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("TickPeriod/with_trend", BM_TickPeriod)
+        ->Arg(1)
+        ->UseManualTime()
+        ->Iterations(g_ticks)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

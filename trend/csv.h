@@ -1,0 +1,25 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The visible span of the trend as CSV: UTC time, then one column per shown
+// channel, in volts written exactly enough to read back the same value.
+#pragma once
+
+#include "history.h"
+#include "reduce.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace trend {
+
+// 2026-12-07T13:23:18.200Z
+std::string IsoTimeUtc(std::int64_t ms);
+
+// Header lines: "# read mode: <names of the modes found in the span>",
+// then "time_utc,AI00,AI05,..."; then one row per reading in the span.
+// modeNames are the names of modes 0..2 as the window shows them.
+std::string CsvText(const History& history, const std::vector<int>& channels, Span span,
+                    const std::array<std::string, 3>& modeNames);
+
+} // namespace trend

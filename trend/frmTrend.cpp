@@ -1,0 +1,434 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "frmTrend.h"
+
+#include "csv.h"
+#include "widgets.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <qcustomplot.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kFixedVolts = 5.25; // ±5 V with a margin, so full scale stays visible
+constexpr int kMinRedrawMs = 200;    // the acquisition tick: data never comes faster
+constexpr int kMaxRedrawMs = 1000;
+
+// Sixteen colours told apart at a glance; channels 16..31 take the same
+// colours darker, so a channel's colour also hints at its bank.
+QColor ChannelColour(int k) {
+    static const QRgb base[16] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f,
+                                  0xbcbd22, 0x17becf, 0x393b79, 0xf0027f, 0x637939, 0xe7ba52, 0x7b4173, 0x00a087};
+    const QColor colour(base[k % 16]);
+    return k < 16 ? colour : colour.darker(160);
+}
+
+QIcon Swatch(const QColor& colour) {
+    QPixmap pixmap(12, 12);
+    pixmap.fill(colour);
+    return QIcon(pixmap);
+}
+
+QString Figure(double v) {
+    if (std::isnan(v)) return QStringLiteral("—");
+    if (std::fabs(v) < 0.00005) v = 0; // no "-0.0000"
+    return QString::number(v, 'f', 4);
+}
+
+QString LocalTime(std::int64_t ms) {
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+}
+
+// The band as one line through every column's lowest and highest reading.
+// Each column is a vertical stroke; its two ends are taken in the order that
+// keeps the stroke joining it to the previous column short, or a dense span
+// would paint each column's height twice.
+void ZigZag(const trend::Envelope& band, QVector<QCPGraphData>& line) {
+    const std::size_t n = std::min(band.low.size(), band.high.size());
+    line.resize(static_cast<qsizetype>(n));
+    double previous = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t i = 0; i < n;) {
+        const bool pair = i + 1 < n && band.low[i + 1].key > band.low[i].key &&
+                          band.low[i + 1].value == band.low[i].value && band.high[i + 1].value == band.high[i].value &&
+                          !std::isnan(band.low[i].value);
+        if (!pair) {
+            line[static_cast<qsizetype>(i)] = {band.low[i].key, band.low[i].value};
+            previous = band.low[i].value;
+            ++i;
+            continue;
+        }
+        const double lowValue = band.low[i].value, highValue = band.high[i].value;
+        const bool highFirst =
+            !std::isnan(previous) && std::fabs(previous - highValue) < std::fabs(previous - lowValue);
+        line[static_cast<qsizetype>(i)] = {band.low[i].key, highFirst ? highValue : lowValue};
+        line[static_cast<qsizetype>(i + 1)] = {band.low[i + 1].key, highFirst ? lowValue : highValue};
+        previous = highFirst ? lowValue : highValue;
+        i += 2;
+    }
+}
+
+enum StatsColumn { kColChannel, kColCursor, kColMin, kColMax, kColMean, kColStd, kStatsColumns };
+enum ExportKind { kCsv, kPng, kPdf };
+
+} // namespace
+
+frmTrend::frmTrend(const trend::History& history, QWidget* parent, Clock clock)
+    : QWidget(parent), history_(history), clock_(std::move(clock)) {
+    if (!clock_) clock_ = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    setObjectName(QStringLiteral("frmTrend"));
+    setWindowTitle(tr("趋势图"));
+    BuildControls();
+    SetChannels({0, 1, 2, 3, 4, 5, 6, 7});
+    resize(1100, 720);
+
+    TimerRedraw = new QTimer(this);
+    TimerRedraw->setObjectName(QStringLiteral("TimerRedraw"));
+    TimerRedraw->setInterval(kMinRedrawMs);
+    connect(TimerRedraw, &QTimer::timeout, this, [this] {
+        if (isVisible()) Redraw();
+    });
+    TimerRedraw->start();
+}
+
+void frmTrend::BuildControls() {
+    lblMode = new QLabel(this);
+    lblMode->setObjectName(QStringLiteral("lblMode"));
+    lblMode->setTextFormat(Qt::PlainText);
+
+    cboSpan = new QComboBox(this);
+    cboSpan->setObjectName(QStringLiteral("cboSpan"));
+    cboSpan->addItems({tr("10 秒"), tr("1 分钟"), tr("10 分钟"), tr("1 小时")});
+    connect(cboSpan, &QComboBox::currentIndexChanged, this, &frmTrend::SetSpan);
+
+    cboScale = new QComboBox(this);
+    cboScale->setObjectName(QStringLiteral("cboScale"));
+    cboScale->addItems({tr("±5 V"), tr("适应数据")});
+    connect(cboScale, &QComboBox::currentIndexChanged, this, [this](int i) { SetFitToData(i == 1); });
+
+    cmdPause = new QPushButton(tr("暂停"), this);
+    cmdPause->setObjectName(QStringLiteral("cmdPause"));
+    cmdPause->setCheckable(true);
+    connect(cmdPause, &QPushButton::toggled, this, &frmTrend::SetPaused);
+
+    cmdExport = new QPushButton(tr("导出"), this);
+    cmdExport->setObjectName(QStringLiteral("cmdExport"));
+    auto* exportMenu = new QMenu(cmdExport);
+    exportMenu->addAction(tr("CSV 数据…"), this, [this] { ExportWithDialog(kCsv); });
+    exportMenu->addAction(tr("PNG 图片…"), this, [this] { ExportWithDialog(kPng); });
+    exportMenu->addAction(tr("PDF 文档…"), this, [this] { ExportWithDialog(kPdf); });
+    cmdExport->setMenu(exportMenu);
+
+    auto* bar = new QHBoxLayout;
+    bar->addWidget(lblMode, 1);
+    bar->addWidget(new QLabel(tr("时间范围:"), this));
+    bar->addWidget(cboSpan);
+    bar->addWidget(new QLabel(tr("纵轴:"), this));
+    bar->addWidget(cboScale);
+    bar->addWidget(cmdPause);
+    bar->addWidget(cmdExport);
+
+    plotTrend = new QCustomPlot(this);
+    plotTrend->setObjectName(QStringLiteral("plotTrend"));
+    plotTrend->setMinimumSize(400, 250);
+    // Curves are reduced to two points per pixel column before they get
+    // here; plain lines without smoothing keep a full redraw in milliseconds.
+    plotTrend->setNotAntialiasedElements(QCP::aeAll);
+    plotTrend->setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
+    auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
+    ticker->setDateTimeFormat(QStringLiteral("hh:mm:ss"));
+    plotTrend->xAxis->setTicker(ticker);
+    plotTrend->xAxis->setLabel(tr("时间"));
+    plotTrend->yAxis->setLabel(tr("电压 (V)"));
+    plotTrend->yAxis->setRange(-kFixedVolts, kFixedVolts);
+    for (int k = 0; k < trend::kChannels; ++k) {
+        // A cosmetic pen takes the rasteriser's fast path for thin lines.
+        QPen pen(ChannelColour(k), 1);
+        pen.setCosmetic(true);
+        QCPGraph* graph = plotTrend->addGraph();
+        graph->setName(QStringLiteral("AI%1").arg(k, 2, 10, QLatin1Char('0')));
+        graph->setPen(pen);
+        graph->setAdaptiveSampling(false); // reduced here already
+        graphs_[static_cast<std::size_t>(k)] = graph;
+    }
+    cursorLine_ = new QCPItemStraightLine(plotTrend);
+    cursorLine_->setPen(QPen(Qt::gray, 1, Qt::DashLine));
+    cursorLine_->setVisible(false);
+    connect(plotTrend, &QCustomPlot::mouseMove, this, &frmTrend::OnMouseMove);
+
+    lblCursor = new QLabel(tr("光标: 将鼠标移到曲线上"), this);
+    lblCursor->setObjectName(QStringLiteral("lblCursor"));
+    lblCursor->setTextFormat(Qt::PlainText);
+
+    tblStats = new QTableWidget(0, kStatsColumns, this);
+    tblStats->setObjectName(QStringLiteral("tblStats"));
+    tblStats->setHorizontalHeaderLabels(
+        {tr("通道"), tr("光标处 (V)"), tr("最小 (V)"), tr("最大 (V)"), tr("平均 (V)"), tr("标准差 (V)")});
+    tblStats->verticalHeader()->setVisible(false);
+    tblStats->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tblStats->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    tblStats->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    tblStats->setMinimumHeight(150);
+
+    auto* right = new QVBoxLayout;
+    right->addLayout(bar);
+    right->addWidget(plotTrend, 3);
+    right->addWidget(lblCursor);
+    right->addWidget(tblStats, 1);
+
+    auto* top = new QHBoxLayout(this);
+    top->addWidget(BuildChannelPicker());
+    top->addLayout(right, 1);
+
+    mox::SetAccessible(plotTrend, tr("趋势曲线"), tr("所选通道的电压随时间变化的曲线"));
+    mox::SetAccessible(cboSpan, tr("时间范围"), tr("曲线显示的时间长度"));
+    mox::SetAccessible(cboScale, tr("纵轴"), tr("纵轴固定为正负5伏或适应数据"));
+    mox::SetAccessible(cmdPause, tr("暂停"), tr("冻结曲线，记录继续"));
+    mox::SetAccessible(cmdExport, tr("导出"), tr("把可见时间范围导出为CSV、PNG或PDF"));
+    mox::SetAccessible(tblStats, tr("通道统计"), tr("可见时间范围内每个显示通道的最小、最大、平均和标准差"));
+}
+
+QWidget* frmTrend::BuildChannelPicker() {
+    auto* picker = new QWidget(this);
+    picker->setObjectName(QStringLiteral("channelPicker"));
+    auto* grid = new QGridLayout(picker);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(0);
+    // One column per bank of eight, so the presets below match the columns.
+    for (int k = 0; k < trend::kChannels; ++k) {
+        auto* box = new QCheckBox(QStringLiteral("%1").arg(k, 2, 10, QLatin1Char('0')), picker);
+        box->setObjectName(mox::IndexedName("chkChannel", k));
+        box->setIcon(Swatch(ChannelColour(k)));
+        box->setAccessibleName(tr("通道 %1").arg(k));
+        connect(box, &QCheckBox::toggled, this, [this] {
+            UpdateStats();
+            if (isVisible()) Redraw();
+        });
+        chkChannel[static_cast<std::size_t>(k)] = box;
+        grid->addWidget(box, k % 8, k / 8);
+    }
+    struct Preset {
+        const char* name;
+        QString caption;
+        int first, count;
+    };
+    const Preset presets[] = {
+        {"cmdAllChannels", tr("全部"), 0, 32},          {"cmdNoChannels", tr("无"), 0, 0},
+        {"cmdBank(0)", QStringLiteral("0–7"), 0, 8},    {"cmdBank(1)", QStringLiteral("8–15"), 8, 8},
+        {"cmdBank(2)", QStringLiteral("16–23"), 16, 8}, {"cmdBank(3)", QStringLiteral("24–31"), 24, 8}};
+    int i = 0;
+    for (const Preset& p : presets) {
+        auto* button = new QPushButton(p.caption, picker);
+        button->setObjectName(QString::fromLatin1(p.name));
+        const int first = p.first, count = p.count;
+        connect(button, &QPushButton::clicked, this, [this, first, count] {
+            std::vector<int> channels;
+            for (int k = first; k < first + count; ++k) channels.push_back(k);
+            SetChannels(channels);
+        });
+        grid->addWidget(button, 8 + i / 2, i % 2 * 2, 1, 2);
+        ++i;
+    }
+    grid->setRowStretch(11, 1);
+    return picker;
+}
+
+void frmTrend::SetSpan(int index) {
+    index = std::clamp(index, 0, static_cast<int>(kSpansMs.size()) - 1);
+    spanMs_ = kSpansMs[static_cast<std::size_t>(index)];
+    if (cboSpan->currentIndex() != index) cboSpan->setCurrentIndex(index);
+    // A long span moves less than a pixel per tick: redraw it less often.
+    const int columns = std::max(1, plotTrend->axisRect()->width());
+    TimerRedraw->setInterval(static_cast<int>(std::clamp<std::int64_t>(spanMs_ / columns, kMinRedrawMs, kMaxRedrawMs)));
+    if (isVisible()) Redraw();
+}
+
+void frmTrend::SetFitToData(bool fit) {
+    fit_ = fit;
+    if (cboScale->currentIndex() != (fit ? 1 : 0)) cboScale->setCurrentIndex(fit ? 1 : 0);
+    if (isVisible()) Redraw();
+}
+
+void frmTrend::SetChannels(const std::vector<int>& channels) {
+    std::array<bool, trend::kChannels> shown{};
+    for (int k : channels)
+        if (k >= 0 && k < trend::kChannels) shown[static_cast<std::size_t>(k)] = true;
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const QSignalBlocker block(chkChannel[k]);
+        chkChannel[k]->setChecked(shown[k]);
+    }
+    UpdateStats();
+    if (isVisible()) Redraw();
+}
+
+std::vector<int> frmTrend::ShownChannels() const {
+    std::vector<int> channels;
+    for (int k = 0; k < trend::kChannels; ++k)
+        if (chkChannel[static_cast<std::size_t>(k)]->isChecked()) channels.push_back(k);
+    return channels;
+}
+
+void frmTrend::SetPaused(bool paused) {
+    if (paused && !paused_) pausedAtMs_ = clock_();
+    paused_ = paused;
+    if (cmdPause->isChecked() != paused) {
+        const QSignalBlocker block(cmdPause);
+        cmdPause->setChecked(paused);
+    }
+    cmdPause->setText(paused ? tr("继续") : tr("暂停"));
+    if (isVisible()) Redraw();
+}
+
+trend::Span frmTrend::VisibleSpan() const {
+    const std::int64_t end = paused_ ? pausedAtMs_ : clock_();
+    return {end - spanMs_ + 1, end};
+}
+
+void frmTrend::Redraw() {
+    const trend::Span span = VisibleSpan();
+    const int columns = std::max(1, plotTrend->axisRect()->width());
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -lo;
+    QVector<QCPGraphData> line;
+    for (std::size_t k = 0; k < trend::kChannels; ++k) {
+        const bool shown = chkChannel[k]->isChecked();
+        graphs_[k]->setVisible(shown);
+        if (!shown) {
+            graphs_[k]->data()->clear();
+            continue;
+        }
+        const trend::Envelope band = trend::MinMaxColumns(history_, static_cast<int>(k), span, columns);
+        for (const auto& p : band.low)
+            if (!std::isnan(p.value)) lo = std::min(lo, p.value);
+        for (const auto& p : band.high)
+            if (!std::isnan(p.value)) hi = std::max(hi, p.value);
+        ZigZag(band, line);
+        graphs_[k]->data()->set(line, true);
+    }
+    plotTrend->xAxis->setRange(static_cast<double>(span.fromMs) / 1000.0, static_cast<double>(span.toMs) / 1000.0);
+    if (!fit_ || lo > hi) {
+        plotTrend->yAxis->setRange(-kFixedVolts, kFixedVolts);
+    } else {
+        const double margin = std::max((hi - lo) * 0.05, 0.01);
+        plotTrend->yAxis->setRange(lo - margin, hi + margin);
+    }
+    UpdateStats();
+    UpdateModeCaption();
+    plotTrend->replot(QCustomPlot::rpQueuedRefresh);
+    ++redraws_;
+}
+
+void frmTrend::UpdateStats() {
+    const std::vector<int> channels = ShownChannels();
+    const trend::Span span = VisibleSpan();
+    tblStats->setRowCount(static_cast<int>(channels.size()));
+    int row = 0;
+    for (int k : channels) {
+        const trend::Stats st = trend::SpanStats(history_, k, span);
+        const trend::Nearest at = cursorShown_ ? trend::NearestReading(history_, k, cursorMs_) : trend::Nearest{};
+        const QString texts[kStatsColumns] = {QStringLiteral("AI%1").arg(k, 2, 10, QLatin1Char('0')),
+                                              at.found ? Figure(at.volts) : QStringLiteral("—"),
+                                              Figure(st.min),
+                                              Figure(st.max),
+                                              Figure(st.mean),
+                                              Figure(st.stddev)};
+        for (int c = 0; c < kStatsColumns; ++c) {
+            QTableWidgetItem* item = tblStats->item(row, c);
+            if (!item) {
+                item = new QTableWidgetItem;
+                tblStats->setItem(row, c, item);
+            }
+            item->setText(texts[c]);
+            if (c == kColChannel) item->setIcon(Swatch(ChannelColour(k)));
+        }
+        ++row;
+    }
+}
+
+std::array<std::string, 3> frmTrend::ModeNames() const {
+    // The option captions of the acquisition window, as it shows them.
+    return {QCoreApplication::translate("FrmMultiBuf", "最新AD值").toStdString(),
+            QCoreApplication::translate("FrmMultiBuf", "平均AD值").toStdString(),
+            QCoreApplication::translate("FrmMultiBuf", "平均电压值").toStdString()};
+}
+
+void frmTrend::UpdateModeCaption() {
+    QString mode = tr("无数据");
+    if (!history_.Empty()) mode = QString::fromStdString(ModeNames()[history_.Newest().mode % 3]);
+    lblMode->setText(tr("读取方式: %1").arg(mode));
+}
+
+void frmTrend::OnMouseMove(QMouseEvent* event) {
+    const double seconds = plotTrend->xAxis->pixelToCoord(event->position().x());
+    PlaceCursor(static_cast<std::int64_t>(std::llround(seconds * 1000.0)));
+}
+
+void frmTrend::PlaceCursor(std::int64_t ms) {
+    const trend::Span span = VisibleSpan();
+    cursorShown_ = ms >= span.fromMs && ms <= span.toMs;
+    cursorMs_ = ms;
+    cursorLine_->setVisible(cursorShown_);
+    if (cursorShown_) {
+        const double key = static_cast<double>(ms) / 1000.0;
+        cursorLine_->point1->setCoords(key, 0);
+        cursorLine_->point2->setCoords(key, 1);
+        lblCursor->setText(tr("光标: %1").arg(LocalTime(ms)));
+    }
+    UpdateStats();
+    plotTrend->replot(QCustomPlot::rpQueuedReplot);
+}
+
+bool frmTrend::ExportCsv(const QString& path) {
+    const std::string text = trend::CsvText(history_, ShownChannels(), VisibleSpan(), ModeNames());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
+        !file.commit()) {
+        lastError_ = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool frmTrend::ExportPng(const QString& path) {
+    if (plotTrend->savePng(path)) return true;
+    lastError_ = tr("无法写入 %1").arg(path);
+    return false;
+}
+
+bool frmTrend::ExportPdf(const QString& path) {
+    if (plotTrend->savePdf(path, 0, 0, QCP::epAllowCosmetic, QCoreApplication::applicationName(), windowTitle()))
+        return true;
+    lastError_ = tr("无法写入 %1").arg(path);
+    return false;
+}
+
+void frmTrend::ExportWithDialog(int kind) {
+    static const char* const suffixes[] = {"csv", "png", "pdf"};
+    const QString suffix = QString::fromLatin1(suffixes[kind]);
+    const QString proposed = QStringLiteral("trend-%1.%2")
+                                 .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")), suffix);
+    const QString path = QFileDialog::getSaveFileName(this, tr("导出"), proposed, QStringLiteral("*.%1").arg(suffix));
+    if (path.isEmpty()) return;
+    const bool written = kind == kCsv ? ExportCsv(path) : kind == kPng ? ExportPng(path) : ExportPdf(path);
+    if (!written) QMessageBox::warning(this, windowTitle(), tr("导出失败: %1").arg(lastError_));
+}

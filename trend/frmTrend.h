@@ -1,0 +1,94 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The trend window: the inputs' recent readings as curves, with a channel
+// picker, a time span, a cursor, per-channel figures, pause and export. It
+// only reads the history the acquisition window records; it never calls
+// the driver.
+#pragma once
+
+#include "history.h"
+#include "reduce.h"
+
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QCPGraph;
+class QCPItemStraightLine;
+class QCustomPlot;
+class QLabel;
+class QMouseEvent;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+
+class frmTrend : public QWidget {
+    Q_OBJECT
+
+public:
+    using Clock = std::function<std::int64_t()>; // milliseconds since 1970 UTC
+
+    explicit frmTrend(const trend::History& history, QWidget* parent = nullptr, Clock clock = {});
+
+    // The time spans offered, in milliseconds.
+    static constexpr std::array<std::int64_t, 4> kSpansMs{10'000, 60'000, 600'000, 3'600'000};
+
+    void SetSpan(int index);     // index into kSpansMs
+    void SetFitToData(bool fit); // value axis fitted, or fixed at ±5 V
+    void SetChannels(const std::vector<int>& channels);
+    std::vector<int> ShownChannels() const;
+    void SetPaused(bool paused);
+    bool Paused() const { return paused_; }
+
+    // The span on screen, and a redraw of it now.
+    trend::Span VisibleSpan() const;
+    void Redraw();
+    int Redraws() const { return redraws_; }
+
+    // Writes the visible span; false (with the reason in lastError) on failure.
+    bool ExportCsv(const QString& path);
+    bool ExportPng(const QString& path);
+    bool ExportPdf(const QString& path);
+    QString LastError() const { return lastError_; }
+
+    // The cursor readout at a time within the span.
+    void PlaceCursor(std::int64_t ms);
+
+private:
+    void BuildControls();
+    QWidget* BuildChannelPicker();
+    void ScheduleRedraw();
+    void UpdateStats();
+    void UpdateModeCaption();
+    void OnMouseMove(QMouseEvent* event);
+    void ExportWithDialog(int kind);
+    std::array<std::string, 3> ModeNames() const;
+
+    const trend::History& history_;
+    Clock clock_;
+    std::int64_t spanMs_ = kSpansMs[0];
+    bool fit_ = false;
+    bool paused_ = false;
+    std::int64_t pausedAtMs_ = 0;
+    bool cursorShown_ = false;
+    std::int64_t cursorMs_ = 0;
+    int redraws_ = 0;
+    QString lastError_;
+
+    QCustomPlot* plotTrend = nullptr;
+    std::array<QCPGraph*, trend::kChannels> graphs_{};
+    QCPItemStraightLine* cursorLine_ = nullptr;
+    std::array<QCheckBox*, trend::kChannels> chkChannel{};
+    QComboBox* cboSpan = nullptr;
+    QComboBox* cboScale = nullptr;
+    QPushButton* cmdPause = nullptr;
+    QPushButton* cmdExport = nullptr;
+    QLabel* lblMode = nullptr;
+    QLabel* lblCursor = nullptr;
+    QTableWidget* tblStats = nullptr;
+    QTimer* TimerRedraw = nullptr; // coalesces redraws, and moves the time axis while nothing is read
+};

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the trend plot draws and states, computed from the history without
+// a window: each pixel column reduced to its lowest and highest reading, and
+// per-channel figures over the visible span.
+#pragma once
+
+#include "history.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace trend {
+
+struct Point {
+    double key;   // seconds since 1970 UTC
+    double value; // volts; NaN breaks the curve
+};
+
+struct Span {
+    std::int64_t fromMs; // first millisecond shown
+    std::int64_t toMs;   // last millisecond shown
+};
+
+// Two readings further apart than this are not joined: the list was not
+// read in between (query off, acquisition stopped, the program busy).
+constexpr std::int64_t kGapMs = 1000;
+
+// The curve of one channel over a span drawn across `columns` pixel columns,
+// as the band between its lowest and its highest readings: per column one
+// point in each of `low` and `high` at the column's first reading's time and,
+// if it had more, one at its last reading's time. Where readings are more
+// than gapMs apart both get a NaN point, which breaks the band. Drawn as a
+// filled band, it covers the same pixels as the full curve, at a fraction of
+// the points and with horizontal spans instead of vertical strokes.
+struct Envelope {
+    std::vector<Point> low, high;
+};
+Envelope MinMaxColumns(const History& history, int channel, Span span, int columns, std::int64_t gapMs = kGapMs);
+
+struct Stats {
+    std::size_t count = 0;
+    double min = 0, max = 0, mean = 0, stddev = 0; // NaN when count is 0
+};
+
+// Figures of one channel over all readings inside the span.
+Stats SpanStats(const History& history, int channel, Span span);
+
+// The reading of a channel nearest in time to ms within the span, if one
+// lies within gapMs of it.
+struct Nearest {
+    bool found = false;
+    std::int64_t ms = 0;
+    float volts = 0;
+};
+Nearest NearestReading(const History& history, int channel, std::int64_t ms, std::int64_t gapMs = kGapMs);
+
+} // namespace trend
