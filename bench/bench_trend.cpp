@@ -161,26 +161,23 @@ int main(int argc, char** argv) {
     QApplication app(n, args.data());
     mox::ApplyDefaultFont(app);
     benchmark::Initialize(&n, args.data());
-    benchmark::RegisterBenchmark("Redraw/1h/32ch", BM_Redraw)
-        ->Arg(3)
-        ->UseManualTime()
-        ->Iterations(g_redraws)
-        ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("Redraw/10s/32ch", BM_Redraw)
-        ->Arg(0)
-        ->UseManualTime()
-        ->Iterations(g_redraws)
-        ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("TickPeriod/without_trend", BM_TickPeriod)
-        ->Arg(0)
-        ->UseManualTime()
-        ->Iterations(g_ticks)
-        ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("TickPeriod/with_trend", BM_TickPeriod)
-        ->Arg(1)
-        ->UseManualTime()
-        ->Iterations(g_ticks)
-        ->Unit(benchmark::kMicrosecond);
+    struct Run {
+        const char* name;
+        void (*function)(benchmark::State&);
+        std::int64_t arg;
+        int iterations;
+    };
+    const Run runs[] = {{"Redraw/1h/32ch", BM_Redraw, 3, g_redraws},
+                        {"Redraw/10s/32ch", BM_Redraw, 0, g_redraws},
+                        {"TickPeriod/without_trend", BM_TickPeriod, 0, g_ticks},
+                        {"TickPeriod/with_trend", BM_TickPeriod, 1, g_ticks}};
+    for (const Run& run : runs) {
+        benchmark::RegisterBenchmark(run.name, run.function)
+            ->Arg(run.arg)
+            ->UseManualTime()
+            ->Iterations(run.iterations)
+            ->Unit(benchmark::kMicrosecond);
+    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

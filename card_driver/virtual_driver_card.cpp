@@ -2,7 +2,7 @@
 // The virtual card driver's card.
 //
 // By default the card is the in-process software card. With the environment
-// variable MOX_CARD_ADDRESS=host:port set when the first entry is called,
+// variable MOX_CARD_ADDRESS=a.b.c.d:port set when the first entry is called,
 // every entry speaks to a card emulator over UDP instead;
 // MOX_CARD_LOCAL_PORT=port fixes the driver's own UDP port.
 #include "card_model.h"
@@ -24,17 +24,33 @@ std::unique_ptr<vcard::CardApi> MakeCard() {
 #else
     const char* address = std::getenv("MOX_CARD_ADDRESS");
     if (address == nullptr || *address == '\0') return std::make_unique<vcard::VirtualCard>();
+    // One clear message for a setting that cannot work; the driver then
+    // behaves as with a card that does not answer.
     std::uint16_t localPort = 0;
-    if (const char* port = std::getenv("MOX_CARD_LOCAL_PORT")) {
-        localPort = static_cast<std::uint16_t>(std::strtoul(port, nullptr, 10));
+    if (const char* port = std::getenv("MOX_CARD_LOCAL_PORT"); port != nullptr && *port != '\0') {
+        if (const auto parsed = vnet::ParsePort(port)) {
+            localPort = *parsed;
+        } else {
+            std::fprintf(stderr,
+                         "libadcard: MOX_CARD_LOCAL_PORT=\"%s\": not a port from 0 to 65535; the card cannot be "
+                         "reached\n",
+                         port);
+            return std::make_unique<vnet::RemoteCard>(sockaddr_in{}, 0);
+        }
     }
-    auto card = vnet::ParseAddress(address);
+    std::string why;
+    auto card = vnet::ParseAddress(address, &why);
     if (!card) {
-        std::fprintf(stderr, "libadcard: MOX_CARD_ADDRESS=\"%s\" is not host:port; the card cannot be reached\n",
-                     address);
+        std::fprintf(stderr, "libadcard: MOX_CARD_ADDRESS=\"%s\": %s; the card cannot be reached\n", address,
+                     why.c_str());
         card = sockaddr_in{}; // port 0: every request fails at once
     }
-    return std::make_unique<vnet::RemoteCard>(*card, localPort);
+    auto remote = std::make_unique<vnet::RemoteCard>(*card, localPort);
+    if (!remote->SocketError().empty()) {
+        std::fprintf(stderr, "libadcard: MOX_CARD_ADDRESS=\"%s\": %s; the card cannot be reached\n", address,
+                     remote->SocketError().c_str());
+    }
+    return remote;
 #endif
 }
 

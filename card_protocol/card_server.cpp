@@ -10,6 +10,8 @@ namespace vnet {
 std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const LinkView& link) {
     if (request.reply) return std::nullopt;
     Reader in(request.payload);
+    // Every field read and nothing left over: only then is anything run.
+    const auto whole = [&in] { return in.ok() && in.Rest().empty(); };
     Writer out;
     std::int32_t status = 0;
     Writer data;
@@ -17,7 +19,7 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
     case Op::Initial: {
         std::array<std::int32_t, 4> a{};
         for (auto& v : a) v = in.I32();
-        if (!in.ok()) return std::nullopt;
+        if (!whole()) return std::nullopt;
         status = card.Initial(a[0], a[1], a[2], a[3]);
         break;
     }
@@ -26,7 +28,7 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
         const std::int32_t outLen = std::clamp(in.I32(), 0, kMaxIoBytes);
         if (inLen < 0 || inLen > kMaxIoBytes) return std::nullopt;
         const auto bytes = in.Bytes(static_cast<std::size_t>(inLen));
-        if (!in.ok()) return std::nullopt;
+        if (!whole()) return std::nullopt;
         std::array<std::uint8_t, kMaxIoBytes> reply{};
         status = card.IOCtl(inLen, bytes.data(), outLen, reply.data());
         if (status > 0 && inLen > 0 && bytes[0] == vcard::kCmdNetStatus) {
@@ -39,17 +41,19 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
         break;
     }
     case Op::StopIntr:
+        if (!whole()) return std::nullopt;
         status = card.StopIntr();
         break;
     case Op::StartIntr: {
         std::array<std::int32_t, 7> a{};
         for (auto& v : a) v = in.I32();
-        if (!in.ok()) return std::nullopt;
+        if (!whole()) return std::nullopt;
         status = card.StartIntr(static_cast<std::int16_t>(a[0]), a[1], static_cast<std::int16_t>(a[2]),
                                 static_cast<std::int16_t>(a[3]), a[4], a[5], static_cast<std::int16_t>(a[6]));
         break;
     }
     case Op::GetLastADError:
+        if (!whole()) return std::nullopt;
         status = card.GetLastADError();
         break;
     case Op::ADResult_DV: {
@@ -58,7 +62,7 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
         const std::int32_t unit = in.I32();
         const std::int32_t mode = in.I32();
         const float n = in.F32();
-        if (!in.ok()) return std::nullopt;
+        if (!whole()) return std::nullopt;
         std::array<float, vcard::kChannels> results{};
         if (count >= 1 && count <= vcard::kChannels) {
             status = card.ADResult_DV(first, count, unit, mode, n, results.data());
@@ -73,7 +77,7 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
     case Op::Mox_DOBit: {
         const auto a = static_cast<std::int16_t>(in.I32());
         const auto b = static_cast<std::int16_t>(in.I32());
-        if (!in.ok()) return std::nullopt;
+        if (!whole()) return std::nullopt;
         status = request.op == Op::Mox_DA   ? card.Mox_DA(a, b)
                  : request.op == Op::Mox_DO ? card.Mox_DO(a, b)
                                             : card.Mox_DOBit(a, b);
@@ -81,18 +85,17 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
     }
     case Op::Mox_DI: {
         const std::int32_t count = in.I32();
-        if (!in.ok()) return std::nullopt;
+        if (!whole()) return std::nullopt;
         std::array<std::int16_t, 2> inputs{};
         status = card.Mox_DI(count, inputs.data());
         if (status != 0) data.I16(inputs[0]).I16(inputs[1]);
         break;
     }
     }
-    if (!in.ok() || !in.Rest().empty()) return std::nullopt;
     out.I32(status);
     const auto body = data.Take();
     out.Bytes(body);
-    return Packet{true, request.op, request.seq, out.Take()};
+    return Packet{true, request.op, request.seq, request.session, out.Take()};
 }
 
 } // namespace vnet

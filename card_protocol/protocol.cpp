@@ -20,6 +20,7 @@ std::vector<std::uint8_t> Encode(const Packet& packet) {
     out.push_back(kVersion);
     out.push_back(static_cast<std::uint8_t>(packet.op));
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(packet.seq >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(packet.session >> shift));
     out.push_back(static_cast<std::uint8_t>(size >> 8));
     out.push_back(static_cast<std::uint8_t>(size));
     out.insert(out.end(), packet.payload.begin(), packet.payload.begin() + static_cast<std::ptrdiff_t>(size));
@@ -38,9 +39,13 @@ std::optional<Packet> Decode(std::span<const std::uint8_t> datagram) {
     }
     if (datagram[4] != kVersion || !IsKnownOp(datagram[5])) return std::nullopt;
     packet.op = static_cast<Op>(datagram[5]);
-    packet.seq = (std::uint32_t{datagram[6]} << 24) | (std::uint32_t{datagram[7]} << 16) |
-                 (std::uint32_t{datagram[8]} << 8) | datagram[9];
-    const std::size_t size = (std::size_t{datagram[10]} << 8) | datagram[11];
+    const auto u32 = [&](std::size_t at) {
+        return (std::uint32_t{datagram[at]} << 24) | (std::uint32_t{datagram[at + 1]} << 16) |
+               (std::uint32_t{datagram[at + 2]} << 8) | datagram[at + 3];
+    };
+    packet.seq = u32(6);
+    packet.session = u32(10);
+    const std::size_t size = (std::size_t{datagram[14]} << 8) | datagram[15];
     if (size > kMaxPayload || datagram.size() != kHeaderSize + size) return std::nullopt;
     packet.payload.assign(datagram.begin() + kHeaderSize, datagram.end());
     return packet;

@@ -14,8 +14,8 @@ namespace vnet {
 
 constexpr std::array<std::uint8_t, 4> kRequestMagic{'M', 'O', 'X', 'Q'};
 constexpr std::array<std::uint8_t, 4> kReplyMagic{'M', 'O', 'X', 'A'};
-constexpr std::uint8_t kVersion = 1;
-constexpr std::size_t kHeaderSize = 12;
+constexpr std::uint8_t kVersion = 2;
+constexpr std::size_t kHeaderSize = 16;
 constexpr std::size_t kMaxPayload = 1024;
 constexpr std::size_t kMaxDatagram = kHeaderSize + kMaxPayload;
 // IOCtl request and reply bytes carried at the most.
@@ -39,6 +39,9 @@ struct Packet {
     bool reply = false;
     Op op = Op::Initial;
     std::uint32_t seq = 0;
+    // Chosen at random by the driver for each run and echoed by every reply,
+    // so that a reply cannot be forged by guessing sequence numbers alone.
+    std::uint32_t session = 0;
     std::vector<std::uint8_t> payload;
 };
 

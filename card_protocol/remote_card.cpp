@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <random>
 
 namespace vnet {
 namespace {
@@ -27,32 +28,47 @@ int MillisUntil(Clock::time_point end) {
 
 } // namespace
 
-std::optional<sockaddr_in> ParseAddress(const std::string& text) {
-    const auto colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0) return std::nullopt;
-    const std::string host = text.substr(0, colon);
-    const std::string portText = text.substr(colon + 1);
-    if (portText.empty() || portText.size() > 5 ||
-        !std::all_of(portText.begin(), portText.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+std::optional<sockaddr_in> ParseAddress(const std::string& text, std::string* why) {
+    const auto fail = [why](const char* reason) -> std::optional<sockaddr_in> {
+        if (why != nullptr) *why = reason;
         return std::nullopt;
-    }
-    const long port = std::stol(portText);
-    if (port < 1 || port > 65535) return std::nullopt;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return std::nullopt;
+    };
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos) return fail("it is not address:port");
+    const auto port = ParsePort(text.substr(colon + 1));
+    if (!port || *port == 0) return fail("the port is not a number from 1 to 65535");
     sockaddr_in addr{};
-    std::memcpy(&addr, found->ai_addr, sizeof addr);
-    freeaddrinfo(found);
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_family = AF_INET;
+    if (inet_pton(AF_INET, text.substr(0, colon).c_str(), &addr.sin_addr) != 1) {
+        return fail("the address is not a numeric IPv4 address (host names are not looked up)");
+    }
+    const std::uint32_t host = ntohl(addr.sin_addr.s_addr);
+    if (host == INADDR_ANY || host == INADDR_BROADCAST || (host >> 28) == 0xE) {
+        return fail("no card can have that address (0.0.0.0, broadcast or multicast)");
+    }
+    addr.sin_port = htons(*port);
     return addr;
 }
 
+std::optional<std::uint16_t> ParsePort(const std::string& text) {
+    if (text.empty() || text.size() > 5 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const long port = std::stol(text);
+    if (port > 65535) return std::nullopt;
+    return static_cast<std::uint16_t>(port);
+}
+
 RemoteCard::RemoteCard(const sockaddr_in& card, std::uint16_t localPort) : card_(card) {
+    std::random_device random;
+    seq_ = random();
+    session_ = random();
     socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (socket_ < 0) return;
+    if (socket_ < 0) {
+        socketError_ = std::string("cannot open a UDP socket: ") + std::strerror(errno);
+        return;
+    }
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -60,6 +76,7 @@ RemoteCard::RemoteCard(const sockaddr_in& card, std::uint16_t localPort) : card_
     socklen_t len = sizeof local;
     if (::bind(socket_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
         ::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+        socketError_ = "cannot use local port " + std::to_string(localPort) + ": " + std::strerror(errno);
         ::close(socket_);
         socket_ = -1;
         return;
@@ -82,7 +99,14 @@ std::optional<RemoteCard::Reply> RemoteCard::Transact(Op op, const std::vector<s
         linkUp_ = false;
         return std::nullopt;
     }
-    if (!linkUp_) deadline = std::min(deadline, Clock::now() + kProbeTimeout);
+    // A call whose time went on waiting for another caller says nothing
+    // about the card: it fails without marking the link down.
+    const auto start = Clock::now();
+    if (start >= deadline) return std::nullopt;
+    if (!linkUp_) deadline = std::min(deadline, start + kProbeTimeout);
+    // Only a card that let a whole attempt pass unanswered is taken as gone;
+    // the rest of a budget spent waiting for the lock is too short to tell.
+    const bool wholeAttempt = !linkUp_ || deadline - start >= kAttemptTimeout;
 
     // Replies to earlier requests that came too late are of no use now.
     std::array<std::uint8_t, kMaxDatagram + 1> buf{};
@@ -90,7 +114,7 @@ std::optional<RemoteCard::Reply> RemoteCard::Transact(Op op, const std::vector<s
     }
 
     const std::uint32_t seq = ++seq_;
-    const auto datagram = Encode(Packet{false, op, seq, payload});
+    const auto datagram = Encode(Packet{false, op, seq, session_, payload});
     while (Clock::now() < deadline) {
         const ssize_t sent = ::sendto(socket_, datagram.data(), datagram.size(), 0,
                                       reinterpret_cast<const sockaddr*>(&card_), sizeof card_);
@@ -105,7 +129,9 @@ std::optional<RemoteCard::Reply> RemoteCard::Transact(Op op, const std::vector<s
                 ::recvfrom(socket_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
             if (got < 0 || !SameEndpoint(from, card_)) continue;
             const auto packet = Decode(std::span(buf.data(), static_cast<std::size_t>(got)));
-            if (!packet || !packet->reply || packet->op != op || packet->seq != seq) continue;
+            if (!packet || !packet->reply || packet->op != op || packet->seq != seq || packet->session != session_) {
+                continue;
+            }
             Reader reader(packet->payload);
             Reply reply;
             reply.status = reader.I32();
@@ -118,7 +144,7 @@ std::optional<RemoteCard::Reply> RemoteCard::Transact(Op op, const std::vector<s
             return reply;
         }
     }
-    linkUp_ = false;
+    if (wholeAttempt) linkUp_ = false;
     return std::nullopt;
 }
 
@@ -158,6 +184,11 @@ std::int32_t RemoteCard::IOCtl(std::int32_t inLen, const std::uint8_t* in, std::
     if (!lock.try_lock_until(deadline)) return 0;
     const auto reply = CallLocked(Op::IOCtl, w.Take(), deadline);
     if (reply) {
+        // A reply that claims more bytes than it carries is a failed call.
+        if (reply->status > 0 &&
+            reply->data.size() < static_cast<std::size_t>(std::min({reply->status, outLen, kMaxIoBytes}))) {
+            return 0;
+        }
         const std::size_t n = std::min(reply->data.size(), static_cast<std::size_t>(outLen));
         std::copy_n(reply->data.begin(), n, out);
         if (in[0] == kNetStatusCommand && reply->data.size() >= 5) {
@@ -219,7 +250,8 @@ std::int32_t RemoteCard::ADResult_DV(std::int32_t first, std::int32_t count, std
     if (!lock.try_lock_until(deadline)) return 0;
     const auto reply = CallLocked(Op::ADResult_DV, w.Take(), deadline);
     if (!reply) return 0;
-    if (reply->status > 0 && reply->data.size() == static_cast<std::size_t>(count) * 4) {
+    if (reply->status > 0 && reply->data.size() != static_cast<std::size_t>(count) * 4) return 0; // short: failed
+    if (reply->status > 0) {
         Reader r(reply->data);
         for (std::int32_t i = 0; i < count; ++i) results[i] = r.F32();
     } else if (reply->status == 0 && acquiring_) {
@@ -247,7 +279,8 @@ std::int32_t RemoteCard::Mox_DI(std::int32_t count, std::int16_t* inputs) {
     if (!lock.try_lock_until(deadline)) return 0;
     const auto reply = CallLocked(Op::Mox_DI, Writer().I32(count).Take(), deadline);
     if (!reply) return 0;
-    if (reply->status != 0 && reply->data.size() == 4) {
+    if (reply->status != 0 && reply->data.size() != 4) return 0; // short: failed
+    if (reply->status != 0) {
         Reader r(reply->data);
         const std::int16_t g0 = r.I16();
         const std::int16_t g1 = r.I16();

@@ -38,8 +38,14 @@ constexpr Millis kRestoreBudget{15};
 // GetLastADError after a start that got no reply.
 constexpr std::int32_t kNoReplyError = 100;
 
-// "host:port" with an IPv4 address or a host name; nothing if it does not parse.
-std::optional<sockaddr_in> ParseAddress(const std::string& text);
+// "a.b.c.d:port" with a numeric IPv4 address that a card can have (not
+// 0.0.0.0 or a broadcast address) and a port 1..65535; nothing, with the
+// reason in `why`, otherwise. Host names are not looked up: resolving one
+// could hold the first driver call for as long as the resolver takes.
+std::optional<sockaddr_in> ParseAddress(const std::string& text, std::string* why = nullptr);
+
+// A local port as MOX_CARD_LOCAL_PORT gives it: 0..65535 in decimal.
+std::optional<std::uint16_t> ParsePort(const std::string& text);
 
 class RemoteCard final : public vcard::CardApi {
 public:
@@ -64,6 +70,8 @@ public:
 
     bool LinkUp();
     std::uint16_t LocalPort() const { return localPort_; }
+    // Why the driver's own socket could not be opened; empty when it was.
+    const std::string& SocketError() const { return socketError_; }
 
 private:
     struct Reply {
@@ -82,7 +90,9 @@ private:
     sockaddr_in card_{};
     std::uint16_t localPort_ = 0;
     std::timed_mutex mutex_;
-    std::uint32_t seq_ = 0;
+    std::uint32_t seq_ = 0;     // starts at a random value
+    std::uint32_t session_ = 0; // random, echoed by every reply
+    std::string socketError_;
     bool linkUp_ = true;
     Clock::time_point lastReply_ = Clock::now();
     std::array<std::uint8_t, 4> lastPcAddress_{};

@@ -47,8 +47,8 @@ std::optional<BoundSocket> OpenUdpSocket(const std::string& address, std::uint16
         error = std::string("cannot open a UDP socket: ") + std::strerror(errno);
         return std::nullopt;
     }
-    const int one = 1;
-    ::setsockopt(s.fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // No SO_REUSEADDR: the port is this card's alone. Another process bound
+    // to it would receive the driver's requests and answer them itself.
     socklen_t len = sizeof s.local;
     if (::bind(s.fd, reinterpret_cast<const sockaddr*>(&s.local), sizeof s.local) != 0 ||
         ::getsockname(s.fd, reinterpret_cast<sockaddr*>(&s.local), &len) != 0) {

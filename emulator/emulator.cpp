@@ -39,8 +39,12 @@ std::string FaultState::Apply(const std::string& line, bool& quit) {
     if (word == "drop" && ParseNonNegative(arg, value) && value <= 1) {
         drop = value;
     } else if (word == "delay" && ParseNonNegative(arg, value)) {
+        if (value > kMaxDelayMs) return "error delay must be 0 to " + std::to_string(int(kMaxDelayMs)) + " ms: " + line;
         delayMs = value;
     } else if (word == "silent" && ParseNonNegative(arg, value)) {
+        if (value > kMaxSilentSeconds) {
+            return "error silent must be 0 to " + std::to_string(int(kMaxSilentSeconds)) + " s: " + line;
+        }
         SilenceFor(value);
     } else if (word == "stop") {
         stopped = true;
@@ -63,12 +67,13 @@ std::string FaultState::Apply(const std::string& line, bool& quit) {
 }
 
 void FaultState::SilenceFor(double seconds) {
-    silentUntil = Clock::now() + ToClock(std::chrono::duration<double>(seconds));
+    silentUntil = Clock::now() + ToClock(std::chrono::duration<double>(std::clamp(seconds, 0.0, kMaxSilentSeconds)));
 }
 
 const std::vector<std::uint8_t>* ReplyCache::Find(const sockaddr_in& from, const vnet::Packet& request) const {
     const bool same = request_ && vnet::SameEndpoint(from, from_) && request.seq == request_->seq &&
-                      request.op == request_->op && request.payload == request_->payload;
+                      request.session == request_->session && request.op == request_->op &&
+                      request.payload == request_->payload;
     return same ? &reply_ : nullptr;
 }
 
@@ -128,8 +133,19 @@ void Emulator::ReadStandardInput() {
 }
 
 void Emulator::OnCommandLine(const std::string& line) {
+    const double delay = faults_.delayMs;
     std::printf("%s\n", faults_.Apply(line, quit_).c_str());
     std::fflush(stdout);
+    if (faults_.delayMs != delay) Reschedule();
+}
+
+// Replies already waiting follow a new delay at once, counted from when
+// their request came, as if the delay had been in force then.
+void Emulator::Reschedule() {
+    const auto delay = ToClock(std::chrono::duration<double, std::milli>(faults_.delayMs));
+    for (auto& d : delayed_) d.due = d.received + delay;
+    std::stable_sort(delayed_.begin(), delayed_.end(),
+                     [](const DelayedReply& a, const DelayedReply& b) { return a.due < b.due; });
 }
 
 void Emulator::OnDatagram(Clock::time_point now) {
@@ -145,7 +161,7 @@ void Emulator::OnDatagram(Clock::time_point now) {
     if (!datagram) return;
     if (faults_.delayMs > 0) {
         delayed_.push_back(
-            {now + ToClock(std::chrono::duration<double, std::milli>(faults_.delayMs)), from, *datagram});
+            {now, now + ToClock(std::chrono::duration<double, std::milli>(faults_.delayMs)), from, *datagram});
     } else {
         Send(from, *datagram);
     }

@@ -21,6 +21,11 @@ namespace emu {
 using Clock = std::chrono::steady_clock;
 
 // The faults in force, switched by commands ("drop 0.2", "stop", ...).
+// The largest fault settings: beyond them the clock arithmetic would
+// overflow, and no test needs more.
+constexpr double kMaxDelayMs = 60'000;
+constexpr double kMaxSilentSeconds = 86'400;
+
 struct FaultState {
     double drop = 0;    // fraction of requests lost
     double delayMs = 0; // added before each reply
@@ -62,6 +67,7 @@ public:
 
 private:
     struct DelayedReply {
+        Clock::time_point received;
         Clock::time_point due;
         sockaddr_in to;
         std::vector<std::uint8_t> datagram;
@@ -89,6 +95,7 @@ private:
     std::mt19937_64 rng_;
     std::uniform_real_distribution<double> chance_{0.0, 1.0};
     std::deque<DelayedReply> delayed_; // in due order
+    void Reschedule();                 // after a change of the delay
     std::optional<Clock::time_point> lastHeard_;
     ReplyCache cache_;
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "options.h"
 
+#include "emulator.h"
 #include "udp.h"
 
 #include <CLI/CLI.hpp>
@@ -53,8 +54,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     app.add_option("--port", o.port, "UDP port; 0 picks a free one")->capture_default_str();
     app.add_option("--pc-address", o.pcAddress, "PC address reported instead of the one seen")->check(kIPv4);
     app.add_option("--drop", o.drop, "fraction of requests lost")->check(CLI::Range(0.0, 1.0));
-    app.add_option("--delay", o.delayMs, "milliseconds added before each reply")->check(kNonNegative);
-    app.add_option("--silent", o.silentSeconds, "seconds without any answer from the start")->check(kNonNegative);
+    app.add_option("--delay", o.delayMs, "milliseconds added before each reply")
+        ->check(kNonNegative & CLI::Range(0.0, emu::kMaxDelayMs));
+    app.add_option("--silent", o.silentSeconds, "seconds without any answer from the start")
+        ->check(kNonNegative & CLI::Range(0.0, emu::kMaxSilentSeconds));
     app.add_option("--seed", o.seed, "seed of the drop decisions");
     app.add_flag("--trace", o.trace, "print a line for each request answered");
     app.add_flag("--exit-with-stdin", o.exitWithStdin, "end when standard input closes");

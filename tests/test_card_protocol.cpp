@@ -13,7 +13,8 @@ using Bytes = std::vector<std::uint8_t>;
 TEST(CardProtocol, PacketsRoundTrip) {
     for (bool reply : {false, true}) {
         for (int op = 1; op <= 10; ++op) {
-            const Packet p{reply, static_cast<Op>(op), 0xDEADBEEF, Bytes{1, 2, 3, static_cast<std::uint8_t>(op)}};
+            const Packet p{reply, static_cast<Op>(op), 0xDEADBEEF, 0x01020304u * static_cast<std::uint32_t>(op),
+                           Bytes{1, 2, 3, static_cast<std::uint8_t>(op)}};
             const auto bytes = Encode(p);
             ASSERT_EQ(bytes.size(), kHeaderSize + 4);
             const auto back = Decode(bytes);
@@ -21,11 +22,13 @@ TEST(CardProtocol, PacketsRoundTrip) {
             EXPECT_EQ(back->reply, reply);
             EXPECT_EQ(back->op, p.op);
             EXPECT_EQ(back->seq, p.seq);
+            EXPECT_EQ(back->session, p.session);
             EXPECT_EQ(back->payload, p.payload);
         }
     }
-    const Bytes header{'M', 'O', 'X', 'Q', 1, 6, 0, 0, 1, 2, 0, 0};
-    EXPECT_EQ(Encode(Packet{false, Op::ADResult_DV, 258, {}}), header) << "big-endian sequence number";
+    const Bytes header{'M', 'O', 'X', 'Q', 2, 6, 0, 0, 1, 2, 0xCA, 0xFE, 0xBA, 0xBE, 0, 0};
+    EXPECT_EQ(Encode(Packet{false, Op::ADResult_DV, 258, 0xCAFEBABE, {}}), header)
+        << "big-endian sequence number and session";
 }
 
 struct Malformed {
@@ -39,14 +42,17 @@ TEST_P(MalformedPacket, IsRejected) { EXPECT_FALSE(Decode(GetParam().bytes)) << 
 
 INSTANTIATE_TEST_SUITE_P(
     Datagrams, MalformedPacket,
-    ::testing::Values(Malformed{"empty", {}}, Malformed{"short header", {'M', 'O', 'X', 'Q', 1, 1, 0, 0, 0, 1, 0}},
-                      Malformed{"bad magic", {'M', 'O', 'X', 'Z', 1, 1, 0, 0, 0, 1, 0, 0}},
-                      Malformed{"bad version", {'M', 'O', 'X', 'Q', 2, 1, 0, 0, 0, 1, 0, 0}},
-                      Malformed{"operation 0", {'M', 'O', 'X', 'Q', 1, 0, 0, 0, 0, 1, 0, 0}},
-                      Malformed{"operation 11", {'M', 'O', 'X', 'A', 1, 11, 0, 0, 0, 1, 0, 0}},
-                      Malformed{"length beyond data", {'M', 'O', 'X', 'Q', 1, 1, 0, 0, 0, 1, 0, 4, 1, 2}},
-                      Malformed{"data beyond length", {'M', 'O', 'X', 'Q', 1, 1, 0, 0, 0, 1, 0, 1, 1, 2}},
-                      Malformed{"length over the limit", {'M', 'O', 'X', 'Q', 1, 1, 0, 0, 0, 1, 0xFF, 0xFF}}));
+    ::testing::Values(Malformed{"empty", {}},
+                      Malformed{"short header", {'M', 'O', 'X', 'Q', 2, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0}},
+                      Malformed{"bad magic", {'M', 'O', 'X', 'Z', 2, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}},
+                      Malformed{"old version", {'M', 'O', 'X', 'Q', 1, 1, 0, 0, 0, 1, 0, 0}},
+                      Malformed{"bad version", {'M', 'O', 'X', 'Q', 3, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}},
+                      Malformed{"operation 0", {'M', 'O', 'X', 'Q', 2, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}},
+                      Malformed{"operation 11", {'M', 'O', 'X', 'A', 2, 11, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}},
+                      Malformed{"length beyond data", {'M', 'O', 'X', 'Q', 2, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 4, 1, 2}},
+                      Malformed{"data beyond length", {'M', 'O', 'X', 'Q', 2, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 1, 2}},
+                      Malformed{"length over the limit",
+                                {'M', 'O', 'X', 'Q', 2, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0xFF, 0xFF}}));
 
 TEST(CardProtocol, ReaderFailsPastTheEndWithoutReading) {
     const Bytes b{0, 0, 0, 7, 1};
@@ -63,7 +69,7 @@ protected:
     vcard::VirtualCard card{[this] { return now; }};
 
     std::optional<Packet> Ask(Op op, const Bytes& payload, LinkView link = {}) {
-        return Serve(card, Packet{false, op, 42, payload}, link);
+        return Serve(card, Packet{false, op, 42, 0x5E55, payload}, link);
     }
     static std::int32_t Status(const Packet& p) {
         Reader r(p.payload);
@@ -76,6 +82,7 @@ TEST_F(CardServer, IdentityAndNetworkStatusThroughIOCtl) {
     ASSERT_TRUE(reply);
     EXPECT_TRUE(reply->reply);
     EXPECT_EQ(reply->seq, 42u);
+    EXPECT_EQ(reply->session, 0x5E55u);
     EXPECT_EQ(reply->payload, (Bytes{0, 0, 0, 5, 77, 10, 10, 16, 1}));
 
     const LinkView link{{10, 0, 0, 7}, 300};
@@ -114,7 +121,7 @@ TEST_F(CardServer, AcquisitionAndOutputs) {
 }
 
 TEST_F(CardServer, RefusesMalformedRequests) {
-    EXPECT_FALSE(Serve(card, Packet{true, Op::StopIntr, 1, {}}, {})) << "a reply is not a request";
+    EXPECT_FALSE(Serve(card, Packet{true, Op::StopIntr, 1, 0, {}}, {})) << "a reply is not a request";
     EXPECT_FALSE(Ask(Op::Mox_DA, Bytes{0, 0, 0, 1})) << "short";
     EXPECT_FALSE(Ask(Op::StopIntr, Bytes{0})) << "trailing bytes";
     EXPECT_FALSE(Ask(Op::IOCtl, Writer().I32(300).I32(100).Take())) << "more request bytes than carried";
@@ -124,3 +131,42 @@ TEST_F(CardServer, RefusesMalformedRequests) {
     ASSERT_TRUE(tooMany);
     EXPECT_EQ(tooMany->payload, (Bytes{0, 0, 0, 0})) << "more channels than the card has: refused, nothing sent";
 }
+
+// A request that does not check out as a whole is not executed at all, not
+// even the part of it that was well formed.
+struct PartlyGood {
+    const char* what;
+    Op op;
+    Bytes payload;
+};
+
+class MalformedRequestTest : public CardServer, public ::testing::WithParamInterface<PartlyGood> {};
+
+TEST_P(MalformedRequestTest, ChangesNothingOnTheCard) {
+    ASSERT_EQ(Status(*Ask(Op::StartIntr, Writer().I32(10).I32(300).I32(0).I32(32).I32(1000).I32(0).I32(1).Take())), 1);
+    ASSERT_TRUE(Ask(Op::Mox_DA, Writer().I32(0).I32(1000).Take()));
+    ASSERT_TRUE(Ask(Op::Mox_DO, Writer().I32(0).I32(0x11).Take()));
+    const auto before = Ask(Op::Mox_DI, Writer().I32(2).Take());
+    now += 1;
+    const auto readings = [&] { return Ask(Op::ADResult_DV, Writer().I32(0).I32(4).I32(0).I32(0).F32(0).Take()); };
+    const auto expected = readings();
+
+    EXPECT_FALSE(Ask(GetParam().op, GetParam().payload)) << GetParam().what;
+
+    EXPECT_EQ(Ask(Op::Mox_DI, Writer().I32(2).Take())->payload, before->payload) << GetParam().what;
+    const auto after = readings();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->payload, expected->payload) << GetParam().what << ": still acquiring, DA0 unchanged";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, MalformedRequestTest,
+    ::testing::Values(PartlyGood{"Mox_DO with a byte too many", Op::Mox_DO, Bytes{0, 0, 0, 0, 0, 0, 0, 0x77, 9}},
+                      PartlyGood{"Mox_DOBit with junk", Op::Mox_DOBit, Bytes{0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 3}},
+                      PartlyGood{"StopIntr with trailing junk", Op::StopIntr, Bytes{1, 2}},
+                      PartlyGood{"Mox_DA with junk", Op::Mox_DA, Bytes{0, 0, 0, 0, 0, 0, 0x0F, 0xFF, 0}},
+                      PartlyGood{"StartIntr with junk", Op::StartIntr,
+                                 Writer().I32(10).I32(300).I32(8).I32(1).I32(10).I32(0).I32(1).I32(5).Take()},
+                      PartlyGood{"Initial with junk", Op::Initial, Writer().I32(0).I32(0).I32(0).I32(0).I32(1).Take()},
+                      PartlyGood{"IOCtl with junk after its bytes", Op::IOCtl,
+                                 Writer().I32(3).I32(100).Bytes(Bytes{70, 64, 0, 1}).Take()}));

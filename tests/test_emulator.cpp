@@ -60,6 +60,7 @@ INSTANTIATE_TEST_SUITE_P(Refused, EmulatorBadOptions,
                          ::testing::Values(Args{"--port", "70000"}, Args{"--port", "-1"}, Args{"--port", "abc"},
                                            Args{"--port"}, Args{"--drop", "1.5"}, Args{"--drop", "-0.1"},
                                            Args{"--delay", "nan"}, Args{"--delay", "-5"}, Args{"--silent", "x"},
+                                           Args{"--delay", "1e17"}, Args{"--silent", "1e10"},
                                            Args{"--address", "localhost"}, Args{"--pc-address", "1.2.3"},
                                            Args{"--trace", "2"}, Args{"--bogus"}, Args{"extra"}));
 
@@ -100,7 +101,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CommandCase{"drop 0.2", true, 0.2, 3, false}, CommandCase{"drop 1", true, 1, 3, false},
                       CommandCase{"drop 1.01", false, 0.5, 3, false}, CommandCase{"drop", false, 0.5, 3, false},
                       CommandCase{"delay 20", true, 0.5, 20, false}, CommandCase{"delay -1", false, 0.5, 3, false},
-                      CommandCase{"delay inf", false, 0.5, 3, false}, CommandCase{"stop", true, 0.5, 3, true},
+                      CommandCase{"delay inf", false, 0.5, 3, false}, CommandCase{"delay 1e17", false, 0.5, 3, false},
+                      CommandCase{"delay 60000", true, 0.5, 60000, false},
+                      CommandCase{"silent 1e10", false, 0.5, 3, false}, CommandCase{"stop", true, 0.5, 3, true},
                       CommandCase{"status", true, 0.5, 3, false},
                       CommandCase{"pc-address 999.1.1.1", false, 0.5, 3, false},
                       CommandCase{"reboot", false, 0.5, 3, false}));
@@ -132,7 +135,7 @@ sockaddr_in Endpoint(const char* address, std::uint16_t port) {
 
 TEST(ReplyCache, AnswersOnlyTheSameRequestFromTheSameSender) {
     emu::ReplyCache cache;
-    const vnet::Packet request{false, vnet::Op::Mox_DA, 41, {0, 0, 0, 1, 0, 0, 8, 0}};
+    const vnet::Packet request{false, vnet::Op::Mox_DA, 41, 7, {0, 0, 0, 1, 0, 0, 8, 0}};
     const auto from = Endpoint("127.0.0.1", 5000);
     EXPECT_EQ(cache.Find(from, request), nullptr);
     cache.Store(from, request, {1, 2, 3});
@@ -145,6 +148,9 @@ TEST(ReplyCache, AnswersOnlyTheSameRequestFromTheSameSender) {
     otherPayload.payload.push_back(0);
     auto otherOp = request;
     otherOp.op = vnet::Op::Mox_DO;
+    auto otherSession = request;
+    otherSession.session = 8;
+    EXPECT_EQ(cache.Find(from, otherSession), nullptr);
     EXPECT_EQ(cache.Find(from, otherSeq), nullptr);
     EXPECT_EQ(cache.Find(from, otherPayload), nullptr);
     EXPECT_EQ(cache.Find(from, otherOp), nullptr);

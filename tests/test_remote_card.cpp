@@ -12,7 +12,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -64,11 +67,191 @@ protected:
 
 TEST(AddressText, Parses) {
     EXPECT_TRUE(vnet::ParseAddress("127.0.0.1:7710"));
-    EXPECT_TRUE(vnet::ParseAddress("localhost:1"));
+    EXPECT_TRUE(vnet::ParseAddress("192.168.1.10:1"));
+    // Host names are refused at once rather than looked up on the caller's
+    // thread; unusable addresses are refused with their reason.
     for (const char* bad : {"", "127.0.0.1", ":7710", "127.0.0.1:", "127.0.0.1:0", "127.0.0.1:65536", "1.2.3.4:x",
-                            "no.such.host.invalid:7710"}) {
-        EXPECT_FALSE(vnet::ParseAddress(bad)) << bad;
+                            "1.2.3.4:-1", "1.2.3.4:70000", "localhost:7710", "no.such.host.invalid:7710",
+                            "0.0.0.0:7710", "255.255.255.255:7710", "224.0.0.1:7710"}) {
+        std::string why;
+        const auto t0 = SteadyClock::now();
+        EXPECT_FALSE(vnet::ParseAddress(bad, &why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+        EXPECT_LT(SteadyClock::now() - t0, 5ms) << bad;
     }
+    EXPECT_EQ(vnet::ParsePort("0"), 0);
+    EXPECT_EQ(vnet::ParsePort("65535"), 65535);
+    for (const char* bad : {"", "70000", "-1", "abc", "1x", "123456"}) EXPECT_FALSE(vnet::ParsePort(bad)) << bad;
+}
+
+TEST(RemoteCardSocket, ABusyLocalPortIsReportedNotSilent) {
+    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = Loopback(0);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    RemoteCard card(Loopback(9), ntohs(a.sin_port));
+    EXPECT_NE(card.SocketError().find("in use"), std::string::npos) << card.SocketError();
+    EXPECT_EQ(Timed([&] { return card.Initial(0, 0, 0, 0); }), 0);
+    ::close(s);
+}
+
+using Datagrams = std::vector<std::vector<std::uint8_t>>;
+
+// A card of our own making that answers each request as the test says.
+class ScriptedCard {
+public:
+    ScriptedCard() {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a = Loopback(0);
+        socklen_t len = sizeof a;
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len), 0);
+        address_ = a;
+    }
+    ~ScriptedCard() {
+        done_ = true;
+        if (thread_.joinable()) thread_.join();
+        ::close(fd_);
+    }
+    const sockaddr_in& Address() const { return address_; }
+    // answer(request) gives the datagrams to send back, in order.
+    void Serve(const std::function<Datagrams(const vnet::Packet&)>& answer) {
+        thread_ = std::thread([this, answer] {
+            timeval tv{0, 20000};
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            std::array<std::uint8_t, vnet::kMaxDatagram> buf{};
+            while (!done_) {
+                sockaddr_in from{};
+                socklen_t len = sizeof from;
+                const ssize_t got =
+                    ::recvfrom(fd_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+                if (got <= 0) continue;
+                const auto request = vnet::Decode(std::span(buf.data(), static_cast<std::size_t>(got)));
+                if (!request) continue;
+                for (const auto& d : answer(*request)) {
+                    ::sendto(fd_, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+                }
+            }
+        });
+    }
+
+private:
+    int fd_ = -1;
+    sockaddr_in address_{};
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+std::vector<std::uint8_t> ReplyTo(const vnet::Packet& request, std::vector<std::uint8_t> payload,
+                                  std::uint32_t sessionXor = 0) {
+    return vnet::Encode(vnet::Packet{true, request.op, request.seq, request.session ^ sessionXor, std::move(payload)});
+}
+
+TEST(RemoteCardForgery, ARightSequenceNumberWithoutTheSessionIsIgnored) {
+    ScriptedCard fake;
+    std::set<std::uint32_t> sessions, firstSeqs;
+    std::mutex m;
+    fake.Serve([&](const vnet::Packet& r) {
+        {
+            std::lock_guard lock(m);
+            sessions.insert(r.session);
+            firstSeqs.insert(r.seq);
+        }
+        // A forger who guessed the sequence number answers first.
+        return Datagrams{ReplyTo(r, {0, 0, 0, 1, 0x77, 0x77, 0x77, 0x77}, 0x1),
+                         ReplyTo(r, {0, 0, 0, 1, 0x12, 0x34, 0x00, 0x56})};
+    });
+    for (int run = 0; run < 3; ++run) {
+        RemoteCard card(fake.Address());
+        std::array<std::int16_t, 2> di{};
+        ASSERT_EQ(Timed([&] { return card.Mox_DI(2, di.data()); }), 1);
+        EXPECT_EQ(di[0], 0x1234);
+        EXPECT_EQ(di[1], 0x56);
+    }
+    EXPECT_EQ(sessions.size(), 3u) << "a new session for each run of the driver";
+    EXPECT_EQ(firstSeqs.size(), 3u) << "sequence numbers do not start at a fixed value";
+}
+
+// The reply says success but carries less than the call needs.
+struct ShortCase {
+    const char* what;
+    vnet::Op op;
+    std::vector<std::uint8_t> payload;
+};
+
+class RemoteCardShortReply : public ::testing::TestWithParam<ShortCase> {};
+
+TEST_P(RemoteCardShortReply, IsAFailedCall) {
+    ScriptedCard fake;
+    fake.Serve([&](const vnet::Packet& r) {
+        return Datagrams{r.op == GetParam().op ? ReplyTo(r, GetParam().payload) : ReplyTo(r, {0, 0, 0, 0})};
+    });
+    RemoteCard card(fake.Address());
+    switch (GetParam().op) {
+    case vnet::Op::ADResult_DV: {
+        std::array<float, 34> r{};
+        r.fill(7);
+        EXPECT_EQ(card.ADResult_DV(0, 32, 1, 1, 20, r.data()), 0);
+        EXPECT_EQ(r[0], 7);
+        break;
+    }
+    case vnet::Op::Mox_DI: {
+        std::array<std::int16_t, 2> di{5, 5};
+        EXPECT_EQ(card.Mox_DI(2, di.data()), 0);
+        EXPECT_EQ(di[0], 5);
+        break;
+    }
+    default: {
+        std::array<std::uint8_t, 100> in{70, 64, 0};
+        std::array<std::uint8_t, 8> out{};
+        out.fill(9);
+        EXPECT_EQ(card.IOCtl(100, in.data(), 8, out.data()), 0);
+        break;
+    }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, RemoteCardShortReply,
+    ::testing::Values(ShortCase{"results without data", vnet::Op::ADResult_DV, {0, 0, 0, 20}},
+                      ShortCase{"results cut short", vnet::Op::ADResult_DV, {0, 0, 0, 20, 0x40, 0x20, 0, 0}},
+                      ShortCase{"inputs without data", vnet::Op::Mox_DI, {0, 0, 0, 1}},
+                      ShortCase{"inputs cut short", vnet::Op::Mox_DI, {0, 0, 0, 1, 0, 1}},
+                      ShortCase{"identity without bytes", vnet::Op::IOCtl, {0, 0, 0, 5}},
+                      ShortCase{"identity cut short", vnet::Op::IOCtl, {0, 0, 0, 5, 77, 10}}));
+
+// Six threads at once against a quick card: a call that spent its time
+// waiting for another caller must not count as the card failing, so the
+// link never goes down and acquisition is never started again.
+TEST(RemoteCardThreads, WaitingForTheLockIsNoCardFailure) {
+    std::atomic<int> starts{0};
+    ScriptedCard fake;
+    fake.Serve([&](const vnet::Packet& r) {
+        if (r.op == vnet::Op::StartIntr) ++starts;
+        std::this_thread::sleep_for(3ms);
+        if (r.op == vnet::Op::ADResult_DV) {
+            vnet::Writer w;
+            w.I32(20);
+            for (int i = 0; i < 32; ++i) w.F32(0);
+            return Datagrams{ReplyTo(r, w.Take())};
+        }
+        return Datagrams{ReplyTo(r, {0, 0, 0, 1})};
+    });
+    RemoteCard card(fake.Address());
+    ASSERT_EQ(card.StartIntr(10, 300, 0, 32, 1000, 0, 1), 1);
+    std::vector<std::thread> callers;
+    callers.reserve(6);
+    const auto end = SteadyClock::now() + 1500ms;
+    for (int t = 0; t < 6; ++t) {
+        callers.emplace_back([&] {
+            std::array<float, 34> r{};
+            while (SteadyClock::now() < end) card.ADResult_DV(0, 32, 1, 1, 20, r.data());
+        });
+    }
+    for (auto& c : callers) c.join();
+    EXPECT_EQ(starts.load(), 1) << "acquisition restarted with no restart of the card";
+    EXPECT_TRUE(card.LinkUp());
 }
 
 TEST_F(RemoteCardTest, IdentityAndLiveReadingsThroughTheNetwork) {
@@ -206,7 +389,7 @@ TEST_F(RemoteCardTest, ForeignAndMalformedPacketsChangeNothing) {
             for (auto& b : junk) b = static_cast<std::uint8_t>(rng());
             // Well-formed replies with plausible sequence numbers and wrong data, from a foreign port.
             const auto forged =
-                vnet::Encode(vnet::Packet{true, vnet::Op::Mox_DI, seq % 64, {0, 0, 0, 1, 0, 0x77, 0, 0x77}});
+                vnet::Encode(vnet::Packet{true, vnet::Op::Mox_DI, seq % 64, seq, {0, 0, 0, 1, 0, 0x77, 0, 0x77}});
             ::sendto(s, junk.data(), junk.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target);
             ::sendto(s, forged.data(), forged.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target);
             std::this_thread::sleep_for(50us);
@@ -245,4 +428,33 @@ TEST(RemoteCardUnreachable, AnswersTheStatusItselfAndFailsTheRest) {
     EXPECT_EQ(Timed([&] { return card.Mox_DI(2, di.data()); }), 0);
     EXPECT_EQ(di[0], 7);
     EXPECT_EQ(Status(card), (std::array<std::uint8_t, 8>{0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(EmulatorPort, ASecondEmulatorOnATakenPortRefusesToStart) {
+    EmulatorProcess first, second;
+    const std::uint16_t port = first.Start(0);
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(second.Start(port), 0) << "two cards answering on one port";
+    RemoteCard card(Loopback(port));
+    EXPECT_EQ(Timed([&] { return card.Initial(0, 0, 0, 0); }), 1);
+}
+
+TEST(EmulatorDelay, ALoweredDelayAppliesToRepliesAlreadyWaiting) {
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0, {"--delay", "5000"});
+    ASSERT_NE(port, 0);
+    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    timeval tv{1, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    const sockaddr_in to = Loopback(port);
+    const auto request = vnet::Encode(vnet::Packet{false, vnet::Op::StopIntr, 1, 2, {}});
+    ::sendto(s, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(emulator.Command("delay 0").rfind("ok", 0), 0u);
+    std::array<std::uint8_t, vnet::kMaxDatagram> buf{};
+    const auto t0 = SteadyClock::now();
+    const ssize_t got = ::recv(s, buf.data(), buf.size(), 0);
+    EXPECT_GT(got, 0) << "the reply still waits for the old delay";
+    EXPECT_LT(SteadyClock::now() - t0, 500ms);
+    ::close(s);
 }

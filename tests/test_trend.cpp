@@ -60,7 +60,7 @@ std::size_t NaNs(const std::vector<trend::Point>& points) {
 
 TEST(TrendHistory, KeepsTheNewestCapacitySamplesInOrderAcrossTheWrap) {
     History h(5);
-    for (int i = 0; i < 12; ++i) h.Append(i * 200, 2, Level(static_cast<float>(i)));
+    for (int i = 0; i < 12; ++i) h.Append(std::int64_t{200} * i, 2, Level(static_cast<float>(i)));
     ASSERT_EQ(h.Size(), 5u);
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(h.At(i).ms, static_cast<std::int64_t>(7 + i) * 200);
@@ -105,7 +105,9 @@ class MinMaxTest : public ::testing::TestWithParam<ReduceCase> {};
 // Whatever the density, each column's band runs exactly from its lowest to
 // its highest reading, with at most two points per edge, times in order.
 TEST_P(MinMaxTest, EachColumnKeepsItsExtremes) {
-    const auto [name, samples, columns] = GetParam();
+    const char* const name = GetParam().name;
+    const int samples = GetParam().samples;
+    const int columns = GetParam().columns;
     History h(static_cast<std::size_t>(samples));
     const auto f = [](int i) { return 4.0 * std::sin(i * 0.037) + 0.3 * std::sin(i * 1.7); };
     Fill(h, 1'000'000, 200, samples, f);

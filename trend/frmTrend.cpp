@@ -79,8 +79,9 @@ void ZigZag(const trend::Envelope& band, QVector<QCPGraphData>& line) {
         const double lowValue = band.low[i].value, highValue = band.high[i].value;
         const bool highFirst =
             !std::isnan(previous) && std::fabs(previous - highValue) < std::fabs(previous - lowValue);
-        line[static_cast<qsizetype>(i)] = {band.low[i].key, highFirst ? highValue : lowValue};
-        line[static_cast<qsizetype>(i + 1)] = {band.low[i + 1].key, highFirst ? lowValue : highValue};
+        const auto at = static_cast<qsizetype>(i);
+        line[at] = {band.low[i].key, highFirst ? highValue : lowValue};
+        line[at + 1] = {band.low[i + 1].key, highFirst ? lowValue : highValue};
         previous = highFirst ? lowValue : highValue;
         i += 2;
     }
