@@ -103,15 +103,27 @@ std::optional<RemoteCard::Reply> RemoteCard::Transact(Op op, const std::vector<s
     // about the card: it fails without marking the link down.
     const auto start = Clock::now();
     if (start >= deadline) return std::nullopt;
+
+    // Replies to earlier requests that came too late are of no use now, but
+    // one from this run's session shows the card is there: a card slower
+    // than the short probe of a down link is found again this way.
+    std::array<std::uint8_t, kMaxDatagram + 1> buf{};
+    for (int i = 0; i < kMaxStaleDrain; ++i) {
+        sockaddr_in from{};
+        socklen_t fromLen = sizeof from;
+        const ssize_t got =
+            ::recvfrom(socket_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        if (got < 0) break;
+        const auto late = Decode(std::span(buf.data(), static_cast<std::size_t>(got)));
+        if (!linkUp_ && late && late->reply && late->session == session_ && SameEndpoint(from, card_)) {
+            linkUp_ = true;
+            lastReply_ = Clock::now();
+        }
+    }
     if (!linkUp_) deadline = std::min(deadline, start + kProbeTimeout);
     // Only a card that let a whole attempt pass unanswered is taken as gone;
     // the rest of a budget spent waiting for the lock is too short to tell.
     const bool wholeAttempt = !linkUp_ || deadline - start >= kAttemptTimeout;
-
-    // Replies to earlier requests that came too late are of no use now.
-    std::array<std::uint8_t, kMaxDatagram + 1> buf{};
-    for (int i = 0; i < kMaxStaleDrain && ::recv(socket_, buf.data(), buf.size(), 0) >= 0; ++i) {
-    }
 
     const std::uint32_t seq = ++seq_;
     const auto datagram = Encode(Packet{false, op, seq, session_, payload});
@@ -138,7 +150,6 @@ std::optional<RemoteCard::Reply> RemoteCard::Transact(Op op, const std::vector<s
             if (!reader.ok()) continue;
             const auto rest = reader.Rest();
             reply.data.assign(rest.begin(), rest.end());
-            if (!linkUp_ && acquiring_) restorePending_ = true;
             linkUp_ = true;
             lastReply_ = Clock::now();
             return reply;

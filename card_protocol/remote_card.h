@@ -7,9 +7,11 @@
 // the card once with kProbeTimeout until it answers again. While the link is
 // down the network status request (IOCtl 130) is answered here, with the
 // last PC address the card reported and the seconds since its last reply.
-// When the card answers again after an outage, or reports that it is not
-// acquiring while the program has acquisition running, acquisition is
-// started again with the program's last start values.
+// A late reply of this run's session also counts as the card answering, so
+// a card slower than the probe is found again. When the card reports that it
+// is not acquiring while the program has acquisition running (it was
+// restarted), acquisition is started again with the program's last start
+// values; an outage alone restarts nothing.
 #pragma once
 
 #include "card_api.h"

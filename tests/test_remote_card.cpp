@@ -458,3 +458,42 @@ TEST(EmulatorDelay, ALoweredDelayAppliesToRepliesAlreadyWaiting) {
     EXPECT_LT(SteadyClock::now() - t0, 500ms);
     ::close(s);
 }
+
+// An outage of two seconds on a card of the given round trip: within a
+// second of the card answering again, the status is normal and readings
+// flow, with no new start from the program.
+class RemoteCardRecovery : public ::testing::TestWithParam<int> {};
+
+TEST_P(RemoteCardRecovery, TheLinkComesBackAfterAnOutage) {
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0, {"--delay", std::to_string(GetParam())});
+    ASSERT_NE(port, 0);
+    RemoteCard card(Loopback(port));
+    ASSERT_EQ(card.StartIntr(10, 300, 0, 32, 1000, 0, 1), 1);
+    std::array<float, 34> r{};
+    const auto tick = [&] {
+        const auto status = Status(card);
+        const std::int32_t read = Timed([&] { return card.ADResult_DV(0, 32, 1, 1, 20, r.data()); });
+        return status[5] == 0 && status[6] == 0 && read > 0;
+    };
+    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(tick());
+    ASSERT_EQ(emulator.Command("stop").rfind("ok", 0), 0u);
+    for (const auto t0 = SteadyClock::now(); SteadyClock::now() - t0 < 2s;) {
+        tick();
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_FALSE(card.LinkUp());
+    ASSERT_EQ(emulator.Command("resume").rfind("ok", 0), 0u);
+    const auto resumed = SteadyClock::now();
+    bool back = false;
+    while (!back && SteadyClock::now() - resumed < 1s) {
+        std::this_thread::sleep_for(100ms);
+        back = tick();
+    }
+    EXPECT_TRUE(back) << "round trip " << GetParam() << " ms: still down a second after the card answered";
+    EXPECT_NEAR(r[7], 4.0, 0.02) << "acquisition ran on through the outage";
+}
+
+INSTANTIATE_TEST_SUITE_P(RoundTrips, RemoteCardRecovery, ::testing::Values(0, 12, 20),
+                         [](const auto& roundTrip) { return std::to_string(roundTrip.param) + "ms"; });
