@@ -7,6 +7,7 @@
 //
 //   bench_tick [--spacing_ms=200] [--ticks=150] [google benchmark flags]
 #include "FrmMultiBuf.h"
+#include "timing.h"
 #include "widgets.h"
 
 #include <QApplication>
@@ -40,12 +41,6 @@ FrmMultiBuf& Window() {
     return *window;
 }
 
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(std::lround(p * static_cast<double>(v.size() - 1)));
-    return v[std::min(i, v.size() - 1)];
-}
-
 // range(0): reading mode; range(1): 1 to include the repaint that Qt does
 // after the handler, in the event loop.
 void BM_Tick(benchmark::State& state) {
@@ -66,9 +61,7 @@ void BM_Tick(benchmark::State& state) {
         state.SetIterationTime(dt.count());
         micros.push_back(dt.count() * 1e6);
     }
-    state.counters["p50_us"] = Percentile(micros, 0.5);
-    state.counters["p99_us"] = Percentile(micros, 0.99);
-    state.counters["max_us"] = *std::max_element(micros.begin(), micros.end());
+    bench::Report(state, micros);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "FrmMultiBuf.h"
 #include "frmTrend.h"
 #include "history.h"
+#include "timing.h"
 #include "widgets.h"
 
 #include <QApplication>
@@ -34,18 +35,6 @@ namespace {
 int g_spacingMs = FrmMultiBuf::kTimerADIntervalMs;
 int g_ticks = 150;
 int g_redraws = 200;
-
-double Percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(std::lround(p * static_cast<double>(v.size() - 1)));
-    return v[std::min(i, v.size() - 1)];
-}
-
-void Report(benchmark::State& state, const std::vector<double>& micros) {
-    state.counters["p50_us"] = Percentile(micros, 0.5);
-    state.counters["p99_us"] = Percentile(micros, 0.99);
-    state.counters["max_us"] = *std::max_element(micros.begin(), micros.end());
-}
 
 // An hour of readings like the virtual card's: levels, sines, ramps, noise.
 void FillHour(trend::History& history, std::int64_t endMs) {
@@ -98,7 +87,7 @@ void BM_Redraw(benchmark::State& state) {
         state.SetIterationTime(dt.count());
         micros.push_back(dt.count() * 1e6);
     }
-    Report(state, micros);
+    bench::Report(state, micros);
 }
 
 FrmMultiBuf& Window() {
@@ -136,9 +125,8 @@ void BM_TickPeriod(benchmark::State& state) {
         micros.push_back(dt.count() * 1e6);
         handler.push_back(std::chrono::duration<double, std::micro>(t2 - t1).count());
     }
-    Report(state, micros);
-    state.counters["handler_p50_us"] = Percentile(handler, 0.5);
-    state.counters["handler_p99_us"] = Percentile(handler, 0.99);
+    bench::Report(state, micros);
+    bench::Report(state, handler, "handler_");
 }
 
 } // namespace

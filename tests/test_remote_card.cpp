@@ -32,6 +32,16 @@ sockaddr_in Loopback(std::uint16_t port) {
     return a;
 }
 
+// A UDP socket bound to a free loopback port, and that port's address.
+int BoundLoopbackSocket(sockaddr_in& address) {
+    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    address = Loopback(0);
+    socklen_t len = sizeof address;
+    EXPECT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&address), &len), 0);
+    return s;
+}
+
 // Runs a call and checks that it did not block its caller for more than 50 ms.
 template <typename F>
 auto Timed(F&& f, double* worstMs = nullptr) {
@@ -85,11 +95,8 @@ TEST(AddressText, Parses) {
 }
 
 TEST(RemoteCardSocket, ABusyLocalPortIsReportedNotSilent) {
-    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = Loopback(0);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    sockaddr_in a{};
+    const int s = BoundLoopbackSocket(a);
     RemoteCard card(Loopback(9), ntohs(a.sin_port));
     EXPECT_NE(card.SocketError().find("in use"), std::string::npos) << card.SocketError();
     EXPECT_EQ(Timed([&] { return card.Initial(0, 0, 0, 0); }), 0);
@@ -101,14 +108,7 @@ using Datagrams = std::vector<std::vector<std::uint8_t>>;
 // A card of our own making that answers each request as the test says.
 class ScriptedCard {
 public:
-    ScriptedCard() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a = Loopback(0);
-        socklen_t len = sizeof a;
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        EXPECT_EQ(::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len), 0);
-        address_ = a;
-    }
+    ScriptedCard() { fd_ = BoundLoopbackSocket(address_); }
     ~ScriptedCard() {
         done_ = true;
         if (thread_.joinable()) thread_.join();
@@ -409,11 +409,8 @@ TEST_F(RemoteCardTest, ForeignAndMalformedPacketsChangeNothing) {
 
 TEST(RemoteCardUnreachable, AnswersTheStatusItselfAndFailsTheRest) {
     // A port nobody listens on.
-    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = Loopback(0);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    sockaddr_in a{};
+    const int s = BoundLoopbackSocket(a);
     ::close(s);
     RemoteCard card(a);
     EXPECT_EQ(Timed([&] { return card.Initial(0, 0, 0, 0); }), 0);

@@ -220,10 +220,7 @@ QWidget* frmTrend::BuildChannelPicker() {
         box->setObjectName(mox::IndexedName("chkChannel", k));
         box->setIcon(Swatch(ChannelColour(k)));
         box->setAccessibleName(tr("通道 %1").arg(k));
-        connect(box, &QCheckBox::toggled, this, [this] {
-            UpdateStats();
-            if (isVisible()) Redraw();
-        });
+        connect(box, &QCheckBox::toggled, this, &frmTrend::Refresh);
         chkChannel[static_cast<std::size_t>(k)] = box;
         grid->addWidget(box, k % 8, k / 8);
     }
@@ -277,8 +274,16 @@ void frmTrend::SetChannels(const std::vector<int>& channels) {
         const QSignalBlocker block(chkChannel[k]);
         chkChannel[k]->setChecked(shown[k]);
     }
-    UpdateStats();
-    if (isVisible()) Redraw();
+    Refresh();
+}
+
+// A redraw updates the figures too; hidden, only the figures are kept current.
+void frmTrend::Refresh() {
+    if (isVisible()) {
+        Redraw();
+    } else {
+        UpdateStats();
+    }
 }
 
 std::vector<int> frmTrend::ShownChannels() const {
@@ -335,7 +340,6 @@ void frmTrend::Redraw() {
     UpdateStats();
     UpdateModeCaption();
     plotTrend->replot(QCustomPlot::rpQueuedRefresh);
-    ++redraws_;
 }
 
 void frmTrend::UpdateStats() {

@@ -47,7 +47,6 @@ public:
     // The span on screen, and a redraw of it now.
     trend::Span VisibleSpan() const;
     void Redraw();
-    int Redraws() const { return redraws_; }
 
     // Writes the visible span; false (with the reason in lastError) on failure.
     bool ExportCsv(const QString& path);
@@ -61,7 +60,7 @@ public:
 private:
     void BuildControls();
     QWidget* BuildChannelPicker();
-    void ScheduleRedraw();
+    void Refresh();
     void UpdateStats();
     void UpdateModeCaption();
     void OnMouseMove(QMouseEvent* event);
@@ -76,7 +75,6 @@ private:
     std::int64_t pausedAtMs_ = 0;
     bool cursorShown_ = false;
     std::int64_t cursorMs_ = 0;
-    int redraws_ = 0;
     QString lastError_;
 
     QCustomPlot* plotTrend = nullptr;
