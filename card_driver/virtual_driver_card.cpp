@@ -3,13 +3,13 @@
 //
 // By default the card is the in-process software card. With the environment
 // variable MOX_CARD_ADDRESS=a.b.c.d:port set when the first entry is called,
-// every entry speaks to a card emulator over UDP instead;
-// MOX_CARD_LOCAL_PORT=port fixes the driver's own UDP port.
+// every entry speaks to a card over the card protocol instead (the
+// emulator, or a driver bridge); MOX_CARD_LOCAL_PORT=port fixes the
+// driver's own UDP port, and MOX_CARD_TRACE=1 writes each change of the
+// link's state to standard error. The same on Linux and Windows.
 #include "card_model.h"
 #include "driver_card.h"
-#ifndef _WIN32
 #include "remote_card.h"
-#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,45 +18,51 @@
 
 namespace {
 
+// One clear message for a setting that cannot work; the driver then behaves
+// as with a card that does not answer.
+void Unreachable(const char* variable, const char* value, const std::string& why) {
+    std::fprintf(stderr, "libadcard: %s=\"%s\": %s; the card cannot be reached\n", variable, value, why.c_str());
+}
+
+bool Tracing() {
+    const char* trace = std::getenv("MOX_CARD_TRACE");
+    return trace != nullptr && *trace != '\0' && std::string(trace) != "0";
+}
+
 std::unique_ptr<vcard::CardApi> MakeCard() {
-#ifdef _WIN32
-    return std::make_unique<vcard::VirtualCard>(); // the network card is for Linux
-#else
     const char* address = std::getenv("MOX_CARD_ADDRESS");
     if (address == nullptr || *address == '\0') return std::make_unique<vcard::VirtualCard>();
-    // One clear message for a setting that cannot work; the driver then
-    // behaves as with a card that does not answer.
     std::uint16_t localPort = 0;
     if (const char* port = std::getenv("MOX_CARD_LOCAL_PORT"); port != nullptr && *port != '\0') {
-        if (const auto parsed = vnet::ParsePort(port)) {
-            localPort = *parsed;
-        } else {
-            std::fprintf(stderr,
-                         "libadcard: MOX_CARD_LOCAL_PORT=\"%s\": not a port from 0 to 65535; the card cannot be "
-                         "reached\n",
-                         port);
-            return std::make_unique<vnet::RemoteCard>(sockaddr_in{}, 0);
+        const auto parsed = vnet::ParsePort(port);
+        if (!parsed) {
+            Unreachable("MOX_CARD_LOCAL_PORT", port, "not a port from 0 to 65535");
+            return std::make_unique<vnet::RemoteCard>(vnet::Endpoint{});
         }
+        localPort = *parsed;
     }
     std::string why;
     auto card = vnet::ParseAddress(address, &why);
     if (!card) {
-        std::fprintf(stderr, "libadcard: MOX_CARD_ADDRESS=\"%s\": %s; the card cannot be reached\n", address,
-                     why.c_str());
-        card = sockaddr_in{}; // port 0: every request fails at once
+        Unreachable("MOX_CARD_ADDRESS", address, why);
+        card = vnet::Endpoint{}; // port 0: every request fails at once
     }
-    auto remote = std::make_unique<vnet::RemoteCard>(*card, localPort);
-    if (!remote->SocketError().empty()) {
-        std::fprintf(stderr, "libadcard: MOX_CARD_ADDRESS=\"%s\": %s; the card cannot be reached\n", address,
-                     remote->SocketError().c_str());
-    }
+    auto remote = std::make_unique<vnet::RemoteCard>(*card, localPort, vnet::LinkTiming{}, Tracing());
+    if (!remote->SocketError().empty()) Unreachable("MOX_CARD_ADDRESS", address, remote->SocketError());
     return remote;
-#endif
 }
 
 } // namespace
 
 vcard::CardApi& DriverCard() {
+#ifdef _WIN32
+    // Never destroyed: on Windows it would be destroyed while the library is
+    // unloaded, under the loader lock, where waiting for the link's thread
+    // to end would wait for ever.
+    static vcard::CardApi* const card = MakeCard().release();
+    return *card;
+#else
     static const std::unique_ptr<vcard::CardApi> card = MakeCard();
     return *card;
+#endif
 }

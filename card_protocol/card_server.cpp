@@ -52,6 +52,10 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
                                 static_cast<std::int16_t>(a[3]), a[4], a[5], static_cast<std::int16_t>(a[6]));
         break;
     }
+    case Op::Ping:
+        if (!whole()) return std::nullopt;
+        status = 1;
+        break;
     case Op::GetLastADError:
         if (!whole()) return std::nullopt;
         status = card.GetLastADError();

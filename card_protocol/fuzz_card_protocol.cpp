@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
         std::vector<std::uint8_t> payload(rng() % 64);
         for (auto& b : payload) b = static_cast<std::uint8_t>(rng());
         auto bytes =
-            vnet::Encode(vnet::Packet{(rng() & 1) != 0, static_cast<vnet::Op>(1 + rng() % 10),
+            vnet::Encode(vnet::Packet{(rng() & 1) != 0, static_cast<vnet::Op>(1 + rng() % 11),
                                       static_cast<std::uint32_t>(rng()), static_cast<std::uint32_t>(rng()), payload});
         if (rng() % 4 == 0) bytes[rng() % bytes.size()] = static_cast<std::uint8_t>(rng());
         if (rng() % 8 == 0) bytes.resize(rng() % (bytes.size() + 1));

@@ -8,7 +8,7 @@
 namespace vnet {
 
 bool IsKnownOp(std::uint8_t op) {
-    return op >= static_cast<std::uint8_t>(Op::Initial) && op <= static_cast<std::uint8_t>(Op::Mox_DI);
+    return op >= static_cast<std::uint8_t>(Op::Initial) && op <= static_cast<std::uint8_t>(Op::Ping);
 }
 
 std::vector<std::uint8_t> Encode(const Packet& packet) {

@@ -32,6 +32,8 @@ enum class Op : std::uint8_t {
     Mox_DO = 8,
     Mox_DOBit = 9,
     Mox_DI = 10,
+    // The link's heartbeat: answered with status 1 and nothing run on the card.
+    Ping = 11,
 };
 bool IsKnownOp(std::uint8_t op);
 

@@ -1,62 +1,50 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "udp.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#ifdef _WIN32
+#include <mswsock.h>
+#endif
 
 namespace vnet {
 
-bool SameEndpoint(const sockaddr_in& a, const sockaddr_in& b) {
-    return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
+asio::ip::udp::endpoint ToAsio(const Endpoint& endpoint) {
+    return {asio::ip::address_v4(endpoint.address), endpoint.port};
 }
 
-std::optional<std::array<std::uint8_t, 4>> ParseIPv4(const std::string& text) {
-    in_addr addr{};
-    if (inet_pton(AF_INET, text.c_str(), &addr) != 1) return std::nullopt;
-    std::array<std::uint8_t, 4> out{};
-    std::memcpy(out.data(), &addr.s_addr, 4); // network order: first component first
-    return out;
+Endpoint FromAsio(const asio::ip::udp::endpoint& endpoint) {
+    if (!endpoint.address().is_v4()) return Endpoint{{}, endpoint.port()};
+    return Endpoint{endpoint.address().to_v4().to_bytes(), endpoint.port()};
 }
 
-std::array<std::uint8_t, 4> AddressBytes(const sockaddr_in& endpoint) {
-    std::array<std::uint8_t, 4> out{};
-    std::memcpy(out.data(), &endpoint.sin_addr.s_addr, 4);
-    return out;
-}
-
-std::string EndpointText(const sockaddr_in& endpoint) {
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &endpoint.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(endpoint.sin_port));
-}
-
-std::optional<BoundSocket> OpenUdpSocket(const std::string& address, std::uint16_t port, std::string& error) {
-    BoundSocket s;
-    s.local.sin_family = AF_INET;
-    s.local.sin_port = htons(port);
-    if (inet_pton(AF_INET, address.c_str(), &s.local.sin_addr) != 1) {
-        error = "bad address " + address;
+std::optional<asio::ip::udp::socket> OpenUdpSocket(asio::io_context& io, const Endpoint& local, std::string& error) {
+    asio::ip::udp::socket socket(io);
+    asio::error_code ec;
+    socket.open(asio::ip::udp::v4(), ec);
+    if (ec) {
+        error = "cannot open a UDP socket: " + ec.message();
         return std::nullopt;
     }
-    s.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (s.fd < 0) {
-        error = std::string("cannot open a UDP socket: ") + std::strerror(errno);
+#ifdef _WIN32
+    // Windows lets a second socket take a bound port unless it is
+    // exclusive; Linux refuses it already without SO_REUSEADDR.
+    BOOL exclusive = TRUE;
+    ::setsockopt(socket.native_handle(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+                 sizeof exclusive);
+    // A reply that met a closed port makes Windows fail the next receive
+    // with WSAECONNRESET (Linux and Wine do not); for a datagram service
+    // that is noise, so it is switched off.
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    ::WSAIoctl(socket.native_handle(), SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
+               nullptr);
+#endif
+    socket.bind(ToAsio(local), ec);
+    if (ec) {
+        error = "cannot use " + EndpointText(local) + ": " + ec.message();
         return std::nullopt;
     }
-    // No SO_REUSEADDR: the port is this card's alone. Another process bound
-    // to it would receive the driver's requests and answer them itself.
-    socklen_t len = sizeof s.local;
-    if (::bind(s.fd, reinterpret_cast<const sockaddr*>(&s.local), sizeof s.local) != 0 ||
-        ::getsockname(s.fd, reinterpret_cast<sockaddr*>(&s.local), &len) != 0) {
-        error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + std::strerror(errno);
-        ::close(s.fd);
-        return std::nullopt;
-    }
-    return s;
+    socket.non_blocking(true, ec);
+    return socket;
 }
 
 } // namespace vnet

@@ -1,35 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// IPv4 UDP helpers shared by the card's side and the driver's side.
+// UDP sockets for both ends of the card link, on Asio: the same code on
+// Linux and Windows.
 #pragma once
 
-#include <netinet/in.h>
+#include "endpoint.h"
 
-#include <array>
-#include <cstdint>
+#include <asio/io_context.hpp>
+#include <asio/ip/udp.hpp>
+
 #include <optional>
 #include <string>
 
 namespace vnet {
 
-// Same address and port.
-bool SameEndpoint(const sockaddr_in& a, const sockaddr_in& b);
+asio::ip::udp::endpoint ToAsio(const Endpoint& endpoint);
+Endpoint FromAsio(const asio::ip::udp::endpoint& endpoint);
 
-// Dotted IPv4 text as its four bytes, most significant first.
-std::optional<std::array<std::uint8_t, 4>> ParseIPv4(const std::string& text);
-
-// The four address bytes of an endpoint, most significant first.
-std::array<std::uint8_t, 4> AddressBytes(const sockaddr_in& endpoint);
-
-// "A.B.C.D:P"
-std::string EndpointText(const sockaddr_in& endpoint);
-
-struct BoundSocket {
-    int fd = -1;
-    sockaddr_in local{}; // with the port the system picked for port 0
-};
-
-// A UDP socket bound to address:port (port 0 picks one), close-on-exec.
-// On failure, nothing, with `error` naming the address and the reason.
-std::optional<BoundSocket> OpenUdpSocket(const std::string& address, std::uint16_t port, std::string& error);
+// A UDP socket bound to `local` (port 0 picks one), this process's alone:
+// no address reuse, so that no other process can take the port and
+// receive what is meant for it. On failure, nothing, with `error` naming
+// the address and the reason.
+std::optional<asio::ip::udp::socket> OpenUdpSocket(asio::io_context& io, const Endpoint& local, std::string& error);
 
 } // namespace vnet

@@ -3,15 +3,16 @@
 
 #include "card_server.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <asio/post.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iomanip>
+#include <iostream>
 #include <sstream>
+#include <thread>
 
 namespace emu {
 namespace {
@@ -70,42 +71,90 @@ void FaultState::SilenceFor(double seconds) {
     silentUntil = Clock::now() + ToClock(std::chrono::duration<double>(std::clamp(seconds, 0.0, kMaxSilentSeconds)));
 }
 
-const std::vector<std::uint8_t>* ReplyCache::Find(const sockaddr_in& from, const vnet::Packet& request) const {
-    const bool same = request_ && vnet::SameEndpoint(from, from_) && request.seq == request_->seq &&
-                      request.session == request_->session && request.op == request_->op &&
-                      request.payload == request_->payload;
-    return same ? &reply_ : nullptr;
+const std::vector<std::uint8_t>* ReplyCache::Find(const vnet::Endpoint& from, const vnet::Packet& request) const {
+    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+        const auto& r = it->request;
+        if (it->from == from && r.seq == request.seq && r.session == request.session && r.op == request.op &&
+            r.payload == request.payload) {
+            return &it->reply;
+        }
+    }
+    return nullptr;
 }
 
-void ReplyCache::Store(const sockaddr_in& from, const vnet::Packet& request, const std::vector<std::uint8_t>& reply) {
-    from_ = from;
-    request_ = request;
-    reply_ = reply;
+void ReplyCache::Store(const vnet::Endpoint& from, const vnet::Packet& request,
+                       const std::vector<std::uint8_t>& reply) {
+    if (entries_.size() == kSize) entries_.pop_front();
+    entries_.push_back({from, request, reply});
 }
 
-Emulator::Emulator(vnet::BoundSocket socket, FaultState faults, std::uint64_t seed, bool trace, bool exitWithStdin)
-    : socket_(socket), faults_(faults), trace_(trace), exitWithStdin_(exitWithStdin), rng_(seed) {}
-
-Emulator::~Emulator() {
-    if (socket_.fd >= 0) ::close(socket_.fd);
+std::string LinkText(const PcLink& link, Clock::time_point now) {
+    std::ostringstream out;
+    out << std::fixed << std::setprecision(1) << "PC " << vnet::EndpointText(link.pc) << " session " << std::hex
+        << link.session << std::dec << ": " << (link.quiet ? "quiet" : "heard") << ", last request "
+        << std::chrono::duration<double>(now - link.lastHeard).count() << " s ago, " << link.requests << " requests, "
+        << link.repeats << " repeated ("
+        << (link.requests == 0 ? 0.0 : 100.0 * static_cast<double>(link.repeats) / static_cast<double>(link.requests))
+        << " % lost on the way)";
+    return out.str();
 }
+
+Emulator::Emulator(asio::io_context& io, asio::ip::udp::socket socket, FaultState faults, std::uint64_t seed,
+                   bool trace, bool exitWithStdin)
+    : io_(io), socket_(std::move(socket)), replyTimer_(io), linkTimer_(io), faults_(faults), trace_(trace),
+      exitWithStdin_(exitWithStdin), rng_(seed) {}
 
 void Emulator::Run() {
-    while (!quit_) {
-        pollfd fds[2] = {{socket_.fd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-        ::poll(fds, stdinOpen_ ? 2 : 1, PollTimeoutMs(Clock::now()));
-        const auto now = Clock::now();
-        SendDueReplies(now);
-        if (stdinOpen_ && (fds[1].revents & (POLLIN | POLLHUP)) != 0) ReadStandardInput();
-        if ((fds[0].revents & POLLIN) != 0) OnDatagram(now);
-    }
+    // Standard input is read on a thread of its own, the same way on every
+    // system; each line is handed to the I/O thread. The thread may still
+    // be blocked reading when the emulator quits, so it is not joined.
+    std::thread([this] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) asio::post(io_, [this, line] { OnCommandLine(line); });
+        }
+        if (exitWithStdin_) asio::post(io_, [this] { io_.stop(); });
+    }).detach();
+    Receive();
+    WatchLink();
+    io_.run();
 }
 
-// Until the next delayed reply is due, or for ever.
-int Emulator::PollTimeoutMs(Clock::time_point now) const {
-    if (delayed_.empty()) return -1;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(delayed_.front().due - now);
-    return static_cast<int>(std::max<long long>(0, left.count()));
+void Emulator::Receive() {
+    socket_.async_receive_from(asio::buffer(buffer_), from_, [this](const asio::error_code& ec, std::size_t got) {
+        if (ec == asio::error::operation_aborted) return;
+        if (!ec) OnDatagram(std::span(buffer_.data(), got), Clock::now());
+        Receive();
+    });
+}
+
+// The timer waits for the first delayed reply; setting it again cancels
+// the wait it had.
+void Emulator::ArmReplyTimer() {
+    if (delayed_.empty()) return;
+    replyTimer_.expires_at(delayed_.front().due);
+    replyTimer_.async_wait([this](const asio::error_code& ec) {
+        if (ec) return;
+        SendDueReplies(Clock::now());
+        ArmReplyTimer();
+    });
+}
+
+// With --trace, a line when the PC falls quiet for a second or is heard
+// again.
+void Emulator::WatchLink() {
+    linkTimer_.expires_after(std::chrono::milliseconds(100));
+    linkTimer_.async_wait([this](const asio::error_code& ec) {
+        if (ec) return;
+        const auto now = Clock::now();
+        if (pc_ && !pc_->quiet && now - pc_->lastHeard > std::chrono::seconds(1)) {
+            pc_->quiet = true;
+            if (trace_) std::printf("link: %s\n", LinkText(*pc_, now).c_str());
+            std::fflush(stdout);
+        }
+        WatchLink();
+    });
 }
 
 void Emulator::SendDueReplies(Clock::time_point now) {
@@ -115,28 +164,15 @@ void Emulator::SendDueReplies(Clock::time_point now) {
     }
 }
 
-void Emulator::ReadStandardInput() {
-    char chunk[512];
-    const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
-    if (got <= 0) {
-        stdinOpen_ = false;
-        if (exitWithStdin_) quit_ = true;
-        return;
-    }
-    stdinBuffer_.append(chunk, static_cast<std::size_t>(got));
-    for (auto nl = stdinBuffer_.find('\n'); nl != std::string::npos; nl = stdinBuffer_.find('\n')) {
-        std::string line = stdinBuffer_.substr(0, nl);
-        stdinBuffer_.erase(0, nl + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) OnCommandLine(line);
-    }
-}
-
 void Emulator::OnCommandLine(const std::string& line) {
     const double delay = faults_.delayMs;
-    std::printf("%s\n", faults_.Apply(line, quit_).c_str());
+    bool quit = false;
+    std::string answer = faults_.Apply(line, quit);
+    if (line.rfind("status", 0) == 0 && pc_) answer += "; " + LinkText(*pc_, Clock::now());
+    std::printf("%s\n", answer.c_str());
     std::fflush(stdout);
     if (faults_.delayMs != delay) Reschedule();
+    if (quit) io_.stop();
 }
 
 // Replies already waiting follow a new delay at once, counted from when
@@ -146,40 +182,57 @@ void Emulator::Reschedule() {
     for (auto& d : delayed_) d.due = d.received + delay;
     std::stable_sort(delayed_.begin(), delayed_.end(),
                      [](const DelayedReply& a, const DelayedReply& b) { return a.due < b.due; });
+    ArmReplyTimer();
 }
 
-void Emulator::OnDatagram(Clock::time_point now) {
-    std::array<std::uint8_t, vnet::kMaxDatagram + 1> buf{};
-    sockaddr_in from{};
-    socklen_t fromLen = sizeof from;
-    const ssize_t got = ::recvfrom(socket_.fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
-    if (got < 0 || faults_.Deaf(now)) return;
+void Emulator::OnDatagram(std::span<const std::uint8_t> bytes, Clock::time_point now) {
+    if (faults_.Deaf(now)) return;
     if (faults_.drop > 0 && chance_(rng_) < faults_.drop) return;
-    const auto request = vnet::Decode(std::span(buf.data(), static_cast<std::size_t>(got)));
+    const auto request = vnet::Decode(bytes);
     if (!request || request->reply) return;
-    const auto datagram = Answer(from, *request, now);
+    const auto datagram = Answer(vnet::FromAsio(from_), *request, now);
     if (!datagram) return;
     if (faults_.delayMs > 0) {
         delayed_.push_back(
-            {now, now + ToClock(std::chrono::duration<double, std::milli>(faults_.delayMs)), from, *datagram});
+            {now, now + ToClock(std::chrono::duration<double, std::milli>(faults_.delayMs)), from_, *datagram});
+        if (delayed_.size() == 1) ArmReplyTimer();
     } else {
-        Send(from, *datagram);
+        Send(from_, *datagram);
     }
 }
 
-std::optional<std::vector<std::uint8_t>> Emulator::Answer(const sockaddr_in& from, const vnet::Packet& request,
+std::optional<std::vector<std::uint8_t>> Emulator::Answer(const vnet::Endpoint& from, const vnet::Packet& request,
                                                           Clock::time_point now) {
-    if (const auto* cached = cache_.Find(from, request)) return *cached;
+    if (const auto* cached = cache_.Find(from, request)) {
+        NoteRequest(from, request, true, now);
+        return *cached;
+    }
     vnet::LinkView link;
-    link.pcAddress = faults_.pcAddress ? *faults_.pcAddress : vnet::AddressBytes(from);
+    link.pcAddress = faults_.pcAddress ? *faults_.pcAddress : from.address;
     if (lastHeard_) link.downSeconds = vnet::DownSeconds(now - *lastHeard_);
     const auto reply = vnet::Serve(card_, request, link);
     if (!reply) return std::nullopt;
     if (trace_) TraceServed(request, *reply);
     lastHeard_ = now;
+    NoteRequest(from, request, false, now);
     auto datagram = vnet::Encode(*reply);
     cache_.Store(from, request, datagram);
     return datagram;
+}
+
+void Emulator::NoteRequest(const vnet::Endpoint& from, const vnet::Packet& request, bool repeat,
+                           Clock::time_point now) {
+    if (!pc_ || pc_->pc != from || pc_->session != request.session) {
+        pc_ = PcLink{from, request.session, 0, 0, now, true};
+    }
+    ++pc_->requests;
+    if (repeat) ++pc_->repeats;
+    if (pc_->quiet) {
+        pc_->quiet = false;
+        if (trace_) std::printf("link: %s\n", LinkText(*pc_, now).c_str());
+        std::fflush(stdout);
+    }
+    pc_->lastHeard = now;
 }
 
 void Emulator::TraceServed(const vnet::Packet& request, const vnet::Packet& reply) const {
@@ -193,8 +246,9 @@ void Emulator::TraceServed(const vnet::Packet& request, const vnet::Packet& repl
     std::fflush(stdout);
 }
 
-void Emulator::Send(const sockaddr_in& to, const std::vector<std::uint8_t>& datagram) const {
-    ::sendto(socket_.fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+void Emulator::Send(const asio::ip::udp::endpoint& to, const std::vector<std::uint8_t>& datagram) {
+    asio::error_code ec;
+    socket_.send_to(asio::buffer(datagram), to, 0, ec); // a lost reply is asked for again
 }
 
 } // namespace emu

@@ -7,12 +7,17 @@
 #include "protocol.h"
 #include "udp.h"
 
+#include <asio/io_context.hpp>
+#include <asio/ip/udp.hpp>
+#include <asio/steady_timer.hpp>
+
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,24 +46,42 @@ struct FaultState {
     bool Deaf(Clock::time_point now) const { return stopped || now < silentUntil; }
 };
 
-// The last request answered and its reply, so that a repeated request (same
-// sender, sequence number, operation and payload) is answered again without
-// running it twice.
+// The requests answered lately and their replies, so that a repeated request
+// (same sender, session, sequence number, operation and payload) is answered
+// again without running it twice, even when other requests came between.
 class ReplyCache {
 public:
-    const std::vector<std::uint8_t>* Find(const sockaddr_in& from, const vnet::Packet& request) const;
-    void Store(const sockaddr_in& from, const vnet::Packet& request, const std::vector<std::uint8_t>& reply);
+    static constexpr std::size_t kSize = 64;
+    const std::vector<std::uint8_t>* Find(const vnet::Endpoint& from, const vnet::Packet& request) const;
+    void Store(const vnet::Endpoint& from, const vnet::Packet& request, const std::vector<std::uint8_t>& reply);
 
 private:
-    sockaddr_in from_{};
-    std::optional<vnet::Packet> request_;
-    std::vector<std::uint8_t> reply_;
+    struct Entry {
+        vnet::Endpoint from;
+        vnet::Packet request;
+        std::vector<std::uint8_t> reply;
+    };
+    std::deque<Entry> entries_; // newest last
 };
+
+// The PC's side of the link as the card sees it: who asks, how often, how
+// many requests came twice (their first reply or request was lost).
+struct PcLink {
+    vnet::Endpoint pc;
+    std::uint32_t session = 0;
+    std::uint64_t requests = 0;
+    std::uint64_t repeats = 0;
+    Clock::time_point lastHeard{};
+    bool quiet = true;
+};
+
+// The link part of the status answer.
+std::string LinkText(const PcLink& link, Clock::time_point now);
 
 class Emulator {
 public:
-    Emulator(vnet::BoundSocket socket, FaultState faults, std::uint64_t seed, bool trace, bool exitWithStdin);
-    ~Emulator();
+    Emulator(asio::io_context& io, asio::ip::udp::socket socket, FaultState faults, std::uint64_t seed, bool trace,
+             bool exitWithStdin);
     Emulator(const Emulator&) = delete;
     Emulator& operator=(const Emulator&) = delete;
 
@@ -69,35 +92,40 @@ private:
     struct DelayedReply {
         Clock::time_point received;
         Clock::time_point due;
-        sockaddr_in to;
+        asio::ip::udp::endpoint to;
         std::vector<std::uint8_t> datagram;
     };
 
-    int PollTimeoutMs(Clock::time_point now) const;
+    void Receive();
+    void ArmReplyTimer();
+    void WatchLink();
     void SendDueReplies(Clock::time_point now);
-    void ReadStandardInput();
     void OnCommandLine(const std::string& line);
-    void OnDatagram(Clock::time_point now);
+    void OnDatagram(std::span<const std::uint8_t> bytes, Clock::time_point now);
     // The reply datagram to a request, or nothing when none is given.
-    std::optional<std::vector<std::uint8_t>> Answer(const sockaddr_in& from, const vnet::Packet& request,
+    std::optional<std::vector<std::uint8_t>> Answer(const vnet::Endpoint& from, const vnet::Packet& request,
                                                     Clock::time_point now);
+    void NoteRequest(const vnet::Endpoint& from, const vnet::Packet& request, bool repeat, Clock::time_point now);
     void TraceServed(const vnet::Packet& request, const vnet::Packet& reply) const;
-    void Send(const sockaddr_in& to, const std::vector<std::uint8_t>& datagram) const;
+    void Send(const asio::ip::udp::endpoint& to, const std::vector<std::uint8_t>& datagram);
+    void Reschedule(); // after a change of the delay
 
-    vnet::BoundSocket socket_;
+    asio::io_context& io_;
+    asio::ip::udp::socket socket_;
+    asio::steady_timer replyTimer_;
+    asio::steady_timer linkTimer_;
+    std::array<std::uint8_t, vnet::kMaxDatagram + 1> buffer_{};
+    asio::ip::udp::endpoint from_;
     FaultState faults_;
     bool trace_;
     bool exitWithStdin_;
-    bool quit_ = false;
-    bool stdinOpen_ = true;
-    std::string stdinBuffer_;
     vcard::VirtualCard card_;
     std::mt19937_64 rng_;
     std::uniform_real_distribution<double> chance_{0.0, 1.0};
     std::deque<DelayedReply> delayed_; // in due order
-    void Reschedule();                 // after a change of the delay
     std::optional<Clock::time_point> lastHeard_;
     ReplyCache cache_;
+    std::optional<PcLink> pc_;
 };
 
 } // namespace emu

@@ -31,14 +31,16 @@ int main(int argc, char** argv) {
     }
     const emu::Options& o = *parsed.options;
     std::string error;
-    const auto socket = vnet::OpenUdpSocket(o.address, o.port, error);
+    asio::io_context io;
+    auto socket = vnet::OpenUdpSocket(io, vnet::Endpoint{*vnet::ParseIPv4(o.address), o.port}, error);
     if (!socket) {
         std::fprintf(stderr, "mox-card-emulator: %s\n", error.c_str());
         return 1;
     }
-    std::printf("listening on %s\n", vnet::EndpointText(socket->local).c_str());
+    asio::error_code ec;
+    std::printf("listening on %s\n", vnet::EndpointText(vnet::FromAsio(socket->local_endpoint(ec))).c_str());
     std::fflush(stdout);
-    emu::Emulator emulator(*socket, InitialFaults(o), o.seed.value_or(std::random_device{}()), o.trace,
+    emu::Emulator emulator(io, std::move(*socket), InitialFaults(o), o.seed.value_or(std::random_device{}()), o.trace,
                            o.exitWithStdin);
     emulator.Run();
     return 0;

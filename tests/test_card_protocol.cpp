@@ -48,7 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Malformed{"old version", {'M', 'O', 'X', 'Q', 1, 1, 0, 0, 0, 1, 0, 0}},
                       Malformed{"bad version", {'M', 'O', 'X', 'Q', 3, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}},
                       Malformed{"operation 0", {'M', 'O', 'X', 'Q', 2, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}},
-                      Malformed{"operation 11", {'M', 'O', 'X', 'A', 2, 11, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}},
+                      Malformed{"operation 12", {'M', 'O', 'X', 'A', 2, 12, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}},
                       Malformed{"length beyond data", {'M', 'O', 'X', 'Q', 2, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 4, 1, 2}},
                       Malformed{"data beyond length", {'M', 'O', 'X', 'Q', 2, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 1, 2}},
                       Malformed{"length over the limit",
@@ -124,12 +124,26 @@ TEST_F(CardServer, RefusesMalformedRequests) {
     EXPECT_FALSE(Serve(card, Packet{true, Op::StopIntr, 1, 0, {}}, {})) << "a reply is not a request";
     EXPECT_FALSE(Ask(Op::Mox_DA, Bytes{0, 0, 0, 1})) << "short";
     EXPECT_FALSE(Ask(Op::StopIntr, Bytes{0})) << "trailing bytes";
+    EXPECT_FALSE(Ask(Op::Ping, Bytes{0})) << "a heartbeat carries nothing";
     EXPECT_FALSE(Ask(Op::IOCtl, Writer().I32(300).I32(100).Take())) << "more request bytes than carried";
     EXPECT_FALSE(Ask(Op::IOCtl, Writer().I32(-1).I32(100).Take()));
     EXPECT_FALSE(Ask(Op::IOCtl, Writer().I32(5).I32(100).Bytes(Bytes{70, 64}).Take()));
     const auto tooMany = Ask(Op::ADResult_DV, Writer().I32(0).I32(33).I32(1).I32(1).F32(20).Take());
     ASSERT_TRUE(tooMany);
     EXPECT_EQ(tooMany->payload, (Bytes{0, 0, 0, 0})) << "more channels than the card has: refused, nothing sent";
+}
+
+TEST_F(CardServer, AHeartbeatIsAnsweredWithoutTouchingTheCard) {
+    ASSERT_EQ(Status(*Ask(Op::StartIntr, Writer().I32(10).I32(300).I32(0).I32(32).I32(1000).I32(0).I32(1).Take())), 1);
+    ASSERT_TRUE(Ask(Op::Mox_DO, Writer().I32(0).I32(0x11).Take()));
+    now += 1;
+    const auto readings = [&] { return Ask(Op::ADResult_DV, Writer().I32(0).I32(4).I32(0).I32(0).F32(0).Take()); };
+    const auto before = readings();
+    const auto ping = Ask(Op::Ping, {});
+    ASSERT_TRUE(ping);
+    EXPECT_EQ(ping->payload, (Bytes{0, 0, 0, 1}));
+    EXPECT_EQ(readings()->payload, before->payload);
+    EXPECT_EQ(Ask(Op::Mox_DI, Writer().I32(2).Take())->payload, (Bytes{0, 0, 0, 1, 0, 0x11, 0, 0}));
 }
 
 // A request that does not check out as a whole is not executed at all, not

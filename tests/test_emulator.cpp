@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <string>
 #include <vector>
 
@@ -125,13 +123,7 @@ TEST(FaultState, SilenceAndStopAreLiftedByResume) {
     EXPECT_TRUE(quit);
 }
 
-sockaddr_in Endpoint(const char* address, std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, address, &a.sin_addr);
-    return a;
-}
+vnet::Endpoint Endpoint(const char* address, std::uint16_t port) { return {*vnet::ParseIPv4(address), port}; }
 
 TEST(ReplyCache, AnswersOnlyTheSameRequestFromTheSameSender) {
     emu::ReplyCache cache;
@@ -156,6 +148,23 @@ TEST(ReplyCache, AnswersOnlyTheSameRequestFromTheSameSender) {
     EXPECT_EQ(cache.Find(from, otherOp), nullptr);
     EXPECT_EQ(cache.Find(Endpoint("127.0.0.1", 5001), request), nullptr);
     EXPECT_EQ(cache.Find(Endpoint("127.0.0.2", 5000), request), nullptr);
+}
+
+// A write resent after other requests were answered (the link polls while it
+// waits) is still answered from the cache, so it runs once; only requests
+// far in the past are forgotten.
+TEST(ReplyCache, RemembersAWriteAcrossTheRequestsAnsweredAfterIt) {
+    emu::ReplyCache cache;
+    const auto from = Endpoint("127.0.0.1", 5000);
+    const vnet::Packet write{false, vnet::Op::Mox_DO, 100, 7, {0, 0, 0, 0, 0, 0, 0, 5}};
+    cache.Store(from, write, {9});
+    for (std::uint32_t seq = 101; seq < 101 + emu::ReplyCache::kSize - 1; ++seq) {
+        cache.Store(from, vnet::Packet{false, vnet::Op::Mox_DI, seq, 7, {0, 0, 0, 2}}, {1});
+    }
+    ASSERT_NE(cache.Find(from, write), nullptr);
+    EXPECT_EQ(*cache.Find(from, write), std::vector<std::uint8_t>{9});
+    cache.Store(from, vnet::Packet{false, vnet::Op::Mox_DI, 999, 7, {0, 0, 0, 2}}, {1});
+    EXPECT_EQ(cache.Find(from, write), nullptr);
 }
 
 } // namespace
