@@ -4,6 +4,7 @@
 #include "FrmMultiBuf.h"
 #include "emulator_process.h"
 #include "frmSW.h"
+#include "stall_clock.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -21,52 +22,6 @@
 #include <string>
 
 namespace {
-
-// Measures how long the handlers of the given timers hold the event loop:
-// from the timer event reaching the timer to the end of the handlers
-// connected to its timeout (the window's own handler is connected first).
-class HandlerClock : public QObject {
-public:
-    void Watch(QTimer* timer) {
-        timer->installEventFilter(this);
-        QObject::connect(timer, &QTimer::timeout, this, [this] {
-            if (started_.isValid()) worstMs_ = std::max(worstMs_, static_cast<double>(started_.nsecsElapsed()) / 1e6);
-            started_.invalidate();
-        });
-    }
-    double WorstMs() const { return worstMs_; }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Timer) started_.start();
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    QElapsedTimer started_;
-    double worstMs_ = 0;
-};
-
-// Records the longest time the event loop went without running a 2 ms
-// timer: driver calls, painting and the machine's own load together.
-class StallMonitor {
-public:
-    StallMonitor() {
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setInterval(2);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (clock_.isValid()) worstMs_ = std::max(worstMs_, static_cast<double>(clock_.nsecsElapsed()) / 1e6);
-            clock_.start();
-        });
-        timer_.start();
-    }
-    double WorstMs() const { return worstMs_; }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    double worstMs_ = 0;
-};
 
 // Runs the event loop until the condition holds; returns the seconds taken,
 // or a negative number after the limit.
