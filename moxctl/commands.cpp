@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <thread>
@@ -115,8 +116,9 @@ int Read(const ReadOptions& o) {
     const auto start = Clock::now();
     auto lastGood = start;
     int result = kExitOk;
+    long slot = 0; // rows are due at start + slot * interval
     for (long i = 0; (o.count == 0 || i < o.count) && !g_stop; ++i) {
-        SleepUntil(start + i * o.interval);
+        SleepUntil(start + slot * o.interval);
         if (g_stop) break;
         const auto reading = card.Read(o.request);
         if (!reading) {
@@ -129,6 +131,10 @@ int Read(const ReadOptions& o) {
             continue;
         }
         lastGood = Clock::now();
+        // The next row at the first due time at least half an interval from
+        // now: rows missed while the card did not answer are not made up in
+        // a burst of one reading.
+        slot = std::max(slot + 1, static_cast<long>((lastGood - start + o.interval / 2) / o.interval) + 1);
         const Stamp stamp = Now();
         const std::string row =
             o.format == Format::Csv ? CsvRow(o.request, stamp, *reading) : JsonRow(o.request, stamp, *reading);

@@ -3,6 +3,7 @@
 // faults, a log killed while it writes, bad arguments, and the analysis and
 // argument rules on their own.
 #include "args.h"
+#include "emulator_process.h"
 #include "logfile.h"
 #include "rows.h"
 #include "selftest.h"
@@ -21,6 +22,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -177,6 +179,37 @@ TEST(MoxctlRead, PrintsRowsOf32ValuesThatChange) {
     for (const auto& line : lines) EXPECT_TRUE(ParsesAsLogLine(line)) << line;
     // The sines and ramps on inputs 8..23 move between rows.
     EXPECT_NE(Fields(lines[1])[2 + 16], Fields(lines[5])[2 + 16]);
+}
+
+// After the card was out of reach for a second, rows go on at their
+// interval: the rows missed are not made up in a burst of one reading.
+TEST(MoxctlRead, AnOutageLeavesAGapNotABurst) {
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0);
+    ASSERT_NE(port, 0);
+    Outcome o;
+    std::thread reader([&] {
+        o = Shell("LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "' MOX_CARD_ADDRESS=127.0.0.1:" + std::to_string(port),
+                  "$M read --count 25 --interval 100 --volts");
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_EQ(emulator.Command("stop").rfind("ok", 0), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_EQ(emulator.Command("resume").rfind("ok", 0), 0u);
+    reader.join();
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto lines = Lines(o.out);
+    ASSERT_EQ(lines.size(), 26u) << o.out;
+    double previous = -1, longest = 0;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const double t = std::stod(Fields(lines[i])[1]);
+        if (previous >= 0) {
+            EXPECT_GE(t - previous, 0.05) << "row " << i << "\n" << o.out;
+            longest = std::max(longest, t - previous);
+        }
+        previous = t;
+    }
+    EXPECT_GE(longest, 0.5) << "no gap where the card was out of reach\n" << o.out;
 }
 
 TEST(MoxctlLog, KilledMidRunLeavesOnlyCompleteLinesAndIsContinued) {
