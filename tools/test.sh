@@ -5,15 +5,16 @@
 #   2. clang-format and clang-tidy over the sources;
 #   3. the asan build (build-asan/: AddressSanitizer and UndefinedBehaviorSanitizer)
 #      and the whole test suite again under it;
-#   4. the card protocol fuzz target under libFuzzer for FUZZ_SECONDS (60);
-#   5. the 32-bit Windows cross-compile (driver module, adcard.dll, driver_probe.exe,
+#   4. the card link's tests under ThreadSanitizer (build-tsan/, clang);
+#   5. the card protocol fuzz target under libFuzzer for FUZZ_SECONDS (60);
+#   6. the 32-bit Windows cross-compile (driver module, adcard.dll, driver_probe.exe,
 #      moxctl.exe), its export check, and a run under Wine where the machine can;
-#   6. the Debian package: built, checked with lintian, unpacked into a
+#   7. the Debian package: built, checked with lintian, unpacked into a
 #      throwaway folder and started from there.
 # MOX_TEST_STEPS picks steps, e.g. MOX_TEST_STEPS="tests" for the first only.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-steps=${MOX_TEST_STEPS:-"tests static sanitizers fuzz windows package"}
+steps=${MOX_TEST_STEPS:-"tests static sanitizers threads fuzz windows package"}
 export QT_QPA_PLATFORM=offscreen
 cd "$root"
 
@@ -35,6 +36,11 @@ for step in $steps; do
     echo "== sanitizer build and tests"
     "$root/tools/build.sh" asan
     ctest --preset asan -j"$(nproc)"
+    ;;
+  threads)
+    echo "== the card link under ThreadSanitizer"
+    "$root/tools/build.sh" tsan
+    ctest --preset tsan -j"$(nproc)"
     ;;
   fuzz)
     echo "== fuzzing the card protocol"
