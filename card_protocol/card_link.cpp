@@ -72,6 +72,7 @@ struct CardLink::Impl {
     struct CallState {
         bool done = false;
         bool abandoned = false;
+        bool refused = false;
         Answer answer;
     };
 
@@ -227,6 +228,10 @@ struct CardLink::Impl {
         if (!packet || !packet->reply || packet->session != session) return;
         const auto now = Clock::now();
         std::lock_guard lock(m);
+        if (packet->payload.empty()) {
+            Refused(packet->seq, packet->op);
+            return;
+        }
         // Any answer of this session shows the card is there, a late one too.
         lastAnswer = now;
         quiet = false;
@@ -252,6 +257,7 @@ struct CardLink::Impl {
             o.call->answer = std::move(answer);
             o.call->done = true;
             lastCallEnded = now;
+            lastCallConfirmed = now;
             break;
         case Kind::Kept:
             Record(true);
@@ -265,9 +271,26 @@ struct CardLink::Impl {
             // another restart: a card that refuses is not asked in a loop.
             restartInFlight = false;
             lastCallEnded = now;
+            lastCallConfirmed = now;
             break;
         }
         if (state != LinkState::Reconnecting) Enter(QualityState(state));
+        changed.notify_all();
+    }
+
+    // A request the card side could not run (a driver bridge whose driver
+    // is stuck): the call fails at once, and nothing counts as the card
+    // answering, so the link is seen to go down.
+    void Refused(std::uint32_t seqNumber, Op op) {
+        const auto it = outstanding.find(seqNumber);
+        if (it == outstanding.end() || it->second.op != op) return;
+        if (it->second.call) {
+            it->second.call->done = true;
+            it->second.call->refused = true;
+            lastCallEnded = Clock::now();
+        }
+        if (it->second.kind == Kind::Restart) restartInFlight = false;
+        outstanding.erase(it);
         changed.notify_all();
     }
 
@@ -278,9 +301,10 @@ struct CardLink::Impl {
         // A card seen acquiring that now says it is not was restarted. Other
         // answers of status 0 (arguments the card refuses) restart nothing.
         // Only the same request counts, answered with readings since the
-        // last call.
+        // last call the card confirmed (one it did not confirm may not have
+        // run, and acquisition calls clear the restart values first).
         const bool current = k.op == Op::ADResult_DV && o.firstSent > lastCallEnded;
-        const bool stopped = current && answer.status == 0 && k.sawAcquiring && *k.sawAcquiring > lastCallEnded;
+        const bool stopped = current && answer.status == 0 && k.sawAcquiring && *k.sawAcquiring > lastCallConfirmed;
         if (current && answer.status > 0) k.sawAcquiring = o.firstSent;
         k.answer = std::move(answer);
         k.answeredAt = now;
@@ -352,7 +376,7 @@ struct CardLink::Impl {
     std::uint32_t seq = 0;
     std::uint32_t session = 0;
     LinkState state = LinkState::Connecting;
-    Clock::time_point started, lastSent, lastCallEnded;
+    Clock::time_point started, lastSent, lastCallEnded, lastCallConfirmed;
     std::optional<Clock::time_point> lastAnswer;
     std::map<std::uint32_t, Outstanding> outstanding;
     std::map<std::string, Kept> kept;
@@ -393,6 +417,7 @@ std::optional<Answer> CardLink::Call(Op op, std::vector<std::uint8_t> payload) {
         s.lastCallEnded = Clock::now();
         return std::nullopt;
     }
+    if (call->refused) return std::nullopt;
     return std::move(call->answer);
 }
 

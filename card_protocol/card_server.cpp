@@ -7,7 +7,7 @@
 
 namespace vnet {
 
-std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const LinkView& link) {
+std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const LinkView* link) {
     if (request.reply) return std::nullopt;
     Reader in(request.payload);
     // Every field read and nothing left over: only then is anything run.
@@ -31,9 +31,9 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
         if (!whole()) return std::nullopt;
         std::array<std::uint8_t, kMaxIoBytes> reply{};
         status = card.IOCtl(inLen, bytes.data(), outLen, reply.data());
-        if (status > 0 && inLen > 0 && bytes[0] == vcard::kCmdNetStatus) {
+        if (link != nullptr && status > 0 && inLen > 0 && bytes[0] == vcard::kCmdNetStatus) {
             // The link as this card sees it, in place of the card's own view.
-            const auto net = EncodeNetStatus(link);
+            const auto net = EncodeNetStatus(*link);
             std::copy_n(net.begin(), std::min<std::size_t>(net.size(), static_cast<std::size_t>(status)),
                         reply.begin());
         }
@@ -100,6 +100,24 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
     const auto body = data.Take();
     out.Bytes(body);
     return Packet{true, request.op, request.seq, request.session, out.Take()};
+}
+
+Packet Refusal(const Packet& request) { return Packet{true, request.op, request.seq, request.session, {}}; }
+
+const std::vector<std::uint8_t>* ReplyCache::Find(const Endpoint& from, const Packet& request) const {
+    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+        const auto& r = it->request;
+        if (it->from == from && r.seq == request.seq && r.session == request.session && r.op == request.op &&
+            r.payload == request.payload) {
+            return &it->reply;
+        }
+    }
+    return nullptr;
+}
+
+void ReplyCache::Store(const Endpoint& from, const Packet& request, const std::vector<std::uint8_t>& reply) {
+    if (entries_.size() == kSize) entries_.pop_front();
+    entries_.push_back({from, request, reply});
 }
 
 } // namespace vnet

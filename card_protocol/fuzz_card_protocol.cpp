@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto again = vnet::Encode(*packet);
     if (again.size() != size || !std::equal(again.begin(), again.end(), data)) __builtin_trap();
     if (!packet->reply) {
-        const auto reply = vnet::Serve(card, *packet, vnet::LinkView{});
+        const vnet::LinkView link{};
+        const auto reply = vnet::Serve(card, *packet, (size & 1) != 0 ? &link : nullptr);
         if (reply && (!reply->reply || reply->seq != packet->seq)) __builtin_trap();
     } else {
         vnet::Reader r(packet->payload);

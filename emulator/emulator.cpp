@@ -71,23 +71,6 @@ void FaultState::SilenceFor(double seconds) {
     silentUntil = Clock::now() + ToClock(std::chrono::duration<double>(std::clamp(seconds, 0.0, kMaxSilentSeconds)));
 }
 
-const std::vector<std::uint8_t>* ReplyCache::Find(const vnet::Endpoint& from, const vnet::Packet& request) const {
-    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
-        const auto& r = it->request;
-        if (it->from == from && r.seq == request.seq && r.session == request.session && r.op == request.op &&
-            r.payload == request.payload) {
-            return &it->reply;
-        }
-    }
-    return nullptr;
-}
-
-void ReplyCache::Store(const vnet::Endpoint& from, const vnet::Packet& request,
-                       const std::vector<std::uint8_t>& reply) {
-    if (entries_.size() == kSize) entries_.pop_front();
-    entries_.push_back({from, request, reply});
-}
-
 std::string LinkText(const PcLink& link, Clock::time_point now) {
     std::ostringstream out;
     out << std::fixed << std::setprecision(1) << "PC " << vnet::EndpointText(link.pc) << " session " << std::hex
@@ -210,7 +193,7 @@ std::optional<std::vector<std::uint8_t>> Emulator::Answer(const vnet::Endpoint& 
     vnet::LinkView link;
     link.pcAddress = faults_.pcAddress ? *faults_.pcAddress : from.address;
     if (lastHeard_) link.downSeconds = vnet::DownSeconds(now - *lastHeard_);
-    const auto reply = vnet::Serve(card_, request, link);
+    const auto reply = vnet::Serve(card_, request, &link);
     if (!reply) return std::nullopt;
     if (trace_) TraceServed(request, *reply);
     lastHeard_ = now;

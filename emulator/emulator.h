@@ -4,6 +4,7 @@
 #pragma once
 
 #include "card_model.h"
+#include "card_server.h"
 #include "protocol.h"
 #include "udp.h"
 
@@ -44,24 +45,6 @@ struct FaultState {
     void SilenceFor(double seconds);
     // Requests are not heard at all.
     bool Deaf(Clock::time_point now) const { return stopped || now < silentUntil; }
-};
-
-// The requests answered lately and their replies, so that a repeated request
-// (same sender, session, sequence number, operation and payload) is answered
-// again without running it twice, even when other requests came between.
-class ReplyCache {
-public:
-    static constexpr std::size_t kSize = 64;
-    const std::vector<std::uint8_t>* Find(const vnet::Endpoint& from, const vnet::Packet& request) const;
-    void Store(const vnet::Endpoint& from, const vnet::Packet& request, const std::vector<std::uint8_t>& reply);
-
-private:
-    struct Entry {
-        vnet::Endpoint from;
-        vnet::Packet request;
-        std::vector<std::uint8_t> reply;
-    };
-    std::deque<Entry> entries_; // newest last
 };
 
 // The PC's side of the link as the card sees it: who asks, how often, how
@@ -124,7 +107,7 @@ private:
     std::uniform_real_distribution<double> chance_{0.0, 1.0};
     std::deque<DelayedReply> delayed_; // in due order
     std::optional<Clock::time_point> lastHeard_;
-    ReplyCache cache_;
+    vnet::ReplyCache cache_;
     std::optional<PcLink> pc_;
 };
 

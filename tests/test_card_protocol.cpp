@@ -69,7 +69,7 @@ protected:
     vcard::VirtualCard card{[this] { return now; }};
 
     std::optional<Packet> Ask(Op op, const Bytes& payload, LinkView link = {}) {
-        return Serve(card, Packet{false, op, 42, 0x5E55, payload}, link);
+        return Serve(card, Packet{false, op, 42, 0x5E55, payload}, &link);
     }
     static std::int32_t Status(const Packet& p) {
         Reader r(p.payload);
@@ -93,6 +93,18 @@ TEST_F(CardServer, IdentityAndNetworkStatusThroughIOCtl) {
     reply = Ask(Op::IOCtl, Writer().I32(3).I32(4).Bytes(Bytes{130, 64, 0}).Take(), link);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->payload, (Bytes{0, 0, 0, 4, 0, 10, 0, 0})) << "no more than the caller's buffer";
+
+    // Without a view of its own (a driver bridge), the card's reply passes.
+    const auto own =
+        Serve(card, Packet{false, Op::IOCtl, 43, 1, Writer().I32(3).I32(100).Bytes(Bytes{130, 64, 0}).Take()}, nullptr);
+    ASSERT_TRUE(own);
+    vcard::VirtualCard other{[this] { return now; }};
+    std::array<std::uint8_t, 100> in{130, 64, 0};
+    std::array<std::uint8_t, 100> out{};
+    const auto n = other.IOCtl(3, in.data(), 100, out.data());
+    Bytes expected{0, 0, 0, static_cast<std::uint8_t>(n)};
+    expected.insert(expected.end(), out.begin(), out.begin() + n);
+    EXPECT_EQ(own->payload, expected);
 }
 
 TEST_F(CardServer, AcquisitionAndOutputs) {
@@ -121,7 +133,7 @@ TEST_F(CardServer, AcquisitionAndOutputs) {
 }
 
 TEST_F(CardServer, RefusesMalformedRequests) {
-    EXPECT_FALSE(Serve(card, Packet{true, Op::StopIntr, 1, 0, {}}, {})) << "a reply is not a request";
+    EXPECT_FALSE(Serve(card, Packet{true, Op::StopIntr, 1, 0, {}}, nullptr)) << "a reply is not a request";
     EXPECT_FALSE(Ask(Op::Mox_DA, Bytes{0, 0, 0, 1})) << "short";
     EXPECT_FALSE(Ask(Op::StopIntr, Bytes{0})) << "trailing bytes";
     EXPECT_FALSE(Ask(Op::Ping, Bytes{0})) << "a heartbeat carries nothing";

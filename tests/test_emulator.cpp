@@ -126,7 +126,7 @@ TEST(FaultState, SilenceAndStopAreLiftedByResume) {
 vnet::Endpoint Endpoint(const char* address, std::uint16_t port) { return {*vnet::ParseIPv4(address), port}; }
 
 TEST(ReplyCache, AnswersOnlyTheSameRequestFromTheSameSender) {
-    emu::ReplyCache cache;
+    vnet::ReplyCache cache;
     const vnet::Packet request{false, vnet::Op::Mox_DA, 41, 7, {0, 0, 0, 1, 0, 0, 8, 0}};
     const auto from = Endpoint("127.0.0.1", 5000);
     EXPECT_EQ(cache.Find(from, request), nullptr);
@@ -154,11 +154,11 @@ TEST(ReplyCache, AnswersOnlyTheSameRequestFromTheSameSender) {
 // waits) is still answered from the cache, so it runs once; only requests
 // far in the past are forgotten.
 TEST(ReplyCache, RemembersAWriteAcrossTheRequestsAnsweredAfterIt) {
-    emu::ReplyCache cache;
+    vnet::ReplyCache cache;
     const auto from = Endpoint("127.0.0.1", 5000);
     const vnet::Packet write{false, vnet::Op::Mox_DO, 100, 7, {0, 0, 0, 0, 0, 0, 0, 5}};
     cache.Store(from, write, {9});
-    for (std::uint32_t seq = 101; seq < 101 + emu::ReplyCache::kSize - 1; ++seq) {
+    for (std::uint32_t seq = 101; seq < 101 + vnet::ReplyCache::kSize - 1; ++seq) {
         cache.Store(from, vnet::Packet{false, vnet::Op::Mox_DI, seq, 7, {0, 0, 0, 2}}, {1});
     }
     ASSERT_NE(cache.Find(from, write), nullptr);
