@@ -33,7 +33,7 @@ echo "package: lintian reports no error"
 root_dir=$work/root
 dpkg -x "$deb" "$root_dir"
 usr=$root_dir/usr
-for f in bin/moxpanel bin/moxctl bin/mox-card-emulator share/applications/moxpanel.desktop \
+for f in bin/moxpanel bin/moxctl bin/mox-card-emulator bin/mox-driver-bridge share/applications/moxpanel.desktop \
          share/icons/hicolor/scalable/apps/moxpanel.svg share/doc/moxpanel/copyright \
          share/doc/moxpanel/changelog.Debian.gz; do
   [[ -f $usr/$f ]] || { echo "package: /usr/$f missing" >&2; exit 1; }

@@ -12,6 +12,7 @@ packages=(
   fonts-wqy-zenhei fontconfig
   xvfb xauth x11-utils xdotool imagemagick dpkg-dev file desktop-file-utils lintian
   g++-mingw-w64-i686
+  wine wine32:i386
   clang clang-format clang-tidy libclang-rt-14-dev
 )
 
@@ -26,6 +27,9 @@ if ((${#missing[@]})); then
   fi
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  # Wine runs the 32-bit Windows programs in the tests: it needs the i386
+  # architecture's packages.
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

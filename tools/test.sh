@@ -6,7 +6,8 @@
 #   3. the asan build (build-asan/: AddressSanitizer and UndefinedBehaviorSanitizer)
 #      and the whole test suite again under it;
 #   4. the card link's tests under ThreadSanitizer (build-tsan/, clang);
-#   5. the card protocol fuzz target under libFuzzer for FUZZ_SECONDS (60);
+#   5. the fuzz targets (card protocol, driver bridge) under libFuzzer for
+#      FUZZ_SECONDS (30) each;
 #   6. the 32-bit Windows cross-compile (driver module, adcard.dll, driver_probe.exe,
 #      moxctl.exe), its export check, and a run under Wine where the machine can;
 #   7. the Debian package: built, checked with lintian, unpacked into a
@@ -44,7 +45,7 @@ for step in $steps; do
     ;;
   fuzz)
     echo "== fuzzing the card protocol"
-    FUZZ_SECONDS=${FUZZ_SECONDS:-60} "$root/tools/fuzz.sh"
+    FUZZ_SECONDS=${FUZZ_SECONDS:-30} "$root/tools/fuzz.sh"
     ;;
   windows)
     echo "== Windows cross-compile"

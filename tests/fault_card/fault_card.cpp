@@ -5,21 +5,29 @@
 //   stuck:BIT:V   digital input BIT (1..16) reads V whatever is written
 //   short:I:J     digital lines I and J (1..16) shorted together (wired OR)
 //   noise:CH:V    input CH carries uniform noise of +/-V volts
+//   hang:ENTRY:S  the entry named ENTRY takes S seconds before it runs
+//   crash:ENTRY:0 the entry named ENTRY ends the process (abort)
+//   exact:0:0     IOCtl request 200 fills exactly the declared reply length
+//                 with 0xA5 and returns that length
 // Without it the card is sound.
 #include "card_model.h"
 #include "driver_card.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 
 namespace {
 
 struct Fault {
     std::string kind;
+    std::string entry; // the middle field as written
     int a = 0;
     double b = 0;
 };
@@ -34,6 +42,7 @@ Fault FaultFromEnvironment() {
     const auto second = fault.find(':', first + 1);
     if (first == std::string::npos || second == std::string::npos) return f;
     f.kind = fault.substr(0, first);
+    f.entry = fault.substr(first + 1, second - first - 1);
     f.a = static_cast<int>(std::strtol(fault.c_str() + first + 1, nullptr, 10));
     f.b = std::strtod(fault.c_str() + second + 1, nullptr);
     return f;
@@ -44,19 +53,30 @@ public:
     explicit FaultyCard(Fault fault) : fault_(std::move(fault)) {}
 
     std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override {
+        Trouble("Initial");
         return card_.Initial(a, b, c, d);
     }
     std::int32_t IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) override {
+        Trouble("IOCtl");
+        if (fault_.kind == "exact" && inLen >= 1 && in[0] == 200) {
+            std::fill_n(out, outLen, std::uint8_t{0xA5});
+            return outLen;
+        }
         return card_.IOCtl(inLen, in, outLen, out);
     }
     std::int32_t StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
                            std::int32_t depth, std::int32_t gain, std::int16_t trigger) override {
+        Trouble("StartIntr");
         return card_.StartIntr(rate, block, first, count, depth, gain, trigger);
     }
-    std::int32_t StopIntr() override { return card_.StopIntr(); }
+    std::int32_t StopIntr() override {
+        Trouble("StopIntr");
+        return card_.StopIntr();
+    }
     std::int32_t GetLastADError() override { return card_.GetLastADError(); }
     std::int32_t ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit, std::int32_t mode, float n,
                              float* results) override {
+        Trouble("ADResult_DV");
         const std::int32_t got = card_.ADResult_DV(first, count, unit, mode, n, results);
         const int ch = fault_.a - first;
         if (got > 0 && fault_.kind == "noise" && ch >= 0 && ch < count) {
@@ -66,15 +86,23 @@ public:
         return got;
     }
     std::int32_t Mox_DA(std::int16_t channel, std::int16_t code) override {
+        Trouble("Mox_DA");
         if (fault_.kind == "gain" && channel == fault_.a) {
             const double volts = (code - 2048) / 409.5 * fault_.b;
             code = static_cast<std::int16_t>(std::lround(volts * 409.5 + 2048));
         }
         return card_.Mox_DA(channel, code);
     }
-    std::int32_t Mox_DO(std::int16_t group, std::int16_t value) override { return card_.Mox_DO(group, value); }
-    std::int32_t Mox_DOBit(std::int16_t bit, std::int16_t value) override { return card_.Mox_DOBit(bit, value); }
+    std::int32_t Mox_DO(std::int16_t group, std::int16_t value) override {
+        Trouble("Mox_DO");
+        return card_.Mox_DO(group, value);
+    }
+    std::int32_t Mox_DOBit(std::int16_t bit, std::int16_t value) override {
+        Trouble("Mox_DOBit");
+        return card_.Mox_DOBit(bit, value);
+    }
     std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs) override {
+        Trouble("Mox_DI");
         std::int16_t both[2] = {0, 0};
         const std::int32_t got = card_.Mox_DI(2, both);
         unsigned bits = static_cast<unsigned>(both[0] & 0xFF) | static_cast<unsigned>(both[1] & 0xFF) << 8;
@@ -91,6 +119,13 @@ public:
     }
 
 private:
+    // A driver that hangs or crashes in one entry.
+    void Trouble(const char* entry) const {
+        if (fault_.entry != entry) return;
+        if (fault_.kind == "hang") std::this_thread::sleep_for(std::chrono::duration<double>(fault_.b));
+        if (fault_.kind == "crash") std::abort();
+    }
+
     Fault fault_;
     vcard::VirtualCard card_;
     std::mt19937 rng_{7};

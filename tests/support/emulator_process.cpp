@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <string>
 
 extern char** environ;
 
@@ -31,13 +32,26 @@ std::uint16_t EmulatorProcess::Start(std::uint16_t port, const std::vector<std::
     // waiting on a pipe the emulator still holds; and the emulator ends
     // when the test's end of its standard input closes.
     posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-    std::vector<std::string> words{MOX_EMULATOR, "--exit-with-stdin", "--port", std::to_string(port)};
+    std::vector<std::string> words{program_, "--exit-with-stdin", "--port", std::to_string(port)};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     argv.reserve(words.size() + 1);
     for (auto& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, MOX_EMULATOR, &actions, nullptr, argv.data(), environ);
+    std::vector<char*> envp;
+    const auto overridden = [this](const char* entry) {
+        for (const auto& setting : environment_) {
+            const auto name = setting.substr(0, setting.find('=') + 1);
+            if (std::string(entry).rfind(name, 0) == 0) return true;
+        }
+        return false;
+    };
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (!overridden(*e)) envp.push_back(*e);
+    }
+    for (auto& setting : environment_) envp.push_back(setting.data());
+    envp.push_back(nullptr);
+    const int rc = posix_spawn(&pid_, program_.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);

@@ -1,16 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Runs mox-card-emulator as a child process for a test.
+// Runs mox-card-emulator, or another program that serves the card protocol
+// the same way (--exit-with-stdin, --port, "listening on A:P", commands on
+// standard input), as a child process for a test.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 class EmulatorProcess {
 public:
-    EmulatorProcess() = default;
+    explicit EmulatorProcess(std::string program = MOX_EMULATOR) : program_(std::move(program)) {}
+    // NAME=VALUE settings added to the child's environment.
+    void SetEnvironment(std::vector<std::string> settings) { environment_ = std::move(settings); }
     ~EmulatorProcess() { Kill(); }
     EmulatorProcess(const EmulatorProcess&) = delete;
     EmulatorProcess& operator=(const EmulatorProcess&) = delete;
@@ -27,6 +32,8 @@ public:
 private:
     std::string ReadLine(int timeoutMs);
 
+    std::string program_;
+    std::vector<std::string> environment_;
     pid_t pid_ = -1;
     int toChild_ = -1;
     int fromChild_ = -1;

@@ -1,0 +1,271 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The driver bridge: its request handling with a card of the test's making,
+// and mox-driver-bridge serving test card drivers to the driver library's
+// network card, as moxpanel and moxctl reach it.
+#include "bridge.h"
+#include "card_model.h"
+#include "emulator_process.h"
+#include "remote_card.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+// The virtual card, with Mox_DA held until the test lets it go and counted.
+class HeldCard final : public vcard::CardApi {
+public:
+    std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override {
+        return card_.Initial(a, b, c, d);
+    }
+    std::int32_t IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) override {
+        return card_.IOCtl(inLen, in, outLen, out);
+    }
+    std::int32_t StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
+                           std::int32_t depth, std::int32_t gain, std::int16_t trigger) override {
+        return card_.StartIntr(rate, block, first, count, depth, gain, trigger);
+    }
+    std::int32_t StopIntr() override { return card_.StopIntr(); }
+    std::int32_t GetLastADError() override { return card_.GetLastADError(); }
+    std::int32_t ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit, std::int32_t mode, float n,
+                             float* results) override {
+        return card_.ADResult_DV(first, count, unit, mode, n, results);
+    }
+    std::int32_t Mox_DA(std::int16_t channel, std::int16_t code) override {
+        ++daCalls;
+        std::unique_lock lock(m_);
+        cv_.wait(lock, [this] { return !held_; });
+        return card_.Mox_DA(channel, code);
+    }
+    std::int32_t Mox_DO(std::int16_t group, std::int16_t value) override { return card_.Mox_DO(group, value); }
+    std::int32_t Mox_DOBit(std::int16_t bit, std::int16_t value) override { return card_.Mox_DOBit(bit, value); }
+    std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs) override { return card_.Mox_DI(count, inputs); }
+
+    void Hold(bool held) {
+        {
+            std::lock_guard lock(m_);
+            held_ = held;
+        }
+        cv_.notify_all();
+    }
+    std::atomic<int> daCalls{0};
+
+private:
+    vcard::VirtualCard card_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool held_ = false;
+};
+
+const vnet::Endpoint kLocal{{127, 0, 0, 1}, 40000};
+
+std::vector<std::uint8_t> Request(vnet::Op op, std::uint32_t seq, std::vector<std::uint8_t> payload) {
+    return vnet::Encode(vnet::Packet{false, op, seq, 0x5E55, std::move(payload)});
+}
+
+// The reply's status, or nothing for a refusal.
+std::optional<std::int32_t> StatusOf(const std::vector<std::uint8_t>& datagram) {
+    const auto packet = vnet::Decode(datagram);
+    if (!packet || !packet->reply || packet->payload.empty()) return std::nullopt;
+    vnet::Reader r(packet->payload);
+    return r.I32();
+}
+
+bridge::Options Bounded(std::chrono::milliseconds bound) {
+    bridge::Options o;
+    o.callBound = bound;
+    o.allowed.push_back({192, 168, 1, 20});
+    return o;
+}
+
+} // namespace
+
+// A call stuck in the driver is answered as refused within the bound, and so
+// is everything after it until it returns; its request sent again is then
+// answered with its own reply, not run a second time.
+TEST(BridgeHandling, AStuckCallIsRefusedInTimeAndNeverRunTwice) {
+    HeldCard card;
+    bridge::Bridge server(card, Bounded(40ms));
+    const auto da = Request(vnet::Op::Mox_DA, 7, vnet::Writer().I32(0).I32(3000).Take());
+    card.Hold(true);
+    const auto t0 = SteadyClock::now();
+    const auto first = server.Handle(kLocal, da);
+    EXPECT_LT(SteadyClock::now() - t0, 60ms);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(StatusOf(*first)) << "refused, not a made-up status";
+    const auto ping = server.Handle(kLocal, Request(vnet::Op::Ping, 8, {}));
+    ASSERT_TRUE(ping);
+    EXPECT_FALSE(StatusOf(*ping)) << "nothing else runs while the driver is stuck";
+    const auto again = server.Handle(kLocal, da);
+    ASSERT_TRUE(again);
+    EXPECT_FALSE(StatusOf(*again));
+
+    card.Hold(false);
+    std::this_thread::sleep_for(50ms);
+    const auto late = server.Handle(kLocal, da);
+    ASSERT_TRUE(late);
+    EXPECT_EQ(StatusOf(*late), 1) << "the stuck call's own reply";
+    EXPECT_EQ(server.Handle(kLocal, Request(vnet::Op::Ping, 9, {})).value_or(std::vector<std::uint8_t>{}),
+              vnet::Encode(vnet::Packet{true, vnet::Op::Ping, 9, 0x5E55, {0, 0, 0, 1}}));
+    EXPECT_EQ(card.daCalls.load(), 1) << "the output was set once";
+    EXPECT_EQ(server.counters().refused, 3u);
+    EXPECT_EQ(server.counters().repeated, 1u);
+}
+
+struct Sender {
+    const char* what;
+    vnet::Endpoint from;
+    bool answered;
+};
+
+class BridgeSenders : public ::testing::TestWithParam<Sender> {};
+
+TEST_P(BridgeSenders, OnlyAllowedSendersAreServed) {
+    HeldCard card;
+    bridge::Bridge server(card, Bounded(40ms));
+    const auto reply =
+        server.Handle(GetParam().from, Request(vnet::Op::Mox_DO, 1, vnet::Writer().I32(0).I32(5).Take()));
+    EXPECT_EQ(reply.has_value(), GetParam().answered) << GetParam().what;
+    EXPECT_EQ(server.counters().foreign, GetParam().answered ? 0u : 1u);
+    std::array<std::int16_t, 2> di{};
+    EXPECT_EQ(card.Mox_DI(2, di.data()), 1);
+    EXPECT_EQ(di[0], GetParam().answered ? 5 : 0) << GetParam().what << ": the output";
+}
+
+INSTANTIATE_TEST_SUITE_P(Senders, BridgeSenders,
+                         ::testing::Values(Sender{"this computer", {{127, 0, 0, 1}, 5000}, true},
+                                           Sender{"this computer, another loopback", {{127, 1, 2, 3}, 5000}, true},
+                                           Sender{"allowed", {{192, 168, 1, 20}, 5000}, true},
+                                           Sender{"not allowed", {{192, 168, 1, 21}, 5000}, false},
+                                           Sender{"not allowed either", {{10, 0, 0, 1}, 5000}, false}));
+
+TEST(BridgeHandling, MalformedDatagramsAreDroppedAndCounted) {
+    HeldCard card;
+    bridge::Bridge server(card, Bounded(40ms));
+    auto junkAfter = Request(vnet::Op::Mox_DO, 1, vnet::Writer().I32(0).I32(0x77).I32(1).Take());
+    const std::vector<std::vector<std::uint8_t>> bad{
+        {},
+        {'M', 'O', 'X'},
+        vnet::Encode(vnet::Packet{true, vnet::Op::Mox_DO, 1, 2, {0, 0, 0, 1}}), // a reply
+        junkAfter,                                                              // trailing bytes
+        Request(vnet::Op::Ping, 2, {1}),
+    };
+    for (const auto& datagram : bad) EXPECT_FALSE(server.Handle(kLocal, datagram));
+    EXPECT_EQ(server.counters().malformed, bad.size());
+    EXPECT_EQ(server.counters().served, 0u);
+    std::array<std::int16_t, 2> di{};
+    card.Mox_DI(2, di.data());
+    EXPECT_EQ(di[0], 0) << "nothing of a malformed request ran";
+}
+
+namespace {
+
+class BridgeProcess : public ::testing::Test {
+protected:
+    // The bridge serving the test card driver with the given fault.
+    std::uint16_t Start(const std::string& fault, std::uint16_t port = 0) {
+        bridge.SetEnvironment({"LD_LIBRARY_PATH=" FAULT_CARD_DIR, "MOX_TEST_FAULT=" + fault});
+        return bridge.Start(port);
+    }
+
+    EmulatorProcess bridge{MOX_BRIDGE};
+};
+
+template <typename F>
+auto Timed(F&& f) {
+    const auto t0 = SteadyClock::now();
+    auto result = f();
+    EXPECT_LE(SteadyClock::now() - t0, 50ms);
+    return result;
+}
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    for (const auto t0 = SteadyClock::now(); SteadyClock::now() - t0 < limit;) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return condition();
+}
+
+} // namespace
+
+TEST_F(BridgeProcess, ServesTheCardItsDriverDrives) {
+    const std::uint16_t port = Start("");
+    ASSERT_NE(port, 0);
+    vnet::RemoteCard card(vnet::LoopbackEndpoint(port));
+    std::array<std::uint8_t, 100> in{70, 64, 0};
+    std::array<std::uint8_t, 8> out{};
+    EXPECT_EQ(card.Initial(0, 0, 0, 0), 1);
+    EXPECT_EQ(card.IOCtl(100, in.data(), 8, out.data()), 5);
+    EXPECT_EQ(out[0] * 100 + out[1], 7710);
+    ASSERT_EQ(card.StartIntr(10, 300, 0, 32, 1000, 0, 1), 1);
+    ASSERT_EQ(card.Mox_DA(2, 3072), 1);
+    ASSERT_EQ(card.Mox_DO(1, 0x3C), 1);
+    std::this_thread::sleep_for(100ms);
+    std::array<float, 34> r{};
+    EXPECT_EQ(card.ADResult_DV(0, 32, 1, 1, 20, r.data()), 20);
+    EXPECT_NEAR(r[2], 2.5, 0.02) << "DA2 -> input 2";
+    std::array<std::int16_t, 2> di{};
+    EXPECT_EQ(card.Mox_DI(2, di.data()), 1);
+    EXPECT_EQ(di[1], 0x3C) << "DO group 1 -> DI group 1";
+}
+
+TEST_F(BridgeProcess, RepliesCarryExactlyTheDeclaredLengths) {
+    const std::uint16_t port = Start("exact:0:0");
+    ASSERT_NE(port, 0);
+    vnet::RemoteCard card(vnet::LoopbackEndpoint(port));
+    for (const std::int32_t declared : {1, 8, 100, 256}) {
+        std::array<std::uint8_t, 300> in{200};
+        std::array<std::uint8_t, 300> out{};
+        out.fill(0x11);
+        EXPECT_EQ(card.IOCtl(100, in.data(), declared, out.data()), declared);
+        for (std::int32_t i = 0; i < declared; ++i) ASSERT_EQ(out[i], 0xA5) << declared << " at " << i;
+        for (std::size_t i = static_cast<std::size_t>(declared); i < out.size(); ++i) {
+            ASSERT_EQ(out[i], 0x11) << "written past the declared " << declared << " at " << i;
+        }
+    }
+}
+
+// A driver that hangs in one entry: the program's call fails within its
+// bound, the link shows as down while the driver is stuck, and everything
+// works again once the call returns.
+TEST_F(BridgeProcess, AHungDriverNeverHoldsTheProgram) {
+    const std::uint16_t port = Start("hang:Mox_DA:2");
+    ASSERT_NE(port, 0);
+    vnet::RemoteCard card(vnet::LoopbackEndpoint(port));
+    ASSERT_EQ(card.StartIntr(10, 300, 0, 32, 1000, 0, 1), 1);
+    std::array<float, 34> r{};
+    ASSERT_TRUE(WaitFor([&] { return card.ADResult_DV(0, 32, 1, 1, 20, r.data()) > 0; }, 1s));
+    EXPECT_EQ(Timed([&] { return card.Mox_DA(0, 3000); }), 0);
+    EXPECT_EQ(Timed([&] { return card.Mox_DO(0, 1); }), 0) << "refused while the driver is stuck";
+    EXPECT_TRUE(WaitFor([&] { return !card.LinkUp(); }, 1s)) << "the link shows as down";
+    for (int i = 0; i < 10; ++i) Timed([&] { return card.ADResult_DV(0, 32, 1, 1, 20, r.data()); });
+    EXPECT_TRUE(WaitFor([&] { return card.LinkUp(); }, 3s)) << "back once the call returned";
+    EXPECT_TRUE(WaitFor([&] { return card.Mox_DO(0, 2) == 1; }, 1s));
+    EXPECT_TRUE(WaitFor([&] { return card.ADResult_DV(0, 32, 1, 1, 20, r.data()) > 0; }, 1s));
+}
+
+// A driver that crashes ends the bridge, not the program; the bridge started
+// again serves again, and acquisition is restored with no new start.
+TEST_F(BridgeProcess, ACrashedDriverEndsOnlyTheBridge) {
+    const std::uint16_t port = Start("crash:Mox_DOBit:0");
+    ASSERT_NE(port, 0);
+    vnet::RemoteCard card(vnet::LoopbackEndpoint(port));
+    ASSERT_EQ(card.StartIntr(10, 300, 0, 32, 1000, 0, 1), 1);
+    std::array<float, 34> r{};
+    ASSERT_TRUE(WaitFor([&] { return card.ADResult_DV(0, 32, 1, 1, 20, r.data()) > 0; }, 1s));
+    EXPECT_EQ(Timed([&] { return card.Mox_DOBit(0, 1); }), 0);
+    EXPECT_TRUE(WaitFor([&] { return !card.LinkUp(); }, 2s));
+    ASSERT_EQ(Start("", port), port) << "the bridge serves again on its port";
+    EXPECT_TRUE(WaitFor([&] { return card.ADResult_DV(0, 32, 1, 1, 20, r.data()) > 0; }, 2s))
+        << "acquisition restored without a new start from the program";
+    EXPECT_NEAR(r[7], 4.0, 0.02);
+}
