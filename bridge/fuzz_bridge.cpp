@@ -5,13 +5,10 @@
 // its command line, or a fixed number of generated inputs.
 #include "bridge.h"
 #include "card_model.h"
+#include "fuzz_standalone.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
-#include <random>
-#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static vcard::VirtualCard card([] { return 0.0; });
@@ -39,26 +36,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 }
 
 #ifdef MOX_FUZZ_STANDALONE
-int main(int argc, char** argv) {
-    if (argc > 1) {
-        for (int i = 1; i < argc; ++i) {
-            std::ifstream in(argv[i], std::ios::binary);
-            const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-            LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-        }
-        return 0;
-    }
-    std::mt19937 rng(7710);
-    for (int i = 0; i < 20000; ++i) {
-        std::vector<std::uint8_t> payload(rng() % 48);
-        for (auto& b : payload) b = static_cast<std::uint8_t>(rng());
-        auto bytes = vnet::Encode(vnet::Packet{(rng() % 8) == 0, static_cast<vnet::Op>(1 + rng() % 11),
-                                               static_cast<std::uint32_t>(rng() % 16),
-                                               static_cast<std::uint32_t>(rng() % 4), payload});
-        if (rng() % 4 == 0) bytes[rng() % bytes.size()] = static_cast<std::uint8_t>(rng());
-        bytes.insert(bytes.begin(), static_cast<std::uint8_t>(rng()));
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-    }
-    return 0;
-}
+int main(int argc, char** argv) { return FuzzStandalone(argc, argv, 20000, 1); }
 #endif

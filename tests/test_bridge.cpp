@@ -12,7 +12,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -175,8 +177,20 @@ protected:
         bridge.SetEnvironment({"LD_LIBRARY_PATH=" FAULT_CARD_DIR, "MOX_TEST_FAULT=" + fault});
         return bridge.Start(port);
     }
+    // The bridge with the fault, and the network card on it acquiring.
+    std::uint16_t StartAcquiring(const std::string& fault) {
+        const std::uint16_t port = Start(fault);
+        if (port == 0) return 0;
+        card.emplace(vnet::LoopbackEndpoint(port));
+        if (card->StartIntr(10, 300, 0, 32, 1000, 0, 1) != 1 || !Readings(1s)) return 0;
+        return port;
+    }
+    // Readings come within the limit.
+    bool Readings(std::chrono::milliseconds limit);
 
     EmulatorProcess bridge{MOX_BRIDGE};
+    std::optional<vnet::RemoteCard> card;
+    std::array<float, 34> r{};
 };
 
 template <typename F>
@@ -197,36 +211,34 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 
 } // namespace
 
+bool BridgeProcess::Readings(std::chrono::milliseconds limit) {
+    return WaitFor([&] { return card->ADResult_DV(0, 32, 1, 1, 20, r.data()) > 0; }, limit);
+}
+
 TEST_F(BridgeProcess, ServesTheCardItsDriverDrives) {
-    const std::uint16_t port = Start("");
-    ASSERT_NE(port, 0);
-    vnet::RemoteCard card(vnet::LoopbackEndpoint(port));
+    ASSERT_NE(StartAcquiring(""), 0);
     std::array<std::uint8_t, 100> in{70, 64, 0};
     std::array<std::uint8_t, 8> out{};
-    EXPECT_EQ(card.Initial(0, 0, 0, 0), 1);
-    EXPECT_EQ(card.IOCtl(100, in.data(), 8, out.data()), 5);
+    EXPECT_EQ(card->Initial(0, 0, 0, 0), 1);
+    EXPECT_EQ(card->IOCtl(100, in.data(), 8, out.data()), 5);
     EXPECT_EQ(out[0] * 100 + out[1], 7710);
-    ASSERT_EQ(card.StartIntr(10, 300, 0, 32, 1000, 0, 1), 1);
-    ASSERT_EQ(card.Mox_DA(2, 3072), 1);
-    ASSERT_EQ(card.Mox_DO(1, 0x3C), 1);
+    ASSERT_EQ(card->Mox_DA(2, 3072), 1);
+    ASSERT_EQ(card->Mox_DO(1, 0x3C), 1);
     std::this_thread::sleep_for(100ms);
-    std::array<float, 34> r{};
-    EXPECT_EQ(card.ADResult_DV(0, 32, 1, 1, 20, r.data()), 20);
+    EXPECT_EQ(card->ADResult_DV(0, 32, 1, 1, 20, r.data()), 20);
     EXPECT_NEAR(r[2], 2.5, 0.02) << "DA2 -> input 2";
     std::array<std::int16_t, 2> di{};
-    EXPECT_EQ(card.Mox_DI(2, di.data()), 1);
+    EXPECT_EQ(card->Mox_DI(2, di.data()), 1);
     EXPECT_EQ(di[1], 0x3C) << "DO group 1 -> DI group 1";
 }
 
 TEST_F(BridgeProcess, RepliesCarryExactlyTheDeclaredLengths) {
-    const std::uint16_t port = Start("exact:0:0");
-    ASSERT_NE(port, 0);
-    vnet::RemoteCard card(vnet::LoopbackEndpoint(port));
+    ASSERT_NE(StartAcquiring("exact:0:0"), 0);
     for (const std::int32_t declared : {1, 8, 100, 256}) {
         std::array<std::uint8_t, 300> in{200};
         std::array<std::uint8_t, 300> out{};
         out.fill(0x11);
-        EXPECT_EQ(card.IOCtl(100, in.data(), declared, out.data()), declared);
+        EXPECT_EQ(card->IOCtl(100, in.data(), declared, out.data()), declared);
         for (std::int32_t i = 0; i < declared; ++i) ASSERT_EQ(out[i], 0xA5) << declared << " at " << i;
         for (std::size_t i = static_cast<std::size_t>(declared); i < out.size(); ++i) {
             ASSERT_EQ(out[i], 0x11) << "written past the declared " << declared << " at " << i;
@@ -238,34 +250,24 @@ TEST_F(BridgeProcess, RepliesCarryExactlyTheDeclaredLengths) {
 // bound, the link shows as down while the driver is stuck, and everything
 // works again once the call returns.
 TEST_F(BridgeProcess, AHungDriverNeverHoldsTheProgram) {
-    const std::uint16_t port = Start("hang:Mox_DA:2");
-    ASSERT_NE(port, 0);
-    vnet::RemoteCard card(vnet::LoopbackEndpoint(port));
-    ASSERT_EQ(card.StartIntr(10, 300, 0, 32, 1000, 0, 1), 1);
-    std::array<float, 34> r{};
-    ASSERT_TRUE(WaitFor([&] { return card.ADResult_DV(0, 32, 1, 1, 20, r.data()) > 0; }, 1s));
-    EXPECT_EQ(Timed([&] { return card.Mox_DA(0, 3000); }), 0);
-    EXPECT_EQ(Timed([&] { return card.Mox_DO(0, 1); }), 0) << "refused while the driver is stuck";
-    EXPECT_TRUE(WaitFor([&] { return !card.LinkUp(); }, 1s)) << "the link shows as down";
-    for (int i = 0; i < 10; ++i) Timed([&] { return card.ADResult_DV(0, 32, 1, 1, 20, r.data()); });
-    EXPECT_TRUE(WaitFor([&] { return card.LinkUp(); }, 3s)) << "back once the call returned";
-    EXPECT_TRUE(WaitFor([&] { return card.Mox_DO(0, 2) == 1; }, 1s));
-    EXPECT_TRUE(WaitFor([&] { return card.ADResult_DV(0, 32, 1, 1, 20, r.data()) > 0; }, 1s));
+    ASSERT_NE(StartAcquiring("hang:Mox_DA:2"), 0);
+    EXPECT_EQ(Timed([&] { return card->Mox_DA(0, 3000); }), 0);
+    EXPECT_EQ(Timed([&] { return card->Mox_DO(0, 1); }), 0) << "refused while the driver is stuck";
+    EXPECT_TRUE(WaitFor([&] { return !card->LinkUp(); }, 1s)) << "the link shows as down";
+    for (int i = 0; i < 10; ++i) Timed([&] { return card->ADResult_DV(0, 32, 1, 1, 20, r.data()); });
+    EXPECT_TRUE(WaitFor([&] { return card->LinkUp(); }, 3s)) << "back once the call returned";
+    EXPECT_TRUE(WaitFor([&] { return card->Mox_DO(0, 2) == 1; }, 1s));
+    EXPECT_TRUE(Readings(1s));
 }
 
 // A driver that crashes ends the bridge, not the program; the bridge started
 // again serves again, and acquisition is restored with no new start.
 TEST_F(BridgeProcess, ACrashedDriverEndsOnlyTheBridge) {
-    const std::uint16_t port = Start("crash:Mox_DOBit:0");
+    const std::uint16_t port = StartAcquiring("crash:Mox_DOBit:0");
     ASSERT_NE(port, 0);
-    vnet::RemoteCard card(vnet::LoopbackEndpoint(port));
-    ASSERT_EQ(card.StartIntr(10, 300, 0, 32, 1000, 0, 1), 1);
-    std::array<float, 34> r{};
-    ASSERT_TRUE(WaitFor([&] { return card.ADResult_DV(0, 32, 1, 1, 20, r.data()) > 0; }, 1s));
-    EXPECT_EQ(Timed([&] { return card.Mox_DOBit(0, 1); }), 0);
-    EXPECT_TRUE(WaitFor([&] { return !card.LinkUp(); }, 2s));
+    EXPECT_EQ(Timed([&] { return card->Mox_DOBit(0, 1); }), 0);
+    EXPECT_TRUE(WaitFor([&] { return !card->LinkUp(); }, 2s));
     ASSERT_EQ(Start("", port), port) << "the bridge serves again on its port";
-    EXPECT_TRUE(WaitFor([&] { return card.ADResult_DV(0, 32, 1, 1, 20, r.data()) > 0; }, 2s))
-        << "acquisition restored without a new start from the program";
+    EXPECT_TRUE(Readings(2s)) << "acquisition restored without a new start from the program";
     EXPECT_NEAR(r[7], 4.0, 0.02);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The program on a card across the network: the card emulator is stopped in
-// the middle of acquisition and started again later.
+// The program on a card across the network: the card emulator, or the
+// driver bridge serving the virtual card's driver, is stopped in the middle
+// of acquisition and started again later.
 #include "FrmMultiBuf.h"
 #include "emulator_process.h"
 #include "frmSW.h"
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -37,9 +39,17 @@ double WaitFor(const std::function<bool()>& condition, double limitSeconds) {
 
 } // namespace
 
-TEST(Outage, ProgramCountsTheOutageAndCarriesOnWhenTheCardIsBack) {
-    EmulatorProcess emulator;
-    const std::uint16_t port = emulator.Start(0, {"--pc-address", "192.168.1.100"});
+struct CardServer {
+    const char* name;
+    const char* program;
+    std::vector<std::string> args;
+};
+
+class Outage : public ::testing::TestWithParam<CardServer> {};
+
+TEST_P(Outage, ProgramCountsTheOutageAndCarriesOnWhenTheCardIsBack) {
+    EmulatorProcess emulator(GetParam().program);
+    const std::uint16_t port = emulator.Start(0, GetParam().args);
     ASSERT_NE(port, 0);
     const std::string address = "127.0.0.1:" + std::to_string(port);
     ::setenv("MOX_CARD_ADDRESS", address.c_str(), 1);
@@ -79,7 +89,7 @@ TEST(Outage, ProgramCountsTheOutageAndCarriesOnWhenTheCardIsBack) {
     const QString before = list->toPlainText();
 
     // Plug it back in.
-    ASSERT_EQ(emulator.Start(port, {"--pc-address", "192.168.1.100"}), port);
+    ASSERT_EQ(emulator.Start(port, GetParam().args), port);
     const double back = WaitFor([&] { return status->toPlainText() == QStringLiteral("网络通信正常\n"); }, 3);
     ASSERT_GE(back, 0) << status->toPlainText().toStdString();
     EXPECT_LE(back, 1.0);
@@ -107,3 +117,10 @@ TEST(Outage, ProgramCountsTheOutageAndCarriesOnWhenTheCardIsBack) {
     EXPECT_GT(handlers.WorstMs(), 0.0);
     EXPECT_LE(handlers.WorstMs(), 60.0) << "a timer handler held the event loop too long";
 }
+
+// The virtual card behind the bridge reports the PC address the program
+// expects by itself; the emulator is told to.
+INSTANTIATE_TEST_SUITE_P(Servers, Outage,
+                         ::testing::Values(CardServer{"emulator", MOX_EMULATOR, {"--pc-address", "192.168.1.100"}},
+                                           CardServer{"bridge", MOX_BRIDGE, {}}),
+                         [](const auto& server) { return std::string(server.param.name); });
