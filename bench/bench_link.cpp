@@ -17,7 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -37,7 +37,15 @@ void Watch(HandlerClock& clock, QWidget* window) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+    int seconds = 10;
+    if (argc > 1) {
+        const std::string text = argv[1];
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+        if (ec != std::errc() || end != text.data() + text.size() || seconds < 1 || seconds > 3600) {
+            std::fprintf(stderr, "bench_link: seconds per condition must be 1 to 3600, not \"%s\"\n", argv[1]);
+            return 2;
+        }
+    }
     const bool inProcess = argc > 2 && std::string(argv[2]) == "--in-process";
     EmulatorProcess emulator;
     if (!inProcess) {
