@@ -116,10 +116,8 @@ std::optional<std::vector<std::uint8_t>> Bridge::Handle(const vnet::Endpoint& fr
     }
     // A call that outlived its bound and has returned since: its reply
     // answers a repeat of its request, which is therefore not run again.
-    if (auto late = worker_.TakeLate(); late && stuck_) {
-        cache_.Store(stuck_->first, stuck_->second, vnet::Encode(*late));
-        stuck_.reset();
-    } else if (late) {
+    if (auto late = worker_.TakeLate()) {
+        if (stuck_) cache_.Store(stuck_->first, stuck_->second, vnet::Encode(*late));
         stuck_.reset();
     }
     if (const auto* cached = cache_.Find(from, *request)) {

@@ -181,6 +181,12 @@ struct CardLink::Impl {
 
     void OnTick(Clock::time_point now) {
         const auto resendAfter = ResendAfter();
+        const auto heard = lastAnswer.value_or(started);
+        // Quiet: a request that should have been answered by now, and
+        // nothing heard since it went out. Reads then fail at once instead
+        // of each waiting out its budget before the link counts as lost.
+        const auto expected = std::max<Clock::duration>(2 * resendAfter, kMinQuiet);
+        bool nowQuiet = false;
         for (auto it = outstanding.begin(); it != outstanding.end();) {
             Outstanding& o = it->second;
             const bool gone = (o.call && o.call->abandoned) || now - o.firstSent > timing.replyWindow;
@@ -195,31 +201,26 @@ struct CardLink::Impl {
                 o.resent = true;
                 Send(o, now);
             }
-            ++it;
-        }
-        const auto heard = lastAnswer.value_or(started);
-        // Quiet: a request that should have been answered by now, and
-        // nothing heard since it went out. Reads then fail at once instead
-        // of each waiting out its budget before the link counts as lost.
-        const auto expected = std::max<Clock::duration>(2 * resendAfter, kMinQuiet);
-        bool nowQuiet = false;
-        for (const auto& [seqNumber, o] : outstanding) {
             if (now - o.firstSent > expected && heard < o.firstSent) nowQuiet = true;
+            ++it;
         }
         if (nowQuiet && !quiet) changed.notify_all();
         quiet = nowQuiet;
         if (state != LinkState::Reconnecting && now - heard > timing.silenceLimit) Enter(LinkState::Reconnecting);
-        if (state != LinkState::Reconnecting) {
-            for (auto it = kept.begin(); it != kept.end();) {
-                if (now - it->second.lastUsed > timing.keepFor) {
-                    it = kept.erase(it);
-                    continue;
-                }
-                if (now - it->second.lastAsked >= timing.pollInterval) Ask(it->second, it->first, now);
-                ++it;
-            }
-        }
+        if (state != LinkState::Reconnecting) PollKept(now);
         if (now - lastSent >= timing.heartbeat) Start(Kind::Heartbeat, Op::Ping, {}, now);
+    }
+
+    // Reads the program still asks for are polled; the others are dropped.
+    void PollKept(Clock::time_point now) {
+        for (auto it = kept.begin(); it != kept.end();) {
+            if (now - it->second.lastUsed > timing.keepFor) {
+                it = kept.erase(it);
+                continue;
+            }
+            if (now - it->second.lastAsked >= timing.pollInterval) Ask(it->second, it->first, now);
+            ++it;
+        }
     }
 
     void OnDatagram(std::span<const std::uint8_t> bytes) {
@@ -430,14 +431,17 @@ std::optional<Answer> CardLink::Read(Op op, std::vector<std::uint8_t> payload) {
     // A read still wanted through an outage stays kept, with what it knew
     // of the card (to tell a restarted card when the link is back).
     if (const auto known = s.kept.find(key); known != s.kept.end()) known->second.lastUsed = now;
-    if (!s.Usable() || s.quiet) return std::nullopt;
+    if (!s.Usable()) return std::nullopt;
     auto [it, added] = s.kept.try_emplace(key);
     if (added) {
         it->second.op = op;
         it->second.payload = std::move(payload);
         it->second.lastUsed = now;
     }
+    // A fresh answer stays good while the link is quiet: one lost poll, or
+    // a card a little late, must not fail reads the kept data still covers.
     if (s.Fresh(it->second, now)) return it->second.answer;
+    if (s.quiet) return std::nullopt;
     // Nothing fresh: ask now rather than at the next poll, unless a request
     // asked after the last call is already on its way.
     const bool onItsWay = it->second.lastAsked > s.lastCallEnded && now - it->second.lastAsked < s.ResendAfter();
