@@ -3,6 +3,8 @@
 
 #include "DllDef.h"
 
+#include <thread>
+
 namespace moxctl {
 
 std::string Describe(const ReadRequest& request) {
@@ -41,11 +43,18 @@ std::optional<mox::NetStatus> Card::Status() {
 }
 
 bool Card::StartAcquisition(std::int32_t& error) {
-    DllDef::StopIntr();
+    // The first requests to a card just reached can be lost (a card or a
+    // driver bridge still starting, a network still finding the card's
+    // address): a start that fails is tried again for a while.
+    const auto giveUp = std::chrono::steady_clock::now() + kStartPatience;
     const mox::StartParameters p;
-    if (DllDef::StartIntr(p.rate, p.block, p.first, p.count, p.depth, p.gain, p.trigger) != 0) return true;
-    error = DllDef::GetLastADError();
-    return false;
+    for (;;) {
+        DllDef::StopIntr();
+        if (DllDef::StartIntr(p.rate, p.block, p.first, p.count, p.depth, p.gain, p.trigger) != 0) return true;
+        error = DllDef::GetLastADError();
+        if (std::chrono::steady_clock::now() >= giveUp) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 void Card::StopAcquisition() { DllDef::StopIntr(); }

@@ -6,6 +6,7 @@
 #include "card_io.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,9 +40,10 @@ public:
     std::optional<mox::CardIdentity> Identity();
     std::optional<mox::NetStatus> Status();
 
-    // StopIntr, then StartIntr with the acquisition window's parameters; the
-    // last AD error when refused.
+    // StopIntr, then StartIntr with the acquisition window's parameters,
+    // tried again for up to kStartPatience; the last AD error when refused.
     bool StartAcquisition(std::int32_t& error);
+    static constexpr std::chrono::milliseconds kStartPatience{1000};
     void StopAcquisition();
 
     std::optional<Reading> Read(const ReadRequest& request);
