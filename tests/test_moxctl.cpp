@@ -181,22 +181,39 @@ TEST(MoxctlRead, PrintsRowsOf32ValuesThatChange) {
     EXPECT_NE(Fields(lines[1])[2 + 16], Fields(lines[5])[2 + 16]);
 }
 
+namespace {
+
+// moxctl on the emulator, which does not answer for `length` from `from`
+// after moxctl was started (from the start when `from` is zero).
+Outcome WithAPause(const std::string& command, std::chrono::milliseconds from, std::chrono::milliseconds length) {
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0);
+    EXPECT_NE(port, 0);
+    if (port == 0) return {};
+    if (from.count() == 0) {
+        EXPECT_EQ(emulator.Command("stop").rfind("ok", 0), 0u);
+    }
+    Outcome o;
+    std::thread reader([&] {
+        o = Shell("LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "' MOX_CARD_ADDRESS=127.0.0.1:" + std::to_string(port), command);
+    });
+    if (from.count() > 0) {
+        std::this_thread::sleep_for(from);
+        EXPECT_EQ(emulator.Command("stop").rfind("ok", 0), 0u);
+    }
+    std::this_thread::sleep_for(length);
+    EXPECT_EQ(emulator.Command("resume").rfind("ok", 0), 0u);
+    reader.join();
+    return o;
+}
+
+} // namespace
+
 // After the card was out of reach for a second, rows go on at their
 // interval: the rows missed are not made up in a burst of one reading.
 TEST(MoxctlRead, AnOutageLeavesAGapNotABurst) {
-    EmulatorProcess emulator;
-    const std::uint16_t port = emulator.Start(0);
-    ASSERT_NE(port, 0);
-    Outcome o;
-    std::thread reader([&] {
-        o = Shell("LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "' MOX_CARD_ADDRESS=127.0.0.1:" + std::to_string(port),
-                  "$M read --count 25 --interval 100 --volts");
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    EXPECT_EQ(emulator.Command("stop").rfind("ok", 0), 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    EXPECT_EQ(emulator.Command("resume").rfind("ok", 0), 0u);
-    reader.join();
+    using std::chrono::milliseconds;
+    const Outcome o = WithAPause("$M read --count 25 --interval 100 --volts", milliseconds(800), milliseconds(1000));
     ASSERT_EQ(o.status, 0) << o.err;
     const auto lines = Lines(o.out);
     ASSERT_EQ(lines.size(), 26u) << o.out;
@@ -218,18 +235,8 @@ TEST(MoxctlRead, AnOutageLeavesAGapNotABurst) {
 // A card that misses the first requests (a card or a bridge still
 // starting) is still reached: the start is tried again.
 TEST(MoxctlRead, ACardThatAnswersLateIsStillStarted) {
-    EmulatorProcess emulator;
-    const std::uint16_t port = emulator.Start(0);
-    ASSERT_NE(port, 0);
-    ASSERT_EQ(emulator.Command("stop").rfind("ok", 0), 0u);
-    Outcome o;
-    std::thread reader([&] {
-        o = Shell("LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "' MOX_CARD_ADDRESS=127.0.0.1:" + std::to_string(port),
-                  "$M read --count 2 --interval 50");
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    EXPECT_EQ(emulator.Command("resume").rfind("ok", 0), 0u);
-    reader.join();
+    using std::chrono::milliseconds;
+    const Outcome o = WithAPause("$M read --count 2 --interval 50", milliseconds(0), milliseconds(400));
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(Lines(o.out).size(), 3u) << o.out;
 }
