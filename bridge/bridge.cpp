@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bridge.h"
 
+#include "command_input.h"
 #include "udp.h"
-
-#include <asio/post.hpp>
 
 #include <array>
 #include <cstdio>
 #include <functional>
-#include <iostream>
 #include <sstream>
 
 namespace bridge {
@@ -165,26 +163,20 @@ void Bridge::Serve(asio::io_context& io, asio::ip::udp::socket& socket) {
             receive();
         });
     };
-    // Commands on a thread of their own, handed to the network thread; the
-    // thread may still be reading when the bridge ends, so it is not joined.
-    std::thread([this, &io] {
-        std::string line;
-        while (std::getline(std::cin, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            asio::post(io, [this, &io, line] {
-                if (line == "status") {
-                    std::printf("ok status: %s\n", CountersText(counters_).c_str());
-                } else if (line == "quit") {
-                    std::printf("ok quit\n");
-                    io.stop();
-                } else if (!line.empty()) {
-                    std::printf("error unknown command: %s\n", line.c_str());
-                }
-                std::fflush(stdout);
-            });
-        }
-        if (options_.exitWithStdin) asio::post(io, [&io] { io.stop(); });
-    }).detach();
+    vnet::ReadCommandLines(
+        io,
+        [this, &io](const std::string& line) {
+            if (line == "status") {
+                std::printf("ok status: %s\n", CountersText(counters_).c_str());
+            } else if (line == "quit") {
+                std::printf("ok quit\n");
+                io.stop();
+            } else {
+                std::printf("error unknown command: %s\n", line.c_str());
+            }
+            std::fflush(stdout);
+        },
+        options_.exitWithStdin);
     receive();
     io.run();
 }

@@ -2,17 +2,14 @@
 #include "emulator.h"
 
 #include "card_server.h"
-
-#include <asio/post.hpp>
+#include "command_input.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iomanip>
-#include <iostream>
 #include <sstream>
-#include <thread>
 
 namespace emu {
 namespace {
@@ -88,17 +85,8 @@ Emulator::Emulator(asio::io_context& io, asio::ip::udp::socket socket, FaultStat
       exitWithStdin_(exitWithStdin), rng_(seed) {}
 
 void Emulator::Run() {
-    // Standard input is read on a thread of its own, the same way on every
-    // system; each line is handed to the I/O thread. The thread may still
-    // be blocked reading when the emulator quits, so it is not joined.
-    std::thread([this] {
-        std::string line;
-        while (std::getline(std::cin, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (!line.empty()) asio::post(io_, [this, line] { OnCommandLine(line); });
-        }
-        if (exitWithStdin_) asio::post(io_, [this] { io_.stop(); });
-    }).detach();
+    vnet::ReadCommandLines(
+        io_, [this](const std::string& line) { OnCommandLine(line); }, exitWithStdin_);
     Receive();
     WatchLink();
     io_.run();
