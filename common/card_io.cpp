@@ -55,7 +55,12 @@ std::int16_t DaCodeFromHex(std::string_view hexDigits) {
 }
 
 std::int16_t DaCodeFromVolts(std::string_view voltsText, bool bipolar) {
-    const float volts = ToSingle(TextToNumber(voltsText));
+    return DaCodeFromVolts(TextToNumber(voltsText), bipolar);
+}
+
+std::int16_t DaCodeFromVolts(double voltsValue, bool bipolar) {
+    // Kept in single precision first, as the window's box value is.
+    const float volts = ToSingle(voltsValue);
     double t = static_cast<double>(volts) * kDaCodesPerTenVolts / 10;
     if (bipolar) t += kDaBipolarOffset;
     const std::int16_t code = ToInt16(t);

@@ -70,6 +70,8 @@ float CodeVolts(double code);
 std::int16_t DaChannel(std::string_view text);
 std::int16_t DaCodeFromHex(std::string_view hexDigits);
 std::int16_t DaCodeFromVolts(std::string_view voltsText, bool bipolar);
+// The same from a voltage already read (moxctl reads its arguments itself).
+std::int16_t DaCodeFromVolts(double volts, bool bipolar);
 
 // Digital outputs: group (at most 1, no lower bound); byte from a
 // hexadecimal box (8 bits kept); bit value (0 stays 0, anything else is 1);

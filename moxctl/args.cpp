@@ -7,8 +7,8 @@
 
 namespace moxctl {
 
-std::optional<long> IntegerIn(const std::string& text, long low, long high) {
-    long v = 0;
+std::optional<long long> IntegerIn(const std::string& text, long long low, long long high) {
+    long long v = 0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, v);
     if (text.empty() || ec != std::errc() || ptr != end || v < low || v > high) return std::nullopt;

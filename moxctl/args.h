@@ -9,12 +9,16 @@
 
 namespace moxctl {
 
-// Decimal integer within [low, high].
-std::optional<long> IntegerIn(const std::string& text, long low, long high);
+// Decimal integer within [low, high]: digits after an optional '-', no
+// blanks, prefixes or exponent. 64 bits wide on every platform, for sizes in
+// bytes on 32-bit Windows too.
+std::optional<long long> IntegerIn(const std::string& text, long long low, long long high);
 // Hexadecimal digits (optionally after 0x, 0X, &H or &h) of a value within
 // [0, high].
 std::optional<unsigned long> HexIn(const std::string& text, unsigned long high);
-// Finite decimal number within [low, high].
+// Finite decimal number within [low, high]: an optional '-', digits with an
+// optional '.' and fraction and an optional exponent; no blanks, no "nan",
+// "inf" or hexadecimal.
 std::optional<double> NumberIn(const std::string& text, double low, double high);
 
 } // namespace moxctl

@@ -99,4 +99,6 @@ bool Card::WriteDO(std::uint16_t bits) {
     return low && high;
 }
 
+std::int32_t Card::LastError() { return DllDef::GetLastADError(); }
+
 } // namespace moxctl

@@ -31,6 +31,10 @@ struct Reading {
 // "mean of 20 samples, codes and volts"
 std::string Describe(const ReadRequest& request);
 
+// The network card driver's last error after a call that the card did not
+// confirm in time: the request may or may not have reached the card.
+constexpr std::int32_t kNoReplyError = 100;
+
 class Card {
 public:
     // Initial(0, 0, 0, 0), as at the acquisition window's load.
@@ -48,7 +52,8 @@ public:
 
     std::optional<Reading> Read(const ReadRequest& request);
 
-    // Outputs: the driver's results.
+    // Outputs: the driver's results. After a 0, LastError() tells a write
+    // the card refused from one it did not confirm (kNoReplyError).
     std::int32_t SetDA(std::int16_t channel, std::int16_t code);
     std::int32_t SetDO(std::int16_t group, std::int16_t byte);
     std::int32_t SetDOBit(std::int16_t bit, std::int16_t value);
@@ -56,6 +61,8 @@ public:
     std::optional<std::uint16_t> ReadDI();
     // Both output groups from bits 0..15; false when a write failed.
     bool WriteDO(std::uint16_t bits);
+    // GetLastADError: why the last call failed.
+    std::int32_t LastError();
 };
 
 } // namespace moxctl

@@ -206,9 +206,26 @@ int Log(const LogOptions& o) {
     return result;
 }
 
+namespace {
+
+// A write the driver reports as failed: refused by the card, or sent but not
+// confirmed in time, when it may still have been applied and a script must
+// not take it for either.
+int WriteFailed(Card& card, const std::string& what) {
+    const std::int32_t error = card.LastError();
+    if (error == kNoReplyError) {
+        std::fprintf(stderr, "moxctl: %s was not confirmed by the card: it may or may not have been applied\n",
+                     what.c_str());
+        return kExitUnconfirmed;
+    }
+    return Fail("the card did not take " + what + " (driver error " + std::to_string(error) + ")");
+}
+
+} // namespace
+
 int SetDa(std::int16_t channel, std::int16_t code, const std::string& how) {
     Card card;
-    if (card.SetDA(channel, code) == 0) return Fail("the card did not take the DA output");
+    if (card.SetDA(channel, code) == 0) return WriteFailed(card, "the DA output");
     std::printf("DA%d: code %s (%d)%s\n", channel, Hex(static_cast<unsigned>(code) & 0xFFFFu, 3).c_str(), code,
                 how.c_str());
     return kExitOk;
@@ -216,7 +233,7 @@ int SetDa(std::int16_t channel, std::int16_t code, const std::string& how) {
 
 int SetDo(std::int16_t group, std::int16_t byte) {
     Card card;
-    if (card.SetDO(group, byte) == 0) return Fail("the card did not take the digital outputs");
+    if (card.SetDO(group, byte) == 0) return WriteFailed(card, "the digital outputs");
     std::printf("DO group %d: %s (%s)\n", group, Hex(static_cast<unsigned>(byte), 2).c_str(),
                 Bits(static_cast<std::uint8_t>(byte)).c_str());
     return kExitOk;
@@ -224,7 +241,7 @@ int SetDo(std::int16_t group, std::int16_t byte) {
 
 int SetDoBit(std::int16_t bitIndex, std::int16_t value) {
     Card card;
-    if (card.SetDOBit(bitIndex, value) == 0) return Fail("the card did not take the digital output");
+    if (card.SetDOBit(bitIndex, value) == 0) return WriteFailed(card, "the digital output");
     std::printf("DO bit %d (driver bit %d): %d\n", bitIndex + 1, bitIndex, value);
     return kExitOk;
 }

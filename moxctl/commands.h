@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // moxctl's sub-commands, each run on a card through the driver module.
-// Results: 0 done, 1 the card did not answer or a check failed.
+// Results: 0 done, 1 the card did not answer, refused or a check failed,
+// 4 a write the card did not confirm.
 #pragma once
 
 #include "card.h"
@@ -19,6 +20,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoDriver = 3;
+constexpr int kExitUnconfirmed = 4;
 
 // Set by Ctrl-C or a termination request; loops end at their next step.
 extern std::atomic<bool> g_stop;

@@ -31,26 +31,129 @@ struct BadValue : CLI::ValidationError {
         : CLI::ValidationError(name, "\"" + text + "\" is not " + want) {}
 };
 
+// Numeric options go through our own strict readings, not CLI11's: it reads
+// integers with 0x, 0 (octal) and 0b prefixes and lets "nan" through its
+// ranges, so a value would not always be what was typed.
+template <typename T>
+CLI::Option* IntegerOption(CLI::App* app, const std::string& name, T& target, long long low, long long high,
+                           const std::string& help) {
+    auto take = [&target, name, low, high](const std::string& text) {
+        const auto v = IntegerIn(text, low, high);
+        if (!v) throw BadValue(name, text, "a whole number " + std::to_string(low) + ".." + std::to_string(high));
+        target = static_cast<T>(*v);
+    };
+    return app->add_option_function<std::string>(name, take, help)->type_name("INT");
+}
+
+// "0.0001", "1000000000": limits as they are typed.
+std::string Plain(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.15g", v);
+    return buf;
+}
+
+CLI::Option* NumberOption(CLI::App* app, const std::string& name, double& target, double low, double high,
+                          const std::string& help) {
+    auto take = [&target, name, low, high](const std::string& text) {
+        const auto v = NumberIn(text, low, high);
+        if (!v) throw BadValue(name, text, "a number " + Plain(low) + ".." + Plain(high));
+        target = *v;
+    };
+    return app->add_option_function<std::string>(name, take, help)->type_name("NUMBER");
+}
+
 // The reading options shared by read and log.
 struct ReadFlags {
     int mean = 0;
     bool volts = false;
     bool codes = false;
     void Add(CLI::App* app) {
-        app->add_option("--mean", mean, "average over N samples (1..65536) instead of the newest sample")
-            ->check(CLI::Range(1, 65536));
+        IntegerOption(app, "--mean", mean, 1, 65536, "average over N samples (1..65536) instead of the newest sample");
         app->add_flag("--volts", volts, "volts instead of AD codes");
         app->add_flag("--codes", codes, "AD codes (with --volts: codes and volts side by side)");
     }
     ReadRequest Request() const { return {mean, codes || !volts, volts}; }
 };
 
+// The output commands. Their values are read here, strictly, and only the
+// values read are sent: the windows' own conversions read a prefixed text
+// such as "0xFF" as 0.
+struct DaCommand {
+    std::string channel, code, volts, range = "bipolar";
+    CLI::Option* codeOpt = nullptr;
+    CLI::Option* voltsOpt = nullptr;
+
+    void Add(CLI::App& app, int& result) {
+        auto* da = app.add_subcommand("da", "set an analog output from a DA code or a voltage");
+        da->add_option("channel", channel, "DA channel 0..3")->required();
+        codeOpt = da->add_option("--code", code, "hexadecimal DA code 0..FFF");
+        voltsOpt = da->add_option("--volts", volts, "voltage within the range");
+        codeOpt->excludes(voltsOpt);
+        da->add_option("--range", range, "output range of --volts: bipolar (-5..+5 V) or unipolar (0..10 V)")
+            ->check(CLI::IsMember({"bipolar", "unipolar"}))
+            ->capture_default_str();
+        da->callback([this, &result] { result = Run(); });
+    }
+
+    int Run() const {
+        const auto ch = IntegerIn(channel, 0, 3);
+        if (!ch) throw BadValue("channel", channel, "a DA channel 0..3");
+        const auto da = static_cast<std::int16_t>(*ch);
+        if (codeOpt->count() == 0 && voltsOpt->count() == 0) throw CLI::RequiredError("--code or --volts");
+        if (codeOpt->count() > 0) {
+            const auto value = HexIn(code, 0xFFF);
+            if (!value) throw BadValue("--code", code, "a hexadecimal DA code 0..FFF");
+            return SetDa(da, static_cast<std::int16_t>(*value), "");
+        }
+        const bool bipolar = range == "bipolar";
+        const auto v = NumberIn(volts, bipolar ? -5 : 0, bipolar ? 5 : 10);
+        if (!v) throw BadValue("--volts", volts, bipolar ? "a voltage -5..5" : "a voltage 0..10");
+        return SetDa(da, mox::DaCodeFromVolts(*v, bipolar), " from " + volts + " V, " + range);
+    }
+};
+
+struct DoCommand {
+    std::string group, byte;
+
+    void Add(CLI::App& app, int& result) {
+        auto* dout = app.add_subcommand("do", "set a group of eight digital outputs from a hexadecimal byte");
+        dout->add_option("group", group, "output group 0 or 1")->required();
+        dout->add_option("byte", byte, "hexadecimal byte 0..FF")->required();
+        dout->callback([this, &result] {
+            const auto g = IntegerIn(group, 0, 1);
+            if (!g) throw BadValue("group", group, "an output group 0 or 1");
+            const auto b = HexIn(byte, 0xFF);
+            if (!b) throw BadValue("byte", byte, "a hexadecimal byte 0..FF");
+            result = SetDo(static_cast<std::int16_t>(*g), static_cast<std::int16_t>(*b));
+        });
+    }
+};
+
+struct DoBitCommand {
+    std::string bit, value;
+
+    void Add(CLI::App& app, int& result) {
+        auto* dobit = app.add_subcommand("dobit", "set one digital output");
+        dobit->add_option("bit", bit, "output 1..16, as numbered in the digital I/O window")->required();
+        dobit->add_option("value", value, "0 or 1")->required();
+        dobit->callback([this, &result] {
+            const auto n = IntegerIn(bit, 1, 16);
+            if (!n) throw BadValue("bit", bit, "an output 1..16");
+            const auto v = IntegerIn(value, 0, 1);
+            if (!v) throw BadValue("value", value, "0 or 1");
+            // Numbered 1..16 as in the window; the driver counts from 0.
+            result = SetDoBit(static_cast<std::int16_t>(*n - 1), static_cast<std::int16_t>(*v));
+        });
+    }
+};
+
 const char* kDescription =
     "moxctl: a MOX data-acquisition card from the command line.\n"
     "The card is reached through the card driver library, as by moxpanel: the bundled virtual card,\n"
     "another libadcard.so named by LD_LIBRARY_PATH, or a card on the network with MOX_CARD_ADDRESS=host:port.\n"
-    "Exit status: 0 done (selftest: passed), 1 the card did not answer or a check failed,\n"
-    "2 usage error, 3 no card driver.";
+    "Exit status: 0 done (selftest: passed), 1 the card did not answer, refused or a check failed,\n"
+    "2 usage error, 3 no card driver, 4 a write (da, do, dobit) was not confirmed by the card:\n"
+    "it may or may not have been applied.";
 
 } // namespace
 
@@ -75,12 +178,10 @@ int main(int argc, char** argv) {
     bool readJson = false;
     auto* read = app.add_subcommand("read", "start acquisition and print the 32 inputs (CSV, or JSON lines)");
     readFlags.Add(read);
-    read->add_option("--count", readOptions.count, "rows to print; 0 = until Ctrl-C")
-        ->check(CLI::Range(0L, 1000000000L))
-        ->capture_default_str();
-    read->add_option("--interval", readInterval, "milliseconds between rows (10..3600000)")
-        ->check(CLI::Range(10L, 3600000L))
-        ->capture_default_str();
+    IntegerOption(read, "--count", readOptions.count, 0, 1000000000, "rows to print; 0 = until Ctrl-C")
+        ->default_str(std::to_string(readOptions.count));
+    IntegerOption(read, "--interval", readInterval, 10, 3600000, "milliseconds between rows (10..3600000)")
+        ->default_str(std::to_string(readInterval));
     read->add_flag("--json", readJson, "JSON lines instead of CSV");
     read->callback([&] {
         readOptions.request = readFlags.Request();
@@ -98,15 +199,12 @@ int main(int argc, char** argv) {
     auto* log = app.add_subcommand("log", "append readings to a CSV file that survives a crash or power cut");
     log->add_option("file", logOptions.path, "CSV file; an existing file is continued")->required();
     logFlags.Add(log);
-    log->add_option("--interval", logInterval, "milliseconds between rows (10..3600000)")
-        ->check(CLI::Range(10L, 3600000L))
-        ->capture_default_str();
-    log->add_option("--duration", logDuration, "seconds to log; without it, until Ctrl-C")
-        ->check(CLI::Range(0.001, 1e9));
-    log->add_option("--rotate-size", rotateSize, "start a new file once this one has BYTES (at least 65536)")
-        ->check(CLI::Range(std::uint64_t{65536}, std::uint64_t{1} << 50));
-    log->add_option("--rotate-time", rotateTime, "start a new file every SECONDS (at least 1)")
-        ->check(CLI::Range(1L, 100000000L));
+    IntegerOption(log, "--interval", logInterval, 10, 3600000, "milliseconds between rows (10..3600000)")
+        ->default_str(std::to_string(logInterval));
+    NumberOption(log, "--duration", logDuration, 0.001, 1e9, "seconds to log; without it, until Ctrl-C");
+    IntegerOption(log, "--rotate-size", rotateSize, 65536, 1LL << 50,
+                  "start a new file once this one has BYTES (at least 65536)");
+    IntegerOption(log, "--rotate-time", rotateTime, 1, 100000000, "start a new file every SECONDS (at least 1)");
     log->callback([&] {
         logOptions.request = logFlags.Request();
         logOptions.interval = std::chrono::milliseconds(logInterval);
@@ -117,51 +215,12 @@ int main(int argc, char** argv) {
         result = Log(logOptions);
     });
 
-    std::string daChannel, daCode, daVolts, daRange = "bipolar";
-    auto* da = app.add_subcommand("da", "set an analog output from a DA code or a voltage");
-    da->add_option("channel", daChannel, "DA channel 0..3")->required();
-    auto* codeOpt = da->add_option("--code", daCode, "hexadecimal DA code 0..FFF");
-    auto* voltsOpt = da->add_option("--volts", daVolts, "voltage within the range");
-    codeOpt->excludes(voltsOpt);
-    da->add_option("--range", daRange, "output range of --volts: bipolar (-5..+5 V) or unipolar (0..10 V)")
-        ->check(CLI::IsMember({"bipolar", "unipolar"}))
-        ->capture_default_str();
-    da->callback([&] {
-        const auto ch = IntegerIn(daChannel, 0, 3);
-        if (!ch) throw BadValue("channel", daChannel, "a DA channel 0..3");
-        if (codeOpt->count() == 0 && voltsOpt->count() == 0) throw CLI::RequiredError("--code or --volts");
-        if (codeOpt->count() > 0) {
-            if (!HexIn(daCode, 0xFFF)) throw BadValue("--code", daCode, "a hexadecimal DA code 0..FFF");
-            result = SetDa(mox::DaChannel(daChannel), mox::DaCodeFromHex(daCode), "");
-            return;
-        }
-        const bool bipolar = daRange == "bipolar";
-        if (!NumberIn(daVolts, bipolar ? -5 : 0, bipolar ? 5 : 10)) {
-            throw BadValue("--volts", daVolts, bipolar ? "a voltage -5..5" : "a voltage 0..10");
-        }
-        result = SetDa(mox::DaChannel(daChannel), mox::DaCodeFromVolts(daVolts, bipolar),
-                       " from " + daVolts + " V, " + daRange);
-    });
-
-    std::string doGroup, doByte;
-    auto* dout = app.add_subcommand("do", "set a group of eight digital outputs from a hexadecimal byte");
-    dout->add_option("group", doGroup, "output group 0 or 1")->required();
-    dout->add_option("byte", doByte, "hexadecimal byte 0..FF")->required();
-    dout->callback([&] {
-        if (!IntegerIn(doGroup, 0, 1)) throw BadValue("group", doGroup, "an output group 0 or 1");
-        if (!HexIn(doByte, 0xFF)) throw BadValue("byte", doByte, "a hexadecimal byte 0..FF");
-        result = SetDo(mox::DoGroup(doGroup), mox::DoByteFromHex(doByte));
-    });
-
-    std::string bitNumber, bitValue;
-    auto* dobit = app.add_subcommand("dobit", "set one digital output");
-    dobit->add_option("bit", bitNumber, "output 1..16, as numbered in the digital I/O window")->required();
-    dobit->add_option("value", bitValue, "0 or 1")->required();
-    dobit->callback([&] {
-        if (!IntegerIn(bitNumber, 1, 16)) throw BadValue("bit", bitNumber, "an output 1..16");
-        if (!IntegerIn(bitValue, 0, 1)) throw BadValue("value", bitValue, "0 or 1");
-        result = SetDoBit(mox::DoBitIndex(bitNumber), mox::DoBitValue(bitValue));
-    });
+    DaCommand daCommand;
+    daCommand.Add(app, result);
+    DoCommand doCommand;
+    doCommand.Add(app, result);
+    DoBitCommand doBitCommand;
+    doBitCommand.Add(app, result);
 
     bool diJson = false;
     auto* di = app.add_subcommand("di", "read both digital input groups");
@@ -173,15 +232,13 @@ int main(int argc, char** argv) {
     long settleMs = 100;
     auto* self = app.add_subcommand(
         "selftest", "loopback self-test (DA0..3 -> inputs 0..3, DO group n -> DI group n): pass/fail table");
-    self->add_option("--tolerance", selfOptions.toleranceVolts, "largest analog loop error, volts")
-        ->check(CLI::Range(0.001, 5.0))
-        ->capture_default_str();
-    self->add_option("--noise", selfOptions.noiseLimitVolts, "largest input noise (standard deviation), volts")
-        ->check(CLI::Range(0.0001, 5.0))
-        ->capture_default_str();
-    self->add_option("--settle", settleMs, "milliseconds between setting an output and reading it")
-        ->check(CLI::Range(1L, 10000L))
-        ->capture_default_str();
+    NumberOption(self, "--tolerance", selfOptions.toleranceVolts, 0.001, 5, "largest analog loop error, volts")
+        ->default_str(Plain(selfOptions.toleranceVolts));
+    NumberOption(self, "--noise", selfOptions.noiseLimitVolts, 0.0001, 5,
+                 "largest input noise (standard deviation), volts")
+        ->default_str(Plain(selfOptions.noiseLimitVolts));
+    IntegerOption(self, "--settle", settleMs, 1, 10000, "milliseconds between setting an output and reading it")
+        ->default_str(std::to_string(settleMs));
     self->add_option("--json", selfFiles.json, "write the report as JSON to FILE");
     self->add_option("--junit", selfFiles.junit, "write the report as JUnit XML to FILE");
     self->callback([&] {

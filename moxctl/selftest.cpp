@@ -54,7 +54,7 @@ double StandardDeviation(const std::vector<double>& v) {
 // The voltage a DA code gives in the bipolar range.
 double DaVolts(std::int16_t code) { return (code - kDaZeroCode) / kDaCodesPerVolt; }
 
-std::int16_t DaCode(double volts) { return mox::DaCodeFromVolts(ValueText(volts), true); }
+std::int16_t DaCode(double volts) { return mox::DaCodeFromVolts(volts, true); }
 
 Check IdentityCheck(Card& card) {
     const auto start = Clock::now();
@@ -70,10 +70,19 @@ Check IdentityCheck(Card& card) {
     return c;
 }
 
+// The network driver answers the network status request itself when the
+// card is out of reach, so a status alone does not show a link: the card
+// must also answer a request of its own during the check.
 Check LinkCheck(Card& card) {
     const auto start = Clock::now();
     Check c{"link", false, {}, {}, 0, {}};
-    if (const auto s = card.Status()) {
+    const auto s = card.Status();
+    const bool answered = card.Identity().has_value();
+    if (!answered) {
+        c.detail = "no answer from the card";
+        c.faults.emplace_back("the card did not answer during the link check (a network status without the card's "
+                              "answer is the driver's own)");
+    } else if (s) {
         c.passed = s->downSeconds < mox::kLinkDownSeconds;
         c.detail = "PC address seen by the card " + mox::AddressText(s->pcAddress) + ", link down " +
                    std::to_string(s->downSeconds) + " s";

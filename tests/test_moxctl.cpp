@@ -302,14 +302,177 @@ INSTANTIATE_TEST_SUITE_P(
                       std::pair{"log /tmp/x.csv --rotate-size 10", "--rotate-size"},
                       std::pair{"selftest --tolerance 0", "--tolerance"}));
 
-// A card address where nothing answers: each command ends soon, saying so.
+// Every numeric argument is read by our own strict readings: CLI11's would
+// take prefixes (0x, octal, 0b) on decimal values and let "nan" through its
+// ranges, and the windows' conversions read a prefixed hex text as 0.
+INSTANTIATE_TEST_SUITE_P(
+    NumbersReadExactly, MoxctlBadArguments,
+    ::testing::Values(
+        std::pair{"da 0x1 --code 800", "channel"}, std::pair{"da 1e0 --code 800", "channel"},
+        std::pair{"da \" 1\" --code 800", "channel"}, std::pair{"da \"1 \" --code 800", "channel"},
+        std::pair{"da ５ --code 800", "channel"}, std::pair{"da \"\" --code 800", "channel"},
+        std::pair{"da 0 --code 0x", "--code"}, std::pair{"da 0 --code 0x-1", "--code"},
+        std::pair{"da 0 --code -1", "--code"}, std::pair{"da 0 --code +800", "--code"},
+        std::pair{"da 0 --code \" 800\"", "--code"}, std::pair{"da 0 --code \"800 \"", "--code"},
+        std::pair{"da 0 --code ８00", "--code"}, std::pair{"da 0 --code \"&H\"", "--code"},
+        std::pair{"da 0 --code 0x0x1", "--code"}, std::pair{"da 0 --code 99999999999999999999", "--code"},
+        std::pair{"da 0 --code nan", "--code"}, std::pair{"da 0 --volts nan", "--volts"},
+        std::pair{"da 0 --volts inf", "--volts"}, std::pair{"da 0 --volts=-inf", "--volts"},
+        std::pair{"da 0 --volts 0x1", "--volts"}, std::pair{"da 0 --volts \"\"", "--volts"},
+        std::pair{"da 0 --volts \" 1\"", "--volts"}, std::pair{"da 0 --volts ５", "--volts"},
+        std::pair{"do 0x1 FF", "group"}, std::pair{"do 1e0 FF", "group"}, std::pair{"do 0 0x100", "byte"},
+        std::pair{"do 0 -1", "byte"}, std::pair{"do 0 \"\"", "byte"}, std::pair{"do 0 \"&H1FF\"", "byte"},
+        std::pair{"dobit 0x10 1", "bit"}, std::pair{"dobit 1e1 1", "bit"}, std::pair{"dobit \" 1\" 1", "bit"},
+        std::pair{"dobit 1 0x1", "value"}, std::pair{"dobit 1 1.0", "value"}, std::pair{"dobit 1 nan", "value"},
+        std::pair{"read --count 0x2", "--count"}, std::pair{"read --count 0b1", "--count"},
+        std::pair{"read --count nan", "--count"}, std::pair{"read --count 1e3", "--count"},
+        std::pair{"read --count \" 2\"", "--count"}, std::pair{"read --count \"2 \"", "--count"},
+        std::pair{"read --count ２", "--count"}, std::pair{"read --count 99999999999999999999", "--count"},
+        std::pair{"read --count \"\"", "--count"}, std::pair{"read --interval 0x64", "--interval"},
+        std::pair{"read --interval 1e2", "--interval"}, std::pair{"read --interval nan", "--interval"},
+        std::pair{"read --mean 0x10", "--mean"}, std::pair{"read --mean 1.5", "--mean"},
+        std::pair{"read --mean \"\"", "--mean"}, std::pair{"log /nonexistent/x.csv --interval 0x64", "--interval"},
+        std::pair{"log /nonexistent/x.csv --mean nan", "--mean"},
+        std::pair{"log /nonexistent/x.csv --duration nan", "--duration"},
+        std::pair{"log /nonexistent/x.csv --duration inf", "--duration"},
+        std::pair{"log /nonexistent/x.csv --duration=-1", "--duration"},
+        std::pair{"log /nonexistent/x.csv --duration 0x10", "--duration"},
+        std::pair{"log /nonexistent/x.csv --duration \"\"", "--duration"},
+        std::pair{"log /nonexistent/x.csv --duration 1e999", "--duration"},
+        std::pair{"log /nonexistent/x.csv --rotate-size 0x10000", "--rotate-size"},
+        std::pair{"log /nonexistent/x.csv --rotate-size 1e6", "--rotate-size"},
+        std::pair{"log /nonexistent/x.csv --rotate-size nan", "--rotate-size"},
+        std::pair{"log /nonexistent/x.csv --rotate-time 0x10", "--rotate-time"},
+        std::pair{"log /nonexistent/x.csv --rotate-time 1.5", "--rotate-time"},
+        std::pair{"log /nonexistent/x.csv --rotate-time nan", "--rotate-time"},
+        std::pair{"selftest --tolerance nan", "--tolerance"}, std::pair{"selftest --tolerance inf", "--tolerance"},
+        std::pair{"selftest --tolerance=-0.1", "--tolerance"}, std::pair{"selftest --tolerance 0x1", "--tolerance"},
+        std::pair{"selftest --noise nan", "--noise"}, std::pair{"selftest --noise=-1", "--noise"},
+        std::pair{"selftest --settle 0x10", "--settle"}, std::pair{"selftest --settle 1e2", "--settle"},
+        std::pair{"selftest --settle nan", "--settle"}));
+
+// What is accepted is sent as typed: a hexadecimal value with its prefix,
+// a decimal one with leading zeros.
+class MoxctlExactValues : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(MoxctlExactValues, AreSentAsTyped) {
+    const Outcome o = Shell(OnCard(VIRTUAL_CARD_DIR), std::string("$M ") + GetParam().first);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, GetParam().second) << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, MoxctlExactValues,
+    ::testing::Values(std::pair{"da 0 --code 0xFFF", "DA0: code FFF (4095)\n"},
+                      std::pair{"da 3 --code 0Xfff", "DA3: code FFF (4095)\n"},
+                      std::pair{"da 2 --code \"&H800\"", "DA2: code 800 (2048)\n"},
+                      std::pair{"da 1 --code \"&h7fF\"", "DA1: code 7FF (2047)\n"},
+                      std::pair{"da 1 --code 00A", "DA1: code 00A (10)\n"},
+                      std::pair{"da 1 --volts 2.5", "DA1: code C00 (3072) from 2.5 V, bipolar\n"},
+                      std::pair{"da 1 --volts 25e-1", "DA1: code C00 (3072) from 25e-1 V, bipolar\n"},
+                      std::pair{"da 01 --volts 10 --range unipolar", "DA1: code FFF (4095) from 10 V, unipolar\n"},
+                      std::pair{"do 1 0xFF", "DO group 1: FF (11111111)\n"},
+                      std::pair{"do 0 \"&Ha5\"", "DO group 0: A5 (10100101)\n"},
+                      std::pair{"dobit 16 1", "DO bit 16 (driver bit 15): 1\n"},
+                      std::pair{"dobit 010 0", "DO bit 10 (driver bit 9): 0\n"}));
+
+// A decimal count with a leading zero is ten rows, not eight (octal).
+TEST(MoxctlRead, CountIsDecimal) {
+    const Outcome o = Shell(OnCard(VIRTUAL_CARD_DIR), "$M read --count 010 --interval 10");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(Lines(o.out).size(), 11u) << o.out;
+}
+
+TEST(MoxctlHelp, ShowsDefaultsAndEveryExitStatus) {
+    const Outcome o = Shell(OnCard(VIRTUAL_CARD_DIR), "$M --help; $M read --help; $M selftest --help");
+    EXPECT_EQ(o.status, 0) << o.err;
+    for (const char* shown : {"4 a write (da, do, dobit) was not confirmed", "--count INT=1", "--interval INT=200",
+                              "--tolerance NUMBER=0.05", "--noise NUMBER=0.05", "--settle INT=100"}) {
+        EXPECT_NE(o.out.find(shown), std::string::npos) << shown << "\n" << o.out;
+    }
+}
+
+// A limit that is not a number would pass any card: the faulty card's
+// 1 V error must not get through.
+class MoxctlSelfTestLimits : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(MoxctlSelfTestLimits, NotANumberIsRefused) {
+    const Outcome o = Shell(OnCard(FAULT_CARD_DIR, GetParam().first), std::string("$M selftest ") + GetParam().second);
+    EXPECT_EQ(o.status, 2) << o.out << o.err;
+    EXPECT_EQ(o.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Faulty, MoxctlSelfTestLimits,
+                         ::testing::Values(std::pair{"gain:0:0.75", "--tolerance nan"},
+                                           std::pair{"noise:1:0.5", "--noise nan"},
+                                           std::pair{"noise:1:0.5", "--noise -nan"}));
+
+namespace {
+
+std::string LinkLine(const std::string& out) {
+    for (const auto& line : Lines(out)) {
+        if (line.find("  link  ") != std::string::npos) return line;
+    }
+    return {};
+}
+
+} // namespace
+
+// Out of reach, the network driver answers the status request itself
+// (PC address 0.0.0.0, down 0 s): that is no link.
+TEST(MoxctlSelfTest, LinkFailsWhenTheCardDoesNotAnswer) {
+    const Outcome none = Shell("LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "' MOX_CARD_ADDRESS=127.0.0.1:1", "$M selftest");
+    EXPECT_EQ(none.status, 1) << none.out << none.err;
+    EXPECT_EQ(LinkLine(none.out).rfind("FAIL", 0), 0u) << none.out;
+    EXPECT_NE(none.out.find("the card did not answer during the link check"), std::string::npos) << none.out;
+
+    using std::chrono::milliseconds;
+    const Outcome stopped = WithAPause("$M selftest", milliseconds(0), milliseconds(3000));
+    EXPECT_EQ(stopped.status, 1) << stopped.out << stopped.err;
+    EXPECT_EQ(LinkLine(stopped.out).rfind("FAIL", 0), 0u) << stopped.out;
+}
+
+struct WriteCase {
+    const char* command;
+    int delayMs; // the emulator's reply delay
+    int status;
+};
+
+class MoxctlWrite : public ::testing::TestWithParam<WriteCase> {};
+
+// A write the card confirms too late may or may not have been applied:
+// status 4, and no line that claims the value was set.
+TEST_P(MoxctlWrite, UnconfirmedIsToldApart) {
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0);
+    ASSERT_NE(port, 0);
+    ASSERT_EQ(emulator.Command("delay " + std::to_string(GetParam().delayMs)).rfind("ok", 0), 0u);
+    const Outcome o = Shell("LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "' MOX_CARD_ADDRESS=127.0.0.1:" + std::to_string(port),
+                            std::string("$M ") + GetParam().command);
+    EXPECT_EQ(o.status, GetParam().status) << o.out << o.err;
+    if (GetParam().status == 4) {
+        EXPECT_EQ(o.out, "");
+        EXPECT_NE(o.err.find("not confirmed by the card: it may or may not have been applied"), std::string::npos)
+            << o.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OnTheNetwork, MoxctlWrite,
+                         ::testing::Values(WriteCase{"da 0 --code 800", 3000, 4}, WriteCase{"do 1 A5", 3000, 4},
+                                           WriteCase{"dobit 3 1", 3000, 4}, WriteCase{"da 0 --code 800", 0, 0},
+                                           WriteCase{"do 1 A5", 0, 0}));
+
+// A card address where nothing answers: each command ends soon, saying so
+// (a write with status 4: sent, but not confirmed).
 TEST(MoxctlDriver, CardThatDoesNotAnswerEndsWithAMessageWithinTwoSeconds) {
     const std::string env = "LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "' MOX_CARD_ADDRESS=127.0.0.1:1";
-    for (const char* command : {"info", "read", "log /dev/null", "selftest", "da 0 --code 800", "di"}) {
+    for (const auto& [command, status] :
+         {std::pair{"info", 1}, std::pair{"read", 1}, std::pair{"log /dev/null", 1}, std::pair{"selftest", 1},
+          std::pair{"da 0 --code 800", 4}, std::pair{"di", 1}}) {
         const auto start = std::chrono::steady_clock::now();
         const Outcome o = Shell(env, std::string("$M ") + command);
         const auto took = std::chrono::steady_clock::now() - start;
-        EXPECT_EQ(o.status, 1) << command << "\n" << o.out << o.err;
+        EXPECT_EQ(o.status, status) << command << "\n" << o.out << o.err;
         const bool said =
             o.err.find("moxctl: ") != std::string::npos || o.out.find("selftest: FAIL") != std::string::npos;
         EXPECT_TRUE(said) << command << "\n" << o.out << o.err;
@@ -384,15 +547,21 @@ TEST(AnalogAnalysis, GainOffsetAndNoiseAreToldApart) {
 
 TEST(Arguments, WholeTextOnly) {
     EXPECT_EQ(IntegerIn("3", 0, 3), 3);
-    for (const char* bad : {"4", "-1", "", "3 ", "3x", "0x3", "+3", "1e0"}) EXPECT_FALSE(IntegerIn(bad, 0, 3)) << bad;
+    for (const char* bad : {"4", "-1", "", "3 ", "3x", "0x3", "+3", "1e0", " 3", "３", "99999999999999999999"}) {
+        EXPECT_FALSE(IntegerIn(bad, 0, 3)) << bad;
+    }
+    // Sizes in bytes beyond 32 bits, on 32-bit Windows too.
+    EXPECT_EQ(IntegerIn("1125899906842624", 65536, 1LL << 50), 1LL << 50);
     EXPECT_EQ(HexIn("fff", 0xFFF), 0xFFFu);
     EXPECT_EQ(HexIn("0x800", 0xFFF), 0x800u);
     EXPECT_EQ(HexIn("&HA5", 0xFF), 0xA5u);
-    for (const char* bad : {"1000", "", "0x", "G", "-1", "12 ", "99999999999999999999"}) {
+    for (const char* bad : {"1000", "", "0x", "G", "-1", "12 ", "99999999999999999999", "0x-1", "+F", "&H", "0x0x1"}) {
         EXPECT_FALSE(HexIn(bad, 0xFFF)) << bad;
     }
     EXPECT_EQ(NumberIn("-2.5", -5, 5), -2.5);
-    for (const char* bad : {"5.01", "nan", "inf", "", "1,5", "2V"}) EXPECT_FALSE(NumberIn(bad, -5, 5)) << bad;
+    for (const char* bad : {"5.01", "nan", "-nan", "inf", "", "1,5", "2V", "0x1", " 1", "1e999"}) {
+        EXPECT_FALSE(NumberIn(bad, -5, 5)) << bad;
+    }
 }
 
 TEST(LogFileNames, RotatedFilesCarryTheTimeOfRotation) {
