@@ -40,8 +40,15 @@ constexpr std::size_t kOutcomes = 100;
 constexpr Millis kMinQuiet{30};
 // The longest a read waits for kept data that has grown old.
 constexpr Millis kAgedWait{8};
+// What a call's budget allows beyond its expected round trips: the card's
+// own time to run the call, and scheduling on both ends.
+constexpr Millis kCallMargin{10};
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+Clock::duration FromMs(double ms) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
+}
 
 // A kept read by its operation and payload bytes.
 std::string KeyOf(Op op, const std::vector<std::uint8_t>& payload) {
@@ -70,6 +77,7 @@ struct CardLink::Impl {
     enum class Kind { Call, Kept, Heartbeat, Restart };
 
     struct CallState {
+        bool sent = false;
         bool done = false;
         bool abandoned = false;
         bool refused = false;
@@ -90,7 +98,7 @@ struct CardLink::Impl {
         Op op = Op::Initial;
         std::vector<std::uint8_t> payload;
         std::optional<Answer> answer;
-        Clock::time_point answeredAt, askedAt, lastUsed, lastAsked;
+        Clock::time_point askedAt, lastUsed, lastAsked;
         std::optional<Clock::time_point> sawAcquiring; // asked then, answered with readings
     };
 
@@ -121,8 +129,25 @@ struct CardLink::Impl {
 
     bool Usable() const { return socket && card.port != 0 && state != LinkState::Reconnecting; }
 
+    // An answer's age counts from when it was asked: one that took long on
+    // the way is that much older. On a link slower than `freshFor` the
+    // newest answer the link can have (asked one round trip and one poll
+    // ago) still serves; anything older does not.
     bool Fresh(const Kept& k, Clock::time_point now) const {
-        return k.answer && now - k.answeredAt <= timing.freshFor && k.askedAt > lastCallEnded;
+        return k.answer && now - k.askedAt <= FreshLimit() && k.askedAt > lastCallEnded;
+    }
+
+    Clock::duration FreshLimit() const {
+        if (!measured) return timing.freshFor;
+        return std::max<Clock::duration>(timing.freshFor, FromMs(srttMs + 4 * rttVarMs) + timing.pollInterval);
+    }
+
+    // Twice the round trip: one for the request, one for a resend after a
+    // lost copy; before any measurement, long enough to find a far card.
+    Clock::duration CallBudget() const {
+        if (!measured) return std::max<Clock::duration>(timing.firstCall, timing.callBudget);
+        return std::clamp<Clock::duration>(FromMs(2 * srttMs + 4 * rttVarMs) + kCallMargin, timing.callBudget,
+                                           timing.longestCall);
     }
 
     // ---- the I/O thread ----------------------------------------------
@@ -174,9 +199,7 @@ struct CardLink::Impl {
 
     Clock::duration ResendAfter() const {
         if (!measured) return kMinResend;
-        const auto d = std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double, std::milli>(srttMs + 4 * rttVarMs));
-        return std::clamp<Clock::duration>(d, kMinResend, kMaxResend);
+        return std::clamp<Clock::duration>(FromMs(srttMs + 4 * rttVarMs), kMinResend, kMaxResend);
     }
 
     void OnTick(Clock::time_point now) {
@@ -308,7 +331,6 @@ struct CardLink::Impl {
         const bool stopped = current && answer.status == 0 && k.sawAcquiring && *k.sawAcquiring > lastCallConfirmed;
         if (current && answer.status > 0) k.sawAcquiring = o.firstSent;
         k.answer = std::move(answer);
-        k.answeredAt = now;
         k.askedAt = o.firstSent;
         if (stopped && restartPayload && !restartInFlight) {
             restartInFlight = true;
@@ -395,27 +417,31 @@ CardLink::CardLink(const Endpoint& card, std::uint16_t localPort, LinkTiming tim
 
 CardLink::~CardLink() = default;
 
-std::optional<Answer> CardLink::Call(Op op, std::vector<std::uint8_t> payload) {
+std::optional<Answer> CardLink::Call(Op op, std::vector<std::uint8_t> payload, bool* timedOut) {
     Impl& s = *impl_;
-    const auto deadline = Clock::now() + s.timing.callBudget;
+    if (timedOut != nullptr) *timedOut = false;
     auto call = std::make_shared<Impl::CallState>();
+    Clock::time_point deadline;
     {
         std::lock_guard lock(s.m);
         if (!s.Usable()) return std::nullopt;
+        deadline = Clock::now() + s.CallBudget();
     }
     asio::post(s.io, [&s, call, op, payload = std::move(payload)] {
         std::lock_guard lock(s.m);
         if (call->abandoned) return;
         const auto seq = s.Start(Impl::Kind::Call, op, payload, Clock::now());
         s.outstanding[seq].call = call;
+        call->sent = true;
     });
     std::unique_lock lock(s.m);
-    s.changed.wait_until(lock, deadline, [&] { return call->done; });
+    s.changed.wait_until(lock, deadline, [&] { return call->done || s.state == LinkState::Reconnecting; });
     if (!call->done) {
         // Given up: not sent again, and kept answers asked before now may
         // or may not show what it did.
         call->abandoned = true;
         s.lastCallEnded = Clock::now();
+        if (timedOut != nullptr) *timedOut = call->sent;
         return std::nullopt;
     }
     if (call->refused) return std::nullopt;
@@ -475,6 +501,11 @@ void CardLink::SetRestart(std::optional<std::vector<std::uint8_t>> startPayload)
 LinkQuality CardLink::Quality() const {
     std::lock_guard lock(impl_->m);
     return LinkQuality{impl_->state, impl_->srttMs, impl_->Loss()};
+}
+
+Clock::duration CardLink::CallBudget() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->CallBudget();
 }
 
 Clock::time_point CardLink::LastAnswer() const {

@@ -7,14 +7,21 @@
 // Two kinds of request:
 // - Call: sent at once and sent again with the same sequence number (the
 //   card answers a repeat from its reply cache, so it runs once) until it is
-//   answered or the caller's budget is spent. Fails at once while the link
-//   is lost.
+//   answered or the caller's budget is spent. The budget follows the
+//   measured round trip (twice the smoothed round trip plus four times its
+//   variation and a margin, within `callBudget` and `longestCall`), so a
+//   card far away is still reached; before the first measurement a call may
+//   wait for the first answer up to `firstCall`. Fails at once while the
+//   link is lost.
 // - Read: a request that only reads. The supervisor asks the card the same
 //   request every poll interval while callers keep asking for it, and
-//   answers callers from the newest answer when it came within `freshFor`
-//   and was asked after the last call ended (so a read after a write sees
-//   the write). Otherwise it asks at once and waits within the budget. Fails
-//   at once while the link is lost, rather than answer with old data.
+//   answers callers from the newest answer when it was asked within
+//   `freshFor` (or, on a slow link, within the round trip and one poll, the
+//   newest the link can have) and after the last call ended (so a read after
+//   a write sees the write). An answer's age counts from when it was asked,
+//   not from when it arrived: an answer that took long on the way is that
+//   much older. Otherwise it asks at once and waits within `callBudget`.
+//   Fails at once while the link is lost, rather than answer with old data.
 //
 // Link states: connecting (no answer yet), online, degraded (answers come,
 // but slowly or with losses), reconnecting (no answer for `silenceLimit`;
@@ -41,11 +48,13 @@ enum class LinkState { Connecting, Online, Degraded, Reconnecting };
 const char* LinkStateName(LinkState state);
 
 struct LinkTiming {
-    Millis callBudget{40};   // the longest a caller waits
-    Millis pollInterval{25}; // a kept read is asked again this often
-    Millis freshFor{150};    // a kept answer serves reads this long (a tick)
-    Millis keepFor{2000};    // a read nobody asked for this long is dropped
-    Millis heartbeat{100};   // a quiet link is checked this often
+    Millis callBudget{40};    // the longest a read waits, and the least a call may
+    Millis longestCall{2000}; // the most a call may wait, however slow the link
+    Millis firstCall{500};    // a call's budget before any round trip was measured
+    Millis pollInterval{25};  // a kept read is asked again this often
+    Millis freshFor{150};     // a kept answer serves reads this long (a tick)
+    Millis keepFor{2000};     // a read nobody asked for this long is dropped
+    Millis heartbeat{100};    // a quiet link is checked this often
     Millis silenceLimit{500};
     Millis replyWindow{1000}; // answers later than this count as lost
 };
@@ -70,7 +79,9 @@ public:
     CardLink(const CardLink&) = delete;
     CardLink& operator=(const CardLink&) = delete;
 
-    std::optional<Answer> Call(Op op, std::vector<std::uint8_t> payload);
+    // `timedOut`, when given, is set when the call was sent but not answered
+    // within its budget: the card may or may not have run it.
+    std::optional<Answer> Call(Op op, std::vector<std::uint8_t> payload, bool* timedOut = nullptr);
     std::optional<Answer> Read(Op op, std::vector<std::uint8_t> payload);
 
     // While set, an answer of status 0 to a kept ADResult_DV (the card says
@@ -80,6 +91,8 @@ public:
     void SetRestart(std::optional<std::vector<std::uint8_t>> startPayload);
 
     LinkQuality Quality() const;
+    // What a call made now may wait for its answer.
+    Clock::duration CallBudget() const;
     Clock::time_point LastAnswer() const;
     std::uint16_t LocalPort() const;
     // Why the socket could not be opened; empty when it was.

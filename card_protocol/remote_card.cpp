@@ -15,8 +15,17 @@ bool RemoteCard::LinkUp() const {
     return state == LinkState::Online || state == LinkState::Degraded;
 }
 
+// A call, remembering whether it went unconfirmed for GetLastADError.
+std::optional<Answer> RemoteCard::Confirmed(Op op, std::vector<std::uint8_t> payload) {
+    bool timedOut = false;
+    auto answer = link_.Call(op, std::move(payload), &timedOut);
+    std::lock_guard lock(mutex_);
+    lastCallUnconfirmed_ = timedOut;
+    return answer;
+}
+
 std::int32_t RemoteCard::Status(Op op, std::vector<std::uint8_t> payload) {
-    const auto answer = link_.Call(op, std::move(payload));
+    const auto answer = Confirmed(op, std::move(payload));
     return answer ? answer->status : 0;
 }
 
@@ -30,7 +39,7 @@ std::int32_t RemoteCard::IOCtl(std::int32_t inLen, const std::uint8_t* in, std::
     Writer w;
     w.I32(sendLen).I32(std::min(outLen, kMaxIoBytes)).Bytes(std::span(in, static_cast<std::size_t>(sendLen)));
     const bool netStatus = in[0] == vcard::kCmdNetStatus;
-    const auto answer = netStatus ? link_.Read(Op::IOCtl, w.Take()) : link_.Call(Op::IOCtl, w.Take());
+    const auto answer = netStatus ? link_.Read(Op::IOCtl, w.Take()) : Confirmed(Op::IOCtl, w.Take());
     if (answer) {
         // An answer that claims more bytes than it carries is a failed call.
         if (answer->status > 0 &&
@@ -66,7 +75,7 @@ std::int32_t RemoteCard::StartIntr(std::int16_t rate, std::int32_t block, std::i
         w.I32(v);
     }
     auto payload = w.Take();
-    const auto answer = link_.Call(Op::StartIntr, payload);
+    const auto answer = Confirmed(Op::StartIntr, payload);
     {
         std::lock_guard lock(mutex_);
         startUnanswered_ = !answer;
@@ -83,7 +92,7 @@ std::int32_t RemoteCard::StopIntr() {
 std::int32_t RemoteCard::GetLastADError() {
     {
         std::lock_guard lock(mutex_);
-        if (startUnanswered_) return kNoReplyError;
+        if (startUnanswered_ || lastCallUnconfirmed_) return kNoReplyError;
     }
     const auto answer = link_.Call(Op::GetLastADError, {});
     return answer ? answer->status : kNoReplyError;

@@ -23,7 +23,9 @@
 
 namespace vnet {
 
-// GetLastADError after a start that got no reply.
+// GetLastADError after a start that got no reply, or after any other call
+// that was sent but not confirmed within its budget (it may or may not have
+// run on the card), until the next call.
 constexpr std::int32_t kNoReplyError = 100;
 
 class RemoteCard final : public vcard::CardApi {
@@ -53,11 +55,13 @@ public:
 
 private:
     std::int32_t Status(Op op, std::vector<std::uint8_t> payload);
+    std::optional<Answer> Confirmed(Op op, std::vector<std::uint8_t> payload);
 
     CardLink link_;
     std::mutex mutex_; // for the fields below
     std::array<std::uint8_t, 4> lastPcAddress_{};
     bool startUnanswered_ = false;
+    bool lastCallUnconfirmed_ = false;
 };
 
 } // namespace vnet

@@ -354,6 +354,11 @@ TEST_F(RemoteCardTest, DelayedRepliesWithinTheBudgetArrive) {
 }
 
 TEST_F(RemoteCardTest, LateRepliesNeverBlockOrConfuseLaterCalls) {
+    // Calls held to 40 ms, so that replies 70 ms late come after the calls
+    // were given up, however the link measures the round trip.
+    vnet::LinkTiming shortCalls;
+    shortCalls.longestCall = shortCalls.callBudget;
+    card = std::make_unique<RemoteCard>(vnet::LoopbackEndpoint(port), 0, shortCalls);
     ASSERT_EQ(card->Mox_DO(0, 0x11), 1);
     ASSERT_EQ(emulator.Command("delay 70").rfind("ok", 0), 0u);
     for (int i = 0; i < 5; ++i) {
@@ -457,8 +462,14 @@ TEST(RemoteCardUnreachable, AnswersTheStatusItselfAndFailsTheRest) {
     sockaddr_in a{};
     const int s = BoundLoopbackSocket(a);
     ::close(s);
+    const vnet::LinkTiming timing;
     RemoteCard card(vnet::LoopbackEndpoint(ntohs(a.sin_port)));
-    EXPECT_EQ(Timed([&] { return card.Initial(0, 0, 0, 0); }), 0);
+    // The first call waits for a first answer as long as a far card could
+    // take; then the link counts as lost and everything fails at once.
+    const auto t0 = SteadyClock::now();
+    EXPECT_EQ(card.Initial(0, 0, 0, 0), 0);
+    EXPECT_LE(SteadyClock::now() - t0, timing.firstCall + 100ms);
+    EXPECT_FALSE(card.LinkUp());
     EXPECT_EQ(Timed([&] { return card.StartIntr(10, 300, 0, 32, 1000, 0, 1); }), 0);
     EXPECT_EQ(Timed([&] { return card.GetLastADError(); }), vnet::kNoReplyError);
     std::array<std::uint8_t, 100> in{70, 64, 0};
@@ -705,3 +716,85 @@ INSTANTIATE_TEST_SUITE_P(Links, RemoteCardBound, ::testing::Values("delay 29", "
                              for (auto& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                              return name;
                          });
+
+// A card far away: started and driven from the first call on, each call
+// waiting about two round trips, and its readings served as they come.
+class RemoteCardFar : public ::testing::TestWithParam<int> {};
+
+TEST_P(RemoteCardFar, IsStartedAndDrivenAtItsRoundTrip) {
+    const auto roundTrip = std::chrono::milliseconds(GetParam());
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0, {"--delay", std::to_string(GetParam())});
+    ASSERT_NE(port, 0);
+    RemoteCard card(vnet::LoopbackEndpoint(port));
+    auto t0 = SteadyClock::now();
+    ASSERT_EQ(card.StartIntr(10, 300, 0, 32, 1000, 0, 1), 1) << "the first start on this link";
+    EXPECT_LE(SteadyClock::now() - t0, vnet::LinkTiming{}.firstCall);
+    std::array<float, 34> r{};
+    const auto readInput0 = [&](float want) {
+        for (const auto start = SteadyClock::now(); SteadyClock::now() - start < 3 * roundTrip + 1s;) {
+            if (Timed([&] { return card.ADResult_DV(0, 32, 1, 0, 0, r.data()); }) > 0 && std::abs(r[0] - want) < 0.02)
+                return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    };
+    for (const std::int16_t code : {std::int16_t{3072}, std::int16_t{1024}}) { // +2.5 V, then -2.5 V
+        t0 = SteadyClock::now();
+        EXPECT_EQ(card.Mox_DA(0, code), 1) << "a write confirmed at round trip " << GetParam() << " ms";
+        EXPECT_LE(SteadyClock::now() - t0, 2 * roundTrip + 100ms);
+        EXPECT_NE(card.GetLastADError(), vnet::kNoReplyError);
+        EXPECT_TRUE(readInput0(code == 3072 ? 2.5f : -2.5f)) << "input 0 does not read DA0 (" << r[0] << " V)";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RoundTrips, RemoteCardFar, ::testing::Values(50, 150, 300),
+                         [](const auto& roundTrip) { return std::to_string(roundTrip.param) + "ms"; });
+
+// A write sent but not confirmed in time may or may not have run: the
+// driver says "no reply" for it, unlike a write it never sent.
+TEST_F(RemoteCardTest, AWriteNotConfirmedInTimeIsToldApart) {
+    ASSERT_EQ(card->Mox_DA(0, 2048), 1);
+    EXPECT_NE(card->GetLastADError(), vnet::kNoReplyError);
+    ASSERT_EQ(emulator.Command("delay 3000").rfind("ok", 0), 0u);
+    const auto t0 = SteadyClock::now();
+    EXPECT_EQ(card->Mox_DA(0, 3072), 0);
+    EXPECT_LE(SteadyClock::now() - t0, vnet::LinkTiming{}.longestCall + 100ms);
+    ASSERT_EQ(emulator.Command("delay 0").rfind("ok", 0), 0u);
+    std::this_thread::sleep_for(100ms); // the card answers again, the write still unconfirmed
+    EXPECT_EQ(card->GetLastADError(), vnet::kNoReplyError) << "sent, not confirmed";
+    bool confirmed = false;
+    for (const auto t1 = SteadyClock::now(); !confirmed && SteadyClock::now() - t1 < 5s;) {
+        confirmed = card->Mox_DA(0, 1024) == 1;
+        if (!confirmed) std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(confirmed);
+    EXPECT_NE(card->GetLastADError(), vnet::kNoReplyError) << "the next confirmed call clears it";
+}
+
+// A kept answer's age counts from when it was asked: on a 150 ms link the
+// last answer the card sent before it stopped is not served as fresh for
+// another 150 ms after it arrived, only for about a poll after.
+TEST(RemoteCardReads, AnAnswersAgeCountsFromWhenItWasAsked) {
+    constexpr auto kRoundTrip = 150ms;
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0, {"--delay", "150"});
+    ASSERT_NE(port, 0);
+    RemoteCard card(vnet::LoopbackEndpoint(port));
+    ASSERT_EQ(card.StartIntr(10, 300, 0, 32, 1000, 0, 1), 1);
+    std::array<float, 34> r{};
+    int answered = 0;
+    for (const auto t0 = SteadyClock::now(); SteadyClock::now() - t0 < 1500ms;) {
+        answered += card.ADResult_DV(0, 32, 1, 0, 0, r.data()) > 0 ? 1 : 0;
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_GT(answered, 20) << "readings flow at this round trip";
+    ASSERT_EQ(emulator.Command("stop").rfind("ok", 0), 0u);
+    const auto stopped = SteadyClock::now();
+    // The replies on their way still come for a round trip; the last was
+    // asked just before the stop.
+    std::this_thread::sleep_until(stopped + kRoundTrip + 90ms);
+    const std::int32_t got = card.ADResult_DV(0, 32, 1, 0, 0, r.data());
+    if (SteadyClock::now() - stopped > kRoundTrip + 140ms) GTEST_SKIP() << "the machine was too busy to read in time";
+    EXPECT_EQ(got, 0) << "a reading asked " << kRoundTrip.count() + 90 << " ms ago served as fresh";
+}
