@@ -13,8 +13,9 @@ namespace bridge {
 
 std::string CountersText(const Counters& c) {
     std::ostringstream out;
-    out << c.served << " served, " << c.repeated << " repeated, " << c.refused << " refused (driver stuck), "
-        << c.foreign << " dropped from senders not allowed, " << c.malformed << " malformed dropped";
+    out << c.served << " served, " << c.repeated << " repeated, " << c.refused << " refused (driver stuck), " << c.stale
+        << " refused (older than a write already run), " << c.foreign << " dropped from senders not allowed, "
+        << c.malformed << " malformed dropped";
     return out.str();
 }
 
@@ -78,14 +79,24 @@ std::optional<vnet::Packet> DriverWorker::TakeLate() {
     return std::move(reply_);
 }
 
-Bridge::Bridge(vcard::CardApi& card, Options options) : options_(std::move(options)), worker_(card) {}
+Bridge::Bridge(vcard::CardApi& card, Options options)
+    : options_(std::move(options)), worker_(card),
+      own_(options_.ownAddresses ? options_.ownAddresses() : std::vector<Address>{}),
+      ownListed_(std::chrono::steady_clock::now()) {}
 
-bool Bridge::Allowed(const vnet::Endpoint& from) const {
-    if (from.address[0] == 127) return true;
+bool Bridge::Allowed(const vnet::Endpoint& from) {
     for (const auto& a : options_.allowed) {
         if (a == from.address) return true;
     }
-    return false;
+    if (IsLocal(from.address, own_)) return true;
+    // An address this computer took since they were last listed (a new
+    // interface, a new DHCP lease): listed again, at most every 5 s, so
+    // that a flood from outside costs no more than that.
+    const auto now = std::chrono::steady_clock::now();
+    if (!options_.ownAddresses || now - ownListed_ < std::chrono::seconds(5)) return false;
+    own_ = options_.ownAddresses();
+    ownListed_ = now;
+    return IsLocal(from.address, own_);
 }
 
 void Bridge::Trace(const char* what, const vnet::Endpoint& from, const vnet::Packet* request) const {
@@ -123,30 +134,49 @@ std::optional<std::vector<std::uint8_t>> Bridge::Handle(const vnet::Endpoint& fr
         Trace("repeated", from, &*request);
         return *cached;
     }
-    const auto result = worker_.Run(*request, options_.callBound);
+    // Refused rather than dropped: the driver, if it still waits, fails the
+    // call at once instead of sending it again for its whole budget.
+    // The stuck call's own request, sent again, is not stale: it waits for
+    // its reply (refused as busy until then, answered from the cache after).
+    const bool stuckOne = stuck_ && stuck_->first == from && stuck_->second.seq == request->seq &&
+                          stuck_->second.session == request->session && stuck_->second.op == request->op &&
+                          stuck_->second.payload == request->payload;
+    if (!stuckOne && order_.Stale(from, *request)) {
+        ++counters_.stale;
+        Trace("refused, older than a write already run", from, &*request);
+        return vnet::Encode(vnet::Refusal(*request));
+    }
+    return Run(from, *request);
+}
+
+std::optional<std::vector<std::uint8_t>> Bridge::Run(const vnet::Endpoint& from, const vnet::Packet& request) {
+    const auto result = worker_.Run(request, options_.callBound);
     switch (result.outcome) {
     case DriverWorker::Outcome::Done: {
         ++counters_.served;
-        Trace("served", from, &*request);
+        order_.Ran(from, request);
+        Trace("served", from, &request);
         auto datagram = vnet::Encode(*result.reply);
-        cache_.Store(from, *request, datagram);
+        cache_.Store(from, request, datagram);
         return datagram;
     }
     case DriverWorker::Outcome::Malformed:
         ++counters_.malformed;
-        Trace("dropped, malformed", from, &*request);
+        Trace("dropped, malformed", from, &request);
         return std::nullopt;
     case DriverWorker::Outcome::TimedOut:
-        stuck_.emplace(from, *request);
+        // Still running on the driver: as good as run.
+        order_.Ran(from, request);
+        stuck_.emplace(from, request);
         ++counters_.refused;
-        Trace("refused, the driver call is still running", from, &*request);
-        return vnet::Encode(vnet::Refusal(*request));
+        Trace("refused, the driver call is still running", from, &request);
+        return vnet::Encode(vnet::Refusal(request));
     case DriverWorker::Outcome::Busy:
         break;
     }
     ++counters_.refused;
-    Trace("refused, the driver is stuck in an earlier call", from, &*request);
-    return vnet::Encode(vnet::Refusal(*request));
+    Trace("refused, the driver is stuck in an earlier call", from, &request);
+    return vnet::Encode(vnet::Refusal(request));
 }
 
 void Bridge::Serve(asio::io_context& io, asio::ip::udp::socket& socket) {

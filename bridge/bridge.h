@@ -31,6 +31,7 @@ struct Counters {
     std::uint64_t served = 0;    // run on the driver and answered
     std::uint64_t repeated = 0;  // answered again from the reply cache
     std::uint64_t refused = 0;   // answered as refused: the driver was stuck
+    std::uint64_t stale = 0;     // answered as refused: a write older than one already run
     std::uint64_t foreign = 0;   // dropped: sender not allowed
     std::uint64_t malformed = 0; // dropped: not a well-formed request
 };
@@ -84,13 +85,18 @@ public:
     void Serve(asio::io_context& io, asio::ip::udp::socket& socket);
 
 private:
-    bool Allowed(const vnet::Endpoint& from) const;
+    bool Allowed(const vnet::Endpoint& from);
+    // The answer to a request that passed the checks: run, refused or dropped.
+    std::optional<std::vector<std::uint8_t>> Run(const vnet::Endpoint& from, const vnet::Packet& request);
     void Trace(const char* what, const vnet::Endpoint& from, const vnet::Packet* request) const;
 
     Options options_;
     DriverWorker worker_;
     vnet::ReplyCache cache_;
+    vnet::WriteOrder order_;
     Counters counters_;
+    std::vector<Address> own_; // this computer's addresses, as last listed
+    std::chrono::steady_clock::time_point ownListed_;
     // The request whose call outlived its bound, to be cached when it returns.
     std::optional<std::pair<vnet::Endpoint, vnet::Packet>> stuck_;
 };

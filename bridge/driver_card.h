@@ -2,7 +2,10 @@
 // The card behind the driver module: each entry passed to the card driver
 // library that DllDef loaded, with buffers as large as the program's own
 // (so a driver that writes more than it was asked for writes into space of
-// ours), and no more than the declared lengths copied back.
+// ours), and no more than the declared lengths copied back. A count or
+// length larger than the buffer the driver would be handed is refused (the
+// call returns 0 and the driver is not called): a driver may write as much
+// as it is told.
 #pragma once
 
 #include "card_api.h"
@@ -11,6 +14,10 @@ namespace bridge {
 
 class DriverModuleCard final : public vcard::CardApi {
 public:
+    // The driver's entries: the library DllDef loads, or (the tests and the
+    // fuzzer) a driver of their own making.
+    explicit DriverModuleCard(vcard::CardApi* entries = nullptr) : entries_(entries) {}
+
     std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override;
     std::int32_t IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) override;
     std::int32_t StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
@@ -23,6 +30,9 @@ public:
     std::int32_t Mox_DO(std::int16_t group, std::int16_t value) override;
     std::int32_t Mox_DOBit(std::int16_t bit, std::int16_t value) override;
     std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs) override;
+
+private:
+    vcard::CardApi* entries_;
 };
 
 } // namespace bridge

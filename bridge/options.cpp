@@ -29,7 +29,11 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         ->capture_default_str()
         ->check(kIPv4);
     app.add_option("--port", o.port, "UDP port; 0 picks a free one")->capture_default_str();
-    app.add_option("--allow", allowed, "a client address allowed besides this computer (repeatable)")->check(kIPv4);
+    app.add_option(
+           "--allow", allowed,
+           "a client address allowed besides this computer (repeatable); no authentication: anyone able to send\n"
+           "from it can drive the card's outputs")
+        ->check(kIPv4);
     app.add_option("--call-timeout", boundMs, "milliseconds a driver call may take before it is answered as failed")
         ->capture_default_str()
         ->check(CLI::Range(5, 10000));

@@ -3,10 +3,12 @@
 #pragma once
 
 #include "endpoint.h"
+#include "local_address.h"
 
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,8 +18,11 @@ namespace bridge {
 struct Options {
     std::string address = "127.0.0.1";
     std::uint16_t port = 7710;
-    // Clients allowed besides this computer (127.x.x.x always is).
+    // Clients allowed besides this computer (127.x.x.x and its own
+    // addresses always are).
     std::vector<std::array<std::uint8_t, 4>> allowed;
+    // This computer's own addresses, listed again now and then.
+    std::function<std::vector<Address>()> ownAddresses = OwnAddresses;
     std::chrono::milliseconds callBound{40};
     bool trace = false;
     bool exitWithStdin = false;

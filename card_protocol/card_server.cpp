@@ -68,7 +68,10 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
         const float n = in.F32();
         if (!whole()) return std::nullopt;
         std::array<float, vcard::kChannels> results{};
-        if (count >= 1 && count <= vcard::kChannels) {
+        // Channels first..first+count-1 must be the card's: then neither a
+        // driver writing `count` results nor one indexing by channel can
+        // write past the buffer. Others are answered as failed, unrun.
+        if (first >= 0 && count >= 1 && std::int64_t{first} + count <= vcard::kChannels) {
             status = card.ADResult_DV(first, count, unit, mode, n, results.data());
         }
         if (status > 0) {
@@ -90,8 +93,10 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
     case Op::Mox_DI: {
         const std::int32_t count = in.I32();
         if (!whole()) return std::nullopt;
+        // The two groups the reply carries; a driver may write as many words
+        // as it is told, so a larger count is answered as failed, unrun.
         std::array<std::int16_t, 2> inputs{};
-        status = card.Mox_DI(count, inputs.data());
+        if (count >= 1 && count <= static_cast<std::int32_t>(inputs.size())) status = card.Mox_DI(count, inputs.data());
         if (status != 0) data.I16(inputs[0]).I16(inputs[1]);
         break;
     }
@@ -103,6 +108,53 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
 }
 
 Packet Refusal(const Packet& request) { return Packet{true, request.op, request.seq, request.session, {}}; }
+
+bool ChangesCard(const Packet& request) {
+    switch (request.op) {
+    case Op::Initial:
+    case Op::StartIntr:
+    case Op::StopIntr:
+    case Op::Mox_DA:
+    case Op::Mox_DO:
+    case Op::Mox_DOBit:
+        return true;
+    case Op::IOCtl: {
+        // The first request byte, after the two lengths, says what is asked.
+        constexpr std::size_t kCommandAt = 8;
+        if (request.payload.size() <= kCommandAt) return true;
+        const std::uint8_t command = request.payload[kCommandAt];
+        return command != vcard::kCmdIdentity && command != vcard::kCmdNetStatus;
+    }
+    case Op::GetLastADError:
+    case Op::ADResult_DV:
+    case Op::Mox_DI:
+    case Op::Ping:
+        break;
+    }
+    return false;
+}
+
+bool WriteOrder::Stale(const Endpoint& from, const Packet& request) const {
+    if (!ChangesCard(request)) return false;
+    for (const auto& e : entries_) {
+        if (e.from == from && e.session == request.session) return !SeqAfter(request.seq, e.newest);
+    }
+    return false;
+}
+
+void WriteOrder::Ran(const Endpoint& from, const Packet& request) {
+    if (!ChangesCard(request)) return;
+    const auto it = std::find_if(entries_.begin(), entries_.end(),
+                                 [&](const Entry& e) { return e.from == from && e.session == request.session; });
+    Entry entry{from, request.session, request.seq};
+    if (it != entries_.end()) {
+        if (!SeqAfter(request.seq, it->newest)) entry.newest = it->newest;
+        entries_.erase(it);
+    } else if (entries_.size() == kSessions) {
+        entries_.pop_front();
+    }
+    entries_.push_back(entry);
+}
 
 const std::vector<std::uint8_t>* ReplyCache::Find(const Endpoint& from, const Packet& request) const {
     for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {

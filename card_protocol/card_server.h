@@ -26,6 +26,37 @@ std::optional<Packet> Serve(vcard::CardApi& card, const Packet& request, const L
 // payload, not even a status): the card's driver could not take it.
 Packet Refusal(const Packet& request);
 
+// Whether a request changes the card: its outputs (Mox_DA, Mox_DO,
+// Mox_DOBit), its acquisition (StartIntr, StopIntr, Initial) or, for IOCtl
+// requests other than the identity and the network status, whatever the
+// driver does with them. Reads, the error code and heartbeats change nothing.
+bool ChangesCard(const Packet& request);
+
+// Serial-number order of sequence numbers, which wrap around: `a` was sent
+// after `b` when it is less than half the number space ahead.
+constexpr bool SeqAfter(std::uint32_t a, std::uint32_t b) { return static_cast<std::int32_t>(a - b) > 0; }
+
+// The newest write run for each sender and session. A write that was
+// overtaken on the way (sent first, delayed, arriving after a newer one the
+// card already ran) must not undo the newer one: it is stale. Another
+// session (another run of the driver) starts its own order.
+class WriteOrder {
+public:
+    static constexpr std::size_t kSessions = 16;
+    // A write not newer than the newest write run for its sender and session.
+    bool Stale(const Endpoint& from, const Packet& request) const;
+    // Notes a request that was run: a write becomes the newest of its session.
+    void Ran(const Endpoint& from, const Packet& request);
+
+private:
+    struct Entry {
+        Endpoint from;
+        std::uint32_t session = 0;
+        std::uint32_t newest = 0;
+    };
+    std::deque<Entry> entries_; // the session written most lately last
+};
+
 // The requests answered lately and their replies, so that a repeated request
 // (same sender, session, sequence number, operation and payload) is answered
 // again without running it twice, even when other requests came between.

@@ -87,9 +87,26 @@ Emulator::Emulator(asio::io_context& io, asio::ip::udp::socket socket, FaultStat
 void Emulator::Run() {
     vnet::ReadCommandLines(
         io_, [this](const std::string& line) { OnCommandLine(line); }, exitWithStdin_);
+    Start();
+    io_.run();
+}
+
+void Emulator::Start() {
     Receive();
     WatchLink();
-    io_.run();
+}
+
+std::string Emulator::QueueText() const {
+    std::ostringstream out;
+    out << delayed_.size() << " replies delayed (at most " << kMaxDelayedReplies << "), " << delayDropped_
+        << " dropped from a full delay queue, " << stale_ << " stale writes refused";
+    return out.str();
+}
+
+std::string Emulator::Summary() const {
+    std::string text = QueueText();
+    if (pc_) text += "; " + LinkText(*pc_, Clock::now());
+    return text;
 }
 
 void Emulator::Receive() {
@@ -136,14 +153,21 @@ void Emulator::SendDueReplies(Clock::time_point now) {
 }
 
 void Emulator::OnCommandLine(const std::string& line) {
+    std::printf("%s\n", Command(line).c_str());
+    std::fflush(stdout);
+}
+
+std::string Emulator::Command(const std::string& line) {
     const double delay = faults_.delayMs;
     bool quit = false;
     std::string answer = faults_.Apply(line, quit);
-    if (line.rfind("status", 0) == 0 && pc_) answer += "; " + LinkText(*pc_, Clock::now());
-    std::printf("%s\n", answer.c_str());
-    std::fflush(stdout);
+    if (line.rfind("status", 0) == 0 && answer.rfind("ok", 0) == 0) {
+        answer += "; " + QueueText();
+        if (pc_) answer += "; " + LinkText(*pc_, Clock::now());
+    }
     if (faults_.delayMs != delay) Reschedule();
     if (quit) io_.stop();
+    return answer;
 }
 
 // Replies already waiting follow a new delay at once, counted from when
@@ -164,12 +188,22 @@ void Emulator::OnDatagram(std::span<const std::uint8_t> bytes, Clock::time_point
     const auto datagram = Answer(vnet::FromAsio(from_), *request, now);
     if (!datagram) return;
     if (faults_.delayMs > 0) {
-        delayed_.push_back(
-            {now, now + ToClock(std::chrono::duration<double, std::milli>(faults_.delayMs)), from_, *datagram});
-        if (delayed_.size() == 1) ArmReplyTimer();
+        Delay(now, *datagram);
     } else {
         Send(from_, *datagram);
     }
+}
+
+// The newest reply is the one dropped: those waiting keep their turn, and
+// the request, asked again, is answered from the reply cache.
+void Emulator::Delay(Clock::time_point now, const std::vector<std::uint8_t>& datagram) {
+    if (delayed_.size() >= kMaxDelayedReplies) {
+        ++delayDropped_;
+        return;
+    }
+    delayed_.push_back(
+        {now, now + ToClock(std::chrono::duration<double, std::milli>(faults_.delayMs)), from_, datagram});
+    if (delayed_.size() == 1) ArmReplyTimer();
 }
 
 std::optional<std::vector<std::uint8_t>> Emulator::Answer(const vnet::Endpoint& from, const vnet::Packet& request,
@@ -178,12 +212,20 @@ std::optional<std::vector<std::uint8_t>> Emulator::Answer(const vnet::Endpoint& 
         NoteRequest(from, request, true, now);
         return *cached;
     }
+    // Refused, not dropped: the driver, if it still waits, fails the call at
+    // once rather than send it again.
+    if (order_.Stale(from, request)) {
+        ++stale_;
+        NoteRequest(from, request, false, now);
+        return vnet::Encode(vnet::Refusal(request));
+    }
     vnet::LinkView link;
     link.pcAddress = faults_.pcAddress ? *faults_.pcAddress : from.address;
     if (lastHeard_) link.downSeconds = vnet::DownSeconds(now - *lastHeard_);
     const auto reply = vnet::Serve(card_, request, &link);
     if (!reply) return std::nullopt;
     if (trace_) TraceServed(request, *reply);
+    order_.Ran(from, request);
     lastHeard_ = now;
     NoteRequest(from, request, false, now);
     auto datagram = vnet::Encode(*reply);

@@ -31,6 +31,10 @@ using Clock = std::chrono::steady_clock;
 // overflow, and no test needs more.
 constexpr double kMaxDelayMs = 60'000;
 constexpr double kMaxSilentSeconds = 86'400;
+// Replies held back by the delay at the most (with the longest delay, a
+// flood of requests would otherwise take all memory): about 1 MB. Beyond
+// it a reply is dropped, as if lost on the way, and counted.
+constexpr std::size_t kMaxDelayedReplies = 4096;
 
 struct FaultState {
     double drop = 0;    // fraction of requests lost
@@ -70,6 +74,15 @@ public:
 
     // Serves until "quit", or until standard input closes with exitWithStdin.
     void Run();
+    // Serves on the socket without reading standard input (the caller runs
+    // the io_context).
+    void Start();
+    // Applies one command line and returns its answer ("ok ..." or "error ...").
+    std::string Command(const std::string& line);
+    // Replies waiting for their delay now.
+    std::size_t Delayed() const { return delayed_.size(); }
+    // What was served and refused, for the end of the run.
+    std::string Summary() const;
 
 private:
     struct DelayedReply {
@@ -84,6 +97,8 @@ private:
     void WatchLink();
     void SendDueReplies(Clock::time_point now);
     void OnCommandLine(const std::string& line);
+    void Delay(Clock::time_point now, const std::vector<std::uint8_t>& datagram);
+    std::string QueueText() const;
     void OnDatagram(std::span<const std::uint8_t> bytes, Clock::time_point now);
     // The reply datagram to a request, or nothing when none is given.
     std::optional<std::vector<std::uint8_t>> Answer(const vnet::Endpoint& from, const vnet::Packet& request,
@@ -108,7 +123,10 @@ private:
     std::deque<DelayedReply> delayed_; // in due order
     std::optional<Clock::time_point> lastHeard_;
     vnet::ReplyCache cache_;
+    vnet::WriteOrder order_;
     std::optional<PcLink> pc_;
+    std::uint64_t delayDropped_ = 0; // replies dropped from a full delay queue
+    std::uint64_t stale_ = 0;        // writes refused: older than one already run
 };
 
 } // namespace emu

@@ -43,5 +43,6 @@ int main(int argc, char** argv) {
     emu::Emulator emulator(io, std::move(*socket), InitialFaults(o), o.seed.value_or(std::random_device{}()), o.trace,
                            o.exitWithStdin);
     emulator.Run();
+    std::fprintf(stderr, "mox-card-emulator: %s\n", emulator.Summary().c_str());
     return 0;
 }

@@ -4,11 +4,15 @@
 // network card, as moxpanel and moxctl reach it.
 #include "bridge.h"
 #include "card_model.h"
+#include "driver_card.h"
 #include "emulator_process.h"
+#include "honest_driver.h"
+#include "local_address.h"
 #include "remote_card.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -85,6 +89,7 @@ bridge::Options Bounded(std::chrono::milliseconds bound) {
     bridge::Options o;
     o.callBound = bound;
     o.allowed.push_back({192, 168, 1, 20});
+    o.ownAddresses = [] { return std::vector<bridge::Address>{{192, 0, 2, 50}, {10, 8, 0, 1}}; };
     return o;
 }
 
@@ -146,6 +151,8 @@ INSTANTIATE_TEST_SUITE_P(Senders, BridgeSenders,
                          ::testing::Values(Sender{"this computer", {{127, 0, 0, 1}, 5000}, true},
                                            Sender{"this computer, another loopback", {{127, 1, 2, 3}, 5000}, true},
                                            Sender{"allowed", {{192, 168, 1, 20}, 5000}, true},
+                                           Sender{"this computer's own address", {{192, 0, 2, 50}, 5000}, true},
+                                           Sender{"this computer's other address", {{10, 8, 0, 1}, 5000}, true},
                                            Sender{"not allowed", {{192, 168, 1, 21}, 5000}, false},
                                            Sender{"not allowed either", {{10, 0, 0, 1}, 5000}, false}));
 
@@ -166,6 +173,135 @@ TEST(BridgeHandling, MalformedDatagramsAreDroppedAndCounted) {
     std::array<std::int16_t, 2> di{};
     card.Mox_DI(2, di.data());
     EXPECT_EQ(di[0], 0) << "nothing of a malformed request ran";
+}
+
+struct LocalCase {
+    const char* what;
+    bridge::Address sender;
+    bool local;
+};
+
+class LocalSenders : public ::testing::TestWithParam<LocalCase> {};
+
+TEST_P(LocalSenders, AreLoopbackOrOneOfTheOwnAddresses) {
+    const std::vector<bridge::Address> own{{127, 0, 0, 1}, {192, 168, 7, 3}, {10, 0, 0, 9}};
+    EXPECT_EQ(bridge::IsLocal(GetParam().sender, own), GetParam().local) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Addresses, LocalSenders,
+                         ::testing::Values(LocalCase{"loopback", {127, 0, 0, 1}, true},
+                                           LocalCase{"another loopback", {127, 200, 1, 1}, true},
+                                           LocalCase{"own address", {192, 168, 7, 3}, true},
+                                           LocalCase{"other own address", {10, 0, 0, 9}, true},
+                                           LocalCase{"neighbour on the same network", {192, 168, 7, 4}, false},
+                                           LocalCase{"bytes of an own address reversed", {3, 7, 168, 192}, false},
+                                           LocalCase{"elsewhere", {8, 8, 8, 8}, false},
+                                           LocalCase{"no address", {0, 0, 0, 0}, false}));
+
+TEST(LocalSenders, ThisComputersAddressesIncludeLoopback) {
+    const auto own = bridge::OwnAddresses();
+    EXPECT_NE(std::find(own.begin(), own.end(), bridge::Address{127, 0, 0, 1}), own.end());
+}
+
+// A write that was overtaken on the way by a newer one arrives after it: it
+// is refused, not run, so the newer output stays; the newer one resent is
+// answered from the reply cache.
+TEST(BridgeHandling, AWriteOlderThanOneRunIsRefused) {
+    HeldCard card;
+    bridge::Bridge server(card, Bounded(40ms));
+    const auto newer = Request(vnet::Op::Mox_DA, 11, vnet::Writer().I32(0).I32(3072).Take());
+    const auto older = Request(vnet::Op::Mox_DA, 10, vnet::Writer().I32(0).I32(1024).Take());
+    EXPECT_EQ(StatusOf(server.Handle(kLocal, newer).value_or(std::vector<std::uint8_t>{})), 1);
+    const auto refused = server.Handle(kLocal, older);
+    ASSERT_TRUE(refused);
+    EXPECT_FALSE(StatusOf(*refused)) << "a refusal";
+    EXPECT_EQ(StatusOf(server.Handle(kLocal, newer).value_or(std::vector<std::uint8_t>{})), 1);
+    EXPECT_EQ(StatusOf(server.Handle(kLocal, Request(vnet::Op::Mox_DI, 9, vnet::Writer().I32(2).Take()))
+                           .value_or(std::vector<std::uint8_t>{})),
+              1)
+        << "an older read still runs";
+    EXPECT_EQ(card.daCalls.load(), 1);
+    EXPECT_EQ(server.counters().stale, 1u);
+    EXPECT_EQ(server.counters().repeated, 1u);
+}
+
+// Calls handed to the driver module with a count or length beyond the
+// buffer it gives the driver: refused, the driver not called.
+struct ModuleCall {
+    const char* what;
+    std::function<std::int32_t(vcard::CardApi&)> call;
+    std::int32_t status;
+};
+
+class DriverModuleBounds : public ::testing::TestWithParam<ModuleCall> {};
+
+TEST_P(DriverModuleBounds, NeverHandsTheDriverMoreThanItsBuffer) {
+    bridge::HonestDriver driver;
+    bridge::DriverModuleCard module(&driver);
+    EXPECT_EQ(GetParam().call(module), GetParam().status) << GetParam().what;
+    EXPECT_LE(driver.largestInputs.load(), 129) << GetParam().what;
+    EXPECT_LE(driver.largestResults.load(), 129) << GetParam().what;
+    EXPECT_LE(driver.largestIn.load(), 32001) << GetParam().what;
+    EXPECT_LE(driver.largestOut.load(), 32001) << GetParam().what;
+}
+
+std::int32_t Inputs(vcard::CardApi& card, std::int32_t count) {
+    std::vector<std::int16_t> inputs(4000);
+    return card.Mox_DI(count, inputs.data());
+}
+
+std::int32_t Results(vcard::CardApi& card, std::int32_t first, std::int32_t count) {
+    std::vector<float> results(4000);
+    return card.ADResult_DV(first, count, 1, 1, 1, results.data());
+}
+
+std::int32_t Io(vcard::CardApi& card, std::int32_t inLen, std::int32_t outLen) {
+    std::vector<std::uint8_t> in(70000, 1);
+    std::vector<std::uint8_t> out(70000);
+    return card.IOCtl(inLen, in.data(), outLen, out.data());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, DriverModuleBounds,
+    ::testing::Values(ModuleCall{"Mox_DI 2", [](auto& c) { return Inputs(c, 2); }, 1},
+                      ModuleCall{"Mox_DI 129", [](auto& c) { return Inputs(c, 129); }, 1},
+                      ModuleCall{"Mox_DI 130", [](auto& c) { return Inputs(c, 130); }, 0},
+                      ModuleCall{"Mox_DI 200", [](auto& c) { return Inputs(c, 200); }, 0},
+                      ModuleCall{"Mox_DI 2000", [](auto& c) { return Inputs(c, 2000); }, 0},
+                      ModuleCall{"Mox_DI -1", [](auto& c) { return Inputs(c, -1); }, 0},
+                      ModuleCall{"ADResult_DV 0, 32", [](auto& c) { return Results(c, 0, 32); }, 32},
+                      ModuleCall{"ADResult_DV 0, 130", [](auto& c) { return Results(c, 0, 130); }, 0},
+                      ModuleCall{"ADResult_DV 100, 30", [](auto& c) { return Results(c, 100, 30); }, 0},
+                      ModuleCall{"ADResult_DV 0, 3000", [](auto& c) { return Results(c, 0, 3000); }, 0},
+                      ModuleCall{"IOCtl 32001, 32001", [](auto& c) { return Io(c, 32001, 32001); }, 32001},
+                      ModuleCall{"IOCtl in 40000", [](auto& c) { return Io(c, 40000, 10); }, 0},
+                      ModuleCall{"IOCtl out 40000", [](auto& c) { return Io(c, 10, 40000); }, 0},
+                      ModuleCall{"IOCtl out -1", [](auto& c) { return Io(c, 10, -1); }, 0}));
+
+// Through the bridge as deployed: the request handling and the driver
+// module between the network and a driver that writes all it is told.
+TEST(BridgeHandling, DigitalInputCountsBeyondTheBufferAreRefused) {
+    bridge::HonestDriver driver;
+    bridge::DriverModuleCard module(&driver);
+    bridge::Bridge server(module, Bounded(1000ms));
+    std::uint32_t seq = 1;
+    for (const std::int32_t count : {2000, 200, 130, 3}) {
+        const auto reply = server.Handle(kLocal, Request(vnet::Op::Mox_DI, seq++, vnet::Writer().I32(count).Take()));
+        ASSERT_TRUE(reply) << count;
+        EXPECT_EQ(StatusOf(*reply), 0) << count << ": answered as failed";
+    }
+    for (const std::int32_t count : {40, 33}) {
+        const auto reply = server.Handle(kLocal, Request(vnet::Op::ADResult_DV, seq++,
+                                                         vnet::Writer().I32(0).I32(count).I32(1).I32(1).F32(1).Take()));
+        ASSERT_TRUE(reply) << count;
+        EXPECT_EQ(StatusOf(*reply), 0) << count;
+    }
+    EXPECT_EQ(driver.largestInputs.load(), 0) << "the driver was never called";
+    EXPECT_EQ(driver.largestResults.load(), 0);
+    const auto good = vnet::Decode(server.Handle(kLocal, Request(vnet::Op::Mox_DI, seq++, vnet::Writer().I32(2).Take()))
+                                       .value_or(std::vector<std::uint8_t>{}));
+    ASSERT_TRUE(good);
+    EXPECT_EQ(good->payload, (std::vector<std::uint8_t>{0, 0, 0, 1, 0, 0, 0, 1})) << "two groups, as many as asked";
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 using namespace vnet;
@@ -196,3 +197,162 @@ INSTANTIATE_TEST_SUITE_P(
                       PartlyGood{"Initial with junk", Op::Initial, Writer().I32(0).I32(0).I32(0).I32(0).I32(1).Take()},
                       PartlyGood{"IOCtl with junk after its bytes", Op::IOCtl,
                                  Writer().I32(3).I32(100).Bytes(Bytes{70, 64, 0, 1}).Take()}));
+
+// Requests arriving in the order given, each one a write or a read, and
+// whether the card runs it: a write overtaken on the way by a newer one that
+// already ran is stale; reads never are; sequence numbers wrap around.
+struct Arrival {
+    std::uint32_t seq;
+    Op op;
+    bool stale;
+};
+
+struct OrderCase {
+    const char* what;
+    std::vector<Arrival> arrivals;
+};
+
+class WriteOrderTest : public ::testing::TestWithParam<OrderCase> {};
+
+TEST_P(WriteOrderTest, RefusesOnlyWritesOlderThanTheNewestRun) {
+    WriteOrder order;
+    const Endpoint pc{{127, 0, 0, 1}, 5000};
+    for (const auto& a : GetParam().arrivals) {
+        const Bytes payload = a.op == Op::Mox_DI ? Writer().I32(2).Take() : Writer().I32(0).I32(1).Take();
+        const Packet request{false, a.op, a.seq, 0x5E55, payload};
+        EXPECT_EQ(order.Stale(pc, request), a.stale) << GetParam().what << ", seq " << a.seq;
+        if (!order.Stale(pc, request)) order.Ran(pc, request);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arrivals, WriteOrderTest,
+    ::testing::Values(
+        OrderCase{"in order", {{10, Op::Mox_DA, false}, {11, Op::Mox_DA, false}, {12, Op::Mox_DO, false}}},
+        OrderCase{"overtaken", {{11, Op::Mox_DA, false}, {10, Op::Mox_DA, true}, {12, Op::Mox_DA, false}}},
+        OrderCase{"overtaken by another write", {{11, Op::Mox_DOBit, false}, {10, Op::StopIntr, true}}},
+        OrderCase{"the same number again", {{11, Op::Mox_DA, false}, {11, Op::Mox_DA, true}}},
+        OrderCase{"reads are never stale", {{11, Op::Mox_DA, false}, {5, Op::Mox_DI, false}, {6, Op::Ping, false}}},
+        OrderCase{"a read newer than the write moves nothing",
+                  {{10, Op::Mox_DA, false}, {20, Op::Mox_DI, false}, {15, Op::Mox_DA, false}}},
+        OrderCase{"across the wrap",
+                  {{0xFFFFFFFE, Op::Mox_DA, false},
+                   {1, Op::Mox_DA, false},
+                   {0xFFFFFFFF, Op::Mox_DA, true},
+                   {2, Op::Mox_DO, false}}},
+        OrderCase{"wrapped in order", {{0xFFFFFFFF, Op::Mox_DA, false}, {0, Op::Mox_DA, false}}},
+        OrderCase{"half the space ahead is behind",
+                  {{100, Op::Mox_DA, false}, {100 + 0x80000001u, Op::Mox_DA, true}}}));
+
+TEST(WriteOrder, EachSessionAndSenderKeepsItsOwnOrder) {
+    WriteOrder order;
+    const Endpoint pc{{127, 0, 0, 1}, 5000};
+    const Endpoint other{{127, 0, 0, 1}, 5001};
+    const Bytes da = Writer().I32(0).I32(3072).Take();
+    order.Ran(pc, Packet{false, Op::Mox_DA, 500, 1, da});
+    EXPECT_TRUE(order.Stale(pc, Packet{false, Op::Mox_DA, 499, 1, da}));
+    EXPECT_FALSE(order.Stale(pc, Packet{false, Op::Mox_DA, 7, 2, da})) << "another run of the driver";
+    EXPECT_FALSE(order.Stale(other, Packet{false, Op::Mox_DA, 7, 1, da})) << "another sender";
+    // IOCtl: the identity and the network status are reads, others writes.
+    const auto ioctl = [](std::uint8_t command) {
+        return Packet{false, Op::IOCtl, 3, 1, Writer().I32(3).I32(100).Bytes(Bytes{command, 0, 0}).Take()};
+    };
+    EXPECT_FALSE(order.Stale(pc, ioctl(vcard::kCmdNetStatus)));
+    EXPECT_FALSE(order.Stale(pc, ioctl(vcard::kCmdIdentity)));
+    EXPECT_TRUE(order.Stale(pc, ioctl(200)));
+    // Sessions beyond the last kSessions are forgotten, never mixed up.
+    for (std::uint32_t s = 100; s < 100 + WriteOrder::kSessions; ++s)
+        order.Ran(pc, Packet{false, Op::Mox_DA, 9, s, da});
+    EXPECT_FALSE(order.Stale(pc, Packet{false, Op::Mox_DA, 499, 1, da}));
+    EXPECT_TRUE(order.Stale(pc, Packet{false, Op::Mox_DA, 8, 100 + WriteOrder::kSessions - 1, da}));
+}
+
+// A driver that writes as many elements as it is told, and notes the
+// largest count it was handed.
+class CountingCard final : public vcard::CardApi {
+public:
+    std::int32_t Initial(std::int32_t, std::int32_t, std::int32_t, std::int32_t) override { return 1; }
+    std::int32_t IOCtl(std::int32_t, const std::uint8_t*, std::int32_t outLen, std::uint8_t* out) override {
+        largest = std::max(largest, outLen);
+        std::fill_n(out, std::max(outLen, 0), std::uint8_t{7});
+        return outLen;
+    }
+    std::int32_t StartIntr(std::int16_t, std::int32_t, std::int16_t, std::int16_t, std::int32_t, std::int32_t,
+                           std::int16_t) override {
+        return 1;
+    }
+    std::int32_t StopIntr() override { return 1; }
+    std::int32_t GetLastADError() override { return 0; }
+    std::int32_t ADResult_DV(std::int32_t, std::int32_t count, std::int32_t, std::int32_t, float,
+                             float* results) override {
+        largest = std::max(largest, count);
+        std::fill_n(results, std::max(count, 0), 1.5f);
+        return count;
+    }
+    std::int32_t Mox_DA(std::int16_t, std::int16_t) override { return 1; }
+    std::int32_t Mox_DO(std::int16_t, std::int16_t) override { return 1; }
+    std::int32_t Mox_DOBit(std::int16_t, std::int16_t) override { return 1; }
+    std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs) override {
+        largest = std::max(largest, count);
+        std::fill_n(inputs, std::max(count, 0), std::int16_t{3});
+        return 1;
+    }
+    std::int32_t largest = 0;
+};
+
+struct Bound {
+    const char* what;
+    Op op;
+    Bytes payload;
+    std::int32_t largestHanded; // the largest count the driver may be handed
+    Bytes reply;
+};
+
+class CardServerBounds : public ::testing::TestWithParam<Bound> {};
+
+// Every count a request carries is checked against the buffer the driver is
+// handed; one that does not fit is answered as failed (status 0, no data)
+// without the driver being called.
+TEST_P(CardServerBounds, TheDriverIsNeverHandedMoreThanItsBuffer) {
+    CountingCard card;
+    const auto reply = Serve(card, Packet{false, GetParam().op, 1, 2, GetParam().payload}, nullptr);
+    ASSERT_TRUE(reply) << GetParam().what;
+    EXPECT_EQ(card.largest, GetParam().largestHanded) << GetParam().what;
+    EXPECT_EQ(reply->payload, GetParam().reply) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, CardServerBounds,
+    ::testing::Values(
+        Bound{"Mox_DI 2", Op::Mox_DI, Writer().I32(2).Take(), 2, {0, 0, 0, 1, 0, 3, 0, 3}},
+        Bound{"Mox_DI 3", Op::Mox_DI, Writer().I32(3).Take(), 0, {0, 0, 0, 0}},
+        Bound{"Mox_DI 200", Op::Mox_DI, Writer().I32(200).Take(), 0, {0, 0, 0, 0}},
+        Bound{"Mox_DI 2000", Op::Mox_DI, Writer().I32(2000).Take(), 0, {0, 0, 0, 0}},
+        Bound{"Mox_DI 0", Op::Mox_DI, Writer().I32(0).Take(), 0, {0, 0, 0, 0}},
+        Bound{"Mox_DI -5", Op::Mox_DI, Writer().I32(-5).Take(), 0, {0, 0, 0, 0}},
+        Bound{"ADResult_DV 33", Op::ADResult_DV, Writer().I32(0).I32(33).I32(1).I32(1).F32(1).Take(), 0, {0, 0, 0, 0}},
+        Bound{"ADResult_DV channels 16..47",
+              Op::ADResult_DV,
+              Writer().I32(16).I32(32).I32(1).I32(1).F32(1).Take(),
+              0,
+              {0, 0, 0, 0}},
+        Bound{"ADResult_DV first -1",
+              Op::ADResult_DV,
+              Writer().I32(-1).I32(2).I32(1).I32(1).F32(1).Take(),
+              0,
+              {0, 0, 0, 0}},
+        Bound{"ADResult_DV first huge",
+              Op::ADResult_DV,
+              Writer().I32(0x7FFFFFFF).I32(2).I32(1).I32(1).F32(1).Take(),
+              0,
+              {0, 0, 0, 0}},
+        Bound{"ADResult_DV channels 30, 31",
+              Op::ADResult_DV,
+              Writer().I32(30).I32(2).I32(1).I32(1).F32(1).Take(),
+              2,
+              {0, 0, 0, 2, 0x3F, 0xC0, 0, 0, 0x3F, 0xC0, 0, 0}},
+        Bound{"IOCtl reply of 100000", Op::IOCtl, Writer().I32(1).I32(100000).Bytes(Bytes{9}).Take(), kMaxIoBytes, [] {
+                  Bytes b{0, 0, 1, 0};
+                  b.insert(b.end(), 256, 7);
+                  return b;
+              }()}));

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The emulator's command line, fault commands and reply cache.
+// The emulator's command line, fault commands and reply cache; the emulator
+// serving on a loopback socket.
 #include "emulator.h"
 #include "options.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -168,3 +172,87 @@ TEST(ReplyCache, RemembersAWriteAcrossTheRequestsAnsweredAfterIt) {
 }
 
 } // namespace
+
+namespace {
+
+// An emulator on a loopback port, run by the test, and a PC socket.
+class EmulatorOnLoopback : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        auto socket = vnet::OpenUdpSocket(io, vnet::Endpoint{{127, 0, 0, 1}, 0}, error);
+        ASSERT_TRUE(socket) << error;
+        asio::error_code ec;
+        card = socket->local_endpoint(ec);
+        emulator.emplace(io, std::move(*socket), emu::FaultState{}, 1, false, false);
+        emulator->Start();
+        pc.open(asio::ip::udp::v4());
+        pc.bind(asio::ip::udp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0));
+    }
+    void Send(vnet::Op op, std::uint32_t seq, std::vector<std::uint8_t> payload) {
+        const auto datagram = vnet::Encode(vnet::Packet{false, op, seq, 0x5E55, std::move(payload)});
+        pc.send_to(asio::buffer(datagram), card);
+        io.poll(); // loopback: the datagram is there already
+    }
+    // The reply to the request just sent, run through the emulator first.
+    std::optional<vnet::Packet> Ask(vnet::Op op, std::uint32_t seq, std::vector<std::uint8_t> payload) {
+        Send(op, seq, std::move(payload));
+        std::array<std::uint8_t, vnet::kMaxDatagram> buffer{};
+        asio::ip::udp::endpoint from;
+        asio::error_code ec;
+        pc.non_blocking(true);
+        const std::size_t got = pc.receive_from(asio::buffer(buffer), from, 0, ec);
+        if (ec) return std::nullopt;
+        return vnet::Decode(std::span(buffer.data(), got));
+    }
+
+    asio::io_context io;
+    asio::ip::udp::endpoint card;
+    std::optional<emu::Emulator> emulator;
+    asio::ip::udp::socket pc{io};
+};
+
+} // namespace
+
+// With the longest delay, a flood of requests fills the delay queue to its
+// bound and no further; what did not fit is counted and shown by status.
+TEST_F(EmulatorOnLoopback, TheDelayQueueIsBoundedAndItsDropsCounted) {
+    ASSERT_EQ(emulator->Command("delay 60000").rfind("ok", 0), 0u);
+    const std::uint32_t flood = emu::kMaxDelayedReplies + 1500;
+    for (std::uint32_t seq = 1; seq <= flood; ++seq) {
+        Send(vnet::Op::Ping, seq, {});
+        ASSERT_LE(emulator->Delayed(), emu::kMaxDelayedReplies) << "after " << seq;
+    }
+    EXPECT_EQ(emulator->Delayed(), emu::kMaxDelayedReplies);
+    const std::string status = emulator->Command("status");
+    EXPECT_NE(status.find("1500 dropped from a full delay queue"), std::string::npos) << status;
+    EXPECT_NE(emulator->Summary().find("1500 dropped"), std::string::npos) << emulator->Summary();
+    // With the delay lifted, the replies waiting go out and new ones queue.
+    emulator->Command("delay 0");
+    io.poll();
+    EXPECT_EQ(emulator->Delayed(), 0u);
+}
+
+// A DA request overtaken on the way by the next one, which the card already
+// ran, does not undo it: refused, and input 0 keeps reading +2.5 V.
+TEST_F(EmulatorOnLoopback, AnOvertakenWriteDoesNotUndoTheNewerOne) {
+    const auto started =
+        Ask(vnet::Op::StartIntr, 1, vnet::Writer().I32(10).I32(300).I32(0).I32(32).I32(1000).I32(0).I32(1).Take());
+    ASSERT_TRUE(started);
+    const auto newer = Ask(vnet::Op::Mox_DA, 3, vnet::Writer().I32(0).I32(3072).Take()); // +2.5 V
+    ASSERT_TRUE(newer);
+    EXPECT_EQ(newer->payload, (std::vector<std::uint8_t>{0, 0, 0, 1}));
+    const auto older = Ask(vnet::Op::Mox_DA, 2, vnet::Writer().I32(0).I32(1024).Take()); // -2.5 V
+    ASSERT_TRUE(older);
+    EXPECT_TRUE(older->payload.empty()) << "refused";
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    const auto reading = Ask(vnet::Op::ADResult_DV, 4, vnet::Writer().I32(0).I32(1).I32(1).I32(1).F32(5).Take());
+    ASSERT_TRUE(reading);
+    vnet::Reader r(reading->payload);
+    EXPECT_GT(r.I32(), 0);
+    EXPECT_NEAR(r.F32(), 2.5, 0.02);
+    const auto again = Ask(vnet::Op::Mox_DA, 3, vnet::Writer().I32(0).I32(3072).Take());
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->payload, (std::vector<std::uint8_t>{0, 0, 0, 1})) << "the newer one resent: from the cache";
+    EXPECT_NE(emulator->Command("status").find("1 stale writes refused"), std::string::npos);
+}
