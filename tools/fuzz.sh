@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the fuzz targets with clang's libFuzzer (the fuzz preset,
 # build-fuzz/): the card protocol's parser and request handling, and the
-# driver bridge's request handling; runs each for FUZZ_SECONDS (30 by
-# default). Crashes are written to build-fuzz/crashes/.
+# driver bridge's request handling (with a driver that writes every value
+# it is told to, so that a count beyond a buffer is caught); runs each for
+# FUZZ_SECONDS (30 by default). Crashes are written to build-fuzz/crashes/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
