@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "commands.h"
 
+#include "pacing.h"
+#include "restart_probe.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -112,13 +115,15 @@ int Info(bool json) {
 int Read(const ReadOptions& o) {
     Card card;
     if (!StartOrSay(card)) return kExitFailed;
+    SayMeanLimit(o.request);
     if (o.format == Format::Csv) std::fputs(CsvHeader(o.request).c_str(), stdout);
-    const auto start = Clock::now();
-    auto lastGood = start;
+    // A mean's first row waits until the card can have taken its points.
+    RowSchedule schedule(Clock::now(), o.interval, std::nullopt, MeanFillTime(o.request.mean));
+    RepeatWatch repeats;
+    auto lastGood = schedule.Due();
     int result = kExitOk;
-    long slot = 0; // rows are due at start + slot * interval
-    for (long i = 0; (o.count == 0 || i < o.count) && !g_stop; ++i) {
-        SleepUntil(start + slot * o.interval);
+    for (long i = 0; (o.count == 0 || i < o.count) && !g_stop;) {
+        SleepUntil(schedule.Due());
         if (g_stop) break;
         const auto reading = card.Read(o.request);
         if (!reading) {
@@ -126,20 +131,18 @@ int Read(const ReadOptions& o) {
                 result = Fail("the card has given no reading for 2 s");
                 break;
             }
-            --i; // try the same row again at the next step
-            SleepUntil(Clock::now() + std::chrono::milliseconds(20));
+            SleepUntil(Clock::now() + std::chrono::milliseconds(20)); // the same row again
             continue;
         }
         lastGood = Clock::now();
-        // The next row at the first due time at least half an interval from
-        // now: rows missed while the card did not answer are not made up in
-        // a burst of one reading.
-        slot = std::max(slot + 1, static_cast<long>((lastGood - start + o.interval / 2) / o.interval) + 1);
+        schedule.Taken(lastGood);
+        SayIfRepeated(repeats, *reading, o.interval);
         const Stamp stamp = Now();
         const std::string row =
             o.format == Format::Csv ? CsvRow(o.request, stamp, *reading) : JsonRow(o.request, stamp, *reading);
         std::fputs(row.c_str(), stdout);
         std::fflush(stdout);
+        ++i;
     }
     card.StopAcquisition();
     return result;
@@ -153,75 +156,151 @@ std::string LogHeader(const LogOptions& o, const std::optional<mox::CardIdentity
     h += "# started: " + IsoUtc(std::chrono::system_clock::now()) + "\n";
     h += "# card: " + (id ? IdentityText(*id) : std::string("did not answer the identity request")) + "\n";
     h += "# scaling: AD code 0..65535 over -5 V..+5 V (16 bits), 32768 = 0 V, volts = (code - 32768) / 32768 * 5\n";
+    if (o.request.mean > 0) {
+        h += "# mean: the first row comes once the card can have taken its " +
+             std::to_string(MeanPoints(o.request.mean)) + " points (again after a restart)\n";
+    }
     h += "# reading: " + Describe(o.request) + ", every " + std::to_string(o.interval.count()) + " ms\n";
     return h + CsvHeader(o.request);
 }
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "moxctl: %s\n", message.c_str());
+    return kExitUsage;
+}
+
+constexpr auto kRetryWhileDown = std::chrono::milliseconds(50);
+
+// One run of `log`: rows at their times, and '#' notes when the readings
+// stop and start again and when the card was found restarted.
+class LogRun {
+public:
+    LogRun(Card& card, LogFile& file, const LogOptions& o)
+        : card_(card), file_(file), o_(o), start_(Clock::now()),
+          schedule_(start_, o.interval, o.duration, MeanFillTime(o.request.mean)), lastProgress_(start_) {
+        probe_.Started(start_);
+    }
+
+    int Run() {
+        std::string error;
+        while (!g_stop) {
+            // While readings fail the card is asked more often than rows
+            // are due, so that its return (and a fresh start) is seen soon.
+            const auto next = linkUp_ ? schedule_.Due() : Clock::now() + kRetryWhileDown;
+            if (schedule_.Over() || schedule_.EndsBy(next)) break;
+            SleepUntil(next);
+            if (g_stop) break;
+            if (!Step(error) || !file_.SyncIfDue(error)) return Fail(error);
+            if (const std::string notice = file_.TakeNotice(); !notice.empty())
+                std::fprintf(stderr, "\nmoxctl: %s", notice.c_str());
+            Progress();
+        }
+        return kExitOk;
+    }
+
+private:
+    bool Step(std::string& error) {
+        const auto reading = card_.Read(o_.request);
+        if (!reading) return Failed(error);
+        schedule_.Taken(Clock::now());
+        if (!linkUp_ && !Resumed(error)) return false;
+        probe_.Learn(Clock::now());
+        SayIfRepeated(repeats_, *reading, o_.interval);
+        return file_.Append(CsvRow(o_.request, Now(), *reading), error);
+    }
+
+    // Readings fail: the link is down, or the card answers but does not
+    // acquire, which after a good start means it was restarted (its
+    // outputs back at their power-on values). Acquisition is then started
+    // again; a network driver may already have done so by itself.
+    bool Failed(std::string& error) {
+        if (linkUp_) {
+            linkUp_ = false;
+            restartNoted_ = false;
+            if (!Note("link down: readings fail", error)) return false;
+        }
+        if (restartNoted_ || !card_.Identity()) return true;
+        restartNoted_ = true;
+        std::int32_t code = 0;
+        const bool started = card_.StartAcquisition(code);
+        if (started) probe_.Started(Clock::now());
+        schedule_.Delay(Clock::now(), MeanFillTime(o_.request.mean));
+        return Note(started ? "card restarted: it answers but was not acquiring (outputs reset by the restart); "
+                              "acquisition started again"
+                            : "card restarted: it answers but was not acquiring (outputs reset by the restart); "
+                              "acquisition did not start again (driver error " +
+                                  std::to_string(code) + ")",
+                    error);
+    }
+
+    // The link is back: a card whose acquisition has just begun again (the
+    // driver started it) was restarted while out of reach.
+    bool Resumed(std::string& error) {
+        linkUp_ = true;
+        if (!Note("link up: readings resumed", error)) return false;
+        if (restartNoted_) return true;
+        const auto held = probe_.FreshStart();
+        if (!held) return true;
+        restartNoted_ = true;
+        schedule_.Delay(Clock::now(), MeanFillTime(o_.request.mean));
+        return Note("card restarted: its acquisition holds only " + std::to_string(*held) +
+                        " samples, started again by the driver (outputs reset by the restart)",
+                    error);
+    }
+
+    bool Note(const std::string& text, std::string& error) {
+        if (!file_.Comment(NoteLine(std::chrono::system_clock::now(), text), error)) return false;
+        std::fprintf(stderr, "%smoxctl: %s\n", progress_ ? "\n" : "", text.c_str());
+        return true;
+    }
+
+    void Progress() {
+        if (!progress_ || Clock::now() - lastProgress_ < std::chrono::seconds(1)) return;
+        lastProgress_ = Clock::now();
+        std::fprintf(stderr, "\r%llu rows, %s, link %s   ", static_cast<unsigned long long>(file_.RowsWritten()),
+                     Elapsed(lastProgress_ - start_).c_str(), linkUp_ ? "up" : "down");
+        std::fflush(stderr);
+    }
+
+    Card& card_;
+    LogFile& file_;
+    const LogOptions& o_;
+    const Clock::time_point start_;
+    RowSchedule schedule_;
+    RepeatWatch repeats_;
+    RestartProbe probe_;
+    Clock::time_point lastProgress_;
+    const bool progress_ = MOX_ISATTY(stderr) != 0;
+    bool linkUp_ = true;
+    bool restartNoted_ = false;
+};
 
 } // namespace
 
 int Log(const LogOptions& o) {
     Card card;
     const auto id = card.Identity();
-    if (!StartOrSay(card)) return kExitFailed;
     LogFile file(o.path, LogHeader(o, id), o.rotate);
+    if (file.ToStandardOutput() && (o.rotate.maxBytes > 0 || o.rotate.maxAge.count() > 0))
+        return Usage("--rotate-size and --rotate-time rotate a file: standard output (\"-\") is not rotated");
+    // A file that is not ours, or holds other readings, is refused before
+    // anything is started or written.
     std::string error;
+    if (!file.Check(error)) return Usage(error);
+    if (!StartOrSay(card)) return kExitFailed;
+    SayMeanLimit(o.request);
     if (!file.Open(error)) {
         card.StopAcquisition();
         return Fail(error);
     }
-    const bool progress = MOX_ISATTY(stderr) != 0;
-    const auto start = Clock::now();
-    auto lastProgress = start;
-    bool linkUp = true;
-    int result = kExitOk;
-    for (long i = 0; !g_stop; ++i) {
-        const auto due = start + i * o.interval;
-        if (o.duration && due - start >= *o.duration) break;
-        SleepUntil(due);
-        if (g_stop) break;
-        const auto reading = card.Read(o.request);
-        linkUp = reading.has_value();
-        if (reading && !file.Append(CsvRow(o.request, Now(), *reading), error)) {
-            result = Fail(error);
-            break;
-        }
-        if (!file.SyncIfDue(error)) {
-            result = Fail(error);
-            break;
-        }
-        if (const std::string notice = file.TakeNotice(); !notice.empty())
-            std::fprintf(stderr, "\nmoxctl: %s", notice.c_str());
-        if (progress && Clock::now() - lastProgress >= std::chrono::seconds(1)) {
-            lastProgress = Clock::now();
-            std::fprintf(stderr, "\r%llu rows, %s, link %s   ", static_cast<unsigned long long>(file.RowsWritten()),
-                         Elapsed(lastProgress - start).c_str(), linkUp ? "up" : "down");
-            std::fflush(stderr);
-        }
-    }
+    int result = LogRun(card, file, o).Run();
     card.StopAcquisition();
     if (!file.Sync(error) && result == kExitOk) result = Fail(error);
-    if (progress) std::fputc('\n', stderr);
+    if (MOX_ISATTY(stderr) != 0) std::fputc('\n', stderr);
     std::fprintf(stderr, "moxctl: %llu rows written to %s\n", static_cast<unsigned long long>(file.RowsWritten()),
-                 o.path.c_str());
+                 file.ToStandardOutput() ? "standard output" : o.path.c_str());
     return result;
 }
-
-namespace {
-
-// A write the driver reports as failed: refused by the card, or sent but not
-// confirmed in time, when it may still have been applied and a script must
-// not take it for either.
-int WriteFailed(Card& card, const std::string& what) {
-    const std::int32_t error = card.LastError();
-    if (error == kNoReplyError) {
-        std::fprintf(stderr, "moxctl: %s was not confirmed by the card: it may or may not have been applied\n",
-                     what.c_str());
-        return kExitUnconfirmed;
-    }
-    return Fail("the card did not take " + what + " (driver error " + std::to_string(error) + ")");
-}
-
-} // namespace
 
 int SetDa(std::int16_t channel, std::int16_t code, const std::string& how) {
     Card card;

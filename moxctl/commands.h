@@ -39,7 +39,8 @@ struct LogOptions {
     std::string path;
     ReadRequest request;
     std::chrono::milliseconds interval{200};
-    std::optional<std::chrono::seconds> duration; // until stopped without it
+    // Rows due before it are taken; until stopped without it.
+    std::optional<std::chrono::duration<double>> duration;
     RotatePolicy rotate;
 };
 int Log(const LogOptions& o);

@@ -3,16 +3,21 @@
 
 #include "rows.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <utility>
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 #endif
 
@@ -26,6 +31,7 @@ std::string Reason(const std::string& what, const std::string& path) {
 
 bool SyncToDisk(std::FILE* f) {
     if (std::fflush(f) != 0) return false;
+    if (f == stdout) return true; // a pipe or a terminal: nothing to sync
 #ifdef _WIN32
     return _commit(_fileno(f)) == 0;
 #else
@@ -57,15 +63,86 @@ std::uintmax_t CompleteLength(const std::string& path, std::uintmax_t size) {
     return end;
 }
 
+// Renames `from` to `to` unless `to` exists: 0, EEXIST, or another errno.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    const std::filesystem::path f(from), t(to);
+    if (MoveFileExW(f.c_str(), t.c_str(), 0)) return 0;
+    const DWORD e = GetLastError();
+    return e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS ? EEXIST : EIO;
+#else
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the flag: a second name, then the first removed.
+    if (link(from.c_str(), to.c_str()) != 0) return errno;
+    return unlink(from.c_str()) == 0 ? 0 : errno;
+#endif
+}
+
+// The last line of a file of `size` bytes that starts with `prefix`, not
+// counting the first line; nothing when there is none.
+std::optional<std::string> LastLineStarting(std::FILE* f, std::uintmax_t size, const std::string& prefix) {
+    const std::string needle = "\n" + prefix;
+    std::string window; // a chunk and the start of the one after it
+    for (std::uintmax_t end = size; end > 0;) {
+        const std::uintmax_t chunk = std::min<std::uintmax_t>(end, 65536);
+        std::string buf(static_cast<std::size_t>(chunk), '\0');
+        if (std::fseek(f, static_cast<long>(end - chunk), SEEK_SET) != 0 ||
+            std::fread(buf.data(), 1, buf.size(), f) != buf.size()) {
+            return std::nullopt;
+        }
+        window = buf + window.substr(0, std::min(window.size(), needle.size() - 1));
+        end -= chunk;
+        if (const auto at = window.rfind(needle); at != std::string::npos) {
+            std::string line;
+            char part[512];
+            if (std::fseek(f, static_cast<long>(end + at + 1), SEEK_SET) != 0) return std::nullopt;
+            while (std::fgets(part, sizeof part, f) != nullptr) {
+                line += part;
+                if (line.back() == '\n') break;
+            }
+            if (!line.empty() && line.back() == '\n') line.pop_back();
+            return line;
+        }
+    }
+    return std::nullopt;
+}
+
+// The header line that names what a log reads, without its interval:
+// "# reading: newest sample, volts".
+std::string ReadingOf(const std::string& line) { return line.substr(0, line.rfind(", every ")); }
+
+// "utc,monotonic_s,ch00..ch31" for a column line of 34 names.
+std::string ColumnsShort(const std::string& line) {
+    const auto third = line.find(',', line.find(',', line.find(',') + 1) + 1);
+    if (third == std::string::npos) return line;
+    return line.substr(0, third) + ".." + line.substr(line.rfind(',') + 1);
+}
+
+// The line of `text` that starts with `prefix`, and its last line.
+std::string LineStarting(const std::string& text, const std::string& prefix) {
+    const auto at = text.find("\n" + prefix);
+    return at == std::string::npos ? std::string() : text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+}
+std::string LastLine(const std::string& text) {
+    const std::string body = text.substr(0, text.size() - 1);
+    return body.substr(body.rfind('\n') + 1);
+}
+
+constexpr const char* kFirstLine = "# moxctl log\n";
+constexpr const char* kReadingPrefix = "# reading: ";
+
 } // namespace
 
-std::string RotatedName(const std::string& path, std::chrono::system_clock::time_point t) {
+std::string RotatedName(const std::string& path, std::chrono::system_clock::time_point t, int counter) {
     const std::tm tm = UtcFields(std::chrono::system_clock::to_time_t(t));
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
+    std::string name = stamp;
+    if (counter > 0) name += "-" + std::to_string(counter);
     const std::filesystem::path p(path);
     std::filesystem::path rotated = p;
-    rotated.replace_filename(p.stem().string() + "." + stamp + p.extension().string());
+    rotated.replace_filename(p.stem().string() + "." + name + p.extension().string());
     return rotated.string();
 }
 
@@ -75,15 +152,66 @@ LogFile::LogFile(std::string path, std::string header, RotatePolicy rotate)
 LogFile::~LogFile() {
     if (file_ != nullptr) {
         SyncToDisk(file_);
-        std::fclose(file_);
+        if (file_ != stdout) std::fclose(file_);
     }
 }
 
-bool LogFile::Open(std::string& error) { return OpenFile(error); }
+bool LogFile::Check(std::string& error) const {
+    if (ToStandardOutput()) return true;
+    std::error_code ec;
+    const auto status = std::filesystem::status(path_, ec);
+    // A device or a pipe is only written; a new or empty file has nothing
+    // to lose.
+    if (!std::filesystem::is_regular_file(status)) return true;
+    const auto size = std::filesystem::file_size(path_, ec);
+    if (ec) {
+        error = "cannot read " + path_ + ": " + ec.message();
+        return false;
+    }
+    if (size == 0) return true;
+    std::FILE* f = std::fopen(path_.c_str(), "rb");
+    if (f == nullptr) {
+        error = Reason("cannot read", path_);
+        return false;
+    }
+    char first[16] = {};
+    const std::size_t got = std::fread(first, 1, std::strlen(kFirstLine), f);
+    if (std::string(first, got) != kFirstLine) {
+        std::fclose(f);
+        error = path_ + " is not a moxctl log (its first line is not \"# moxctl log\"): left as it is; "
+                        "name a new file";
+        return false;
+    }
+    const auto reading = LastLineStarting(f, size, kReadingPrefix);
+    const auto columns = LastLineStarting(f, size, "utc,");
+    std::fclose(f);
+    const std::string wantReading = ReadingOf(LineStarting(header_, kReadingPrefix));
+    const std::string wantColumns = LastLine(header_);
+    if (reading && columns && ReadingOf(*reading) == wantReading && *columns == wantColumns) return true;
+    const auto what = [](const std::string& r, const std::string& c) {
+        return r.substr(std::strlen(kReadingPrefix)) + " (columns " + ColumnsShort(c) + ")";
+    };
+    error = path_ + " is a moxctl log of " +
+            (reading && columns ? what(ReadingOf(*reading), *columns) : std::string("unknown readings")) +
+            "; this run reads " + what(wantReading, wantColumns) +
+            ": continue it with the same reading options, or name a new file";
+    return false;
+}
+
+bool LogFile::Open(std::string& error) {
+    if (!ToStandardOutput()) return OpenFile(error);
+    file_ = stdout;
+    opened_ = std::chrono::steady_clock::now();
+    synced_ = opened_;
+    return Write(header_, error) && Sync(error);
+}
 
 bool LogFile::OpenFile(std::string& error) {
     std::error_code ec;
-    const auto size = std::filesystem::exists(path_, ec) ? std::filesystem::file_size(path_, ec) : 0;
+    // A new file is not an error: only a size that cannot be read is.
+    const bool regular = std::filesystem::is_regular_file(path_, ec);
+    ec.clear();
+    const auto size = regular ? std::filesystem::file_size(path_, ec) : 0;
     if (ec) {
         error = "cannot read " + path_ + ": " + ec.message();
         return false;
@@ -142,26 +270,36 @@ bool LogFile::Rotate(std::string& error) {
     if (!Sync(error)) return false;
     std::fclose(file_);
     file_ = nullptr;
-    const std::string rotated = RotatedName(path_, std::chrono::system_clock::now());
-    std::error_code ec;
-    std::filesystem::rename(path_, rotated, ec);
-    if (ec) {
-        error = "cannot rename " + path_ + " to " + rotated + ": " + ec.message();
-        return false;
+    // Two rotations in one second, or a clock set back, give a name that is
+    // taken: the next counter, never a file replaced.
+    const auto now = std::chrono::system_clock::now();
+    for (int counter = 0; counter < 10000; ++counter) {
+        const std::string rotated = RotatedName(path_, now, counter);
+        const int result = RenameNoReplace(path_, rotated);
+        if (result == EEXIST) continue;
+        if (result != 0) {
+            error = "cannot rename " + path_ + " to " + rotated + ": " + std::strerror(result);
+            return false;
+        }
+        notice_ += "rotated " + path_ + " to " + rotated + "\n";
+        return OpenFile(error);
     }
-    notice_ += "rotated " + path_ + " to " + rotated + "\n";
-    return OpenFile(error);
+    error = "cannot rotate " + path_ + ": every name for this second is taken";
+    return false;
 }
 
 bool LogFile::Append(const std::string& line, std::string& error) {
     const auto now = std::chrono::steady_clock::now();
-    const bool tooBig = rotate_.maxBytes > 0 && bytes_ + line.size() > rotate_.maxBytes;
-    const bool tooOld = rotate_.maxAge.count() > 0 && now - opened_ >= rotate_.maxAge;
+    const bool rotates = !ToStandardOutput();
+    const bool tooBig = rotates && rotate_.maxBytes > 0 && bytes_ + line.size() > rotate_.maxBytes;
+    const bool tooOld = rotates && rotate_.maxAge.count() > 0 && now - opened_ >= rotate_.maxAge;
     if ((tooBig || tooOld) && !Rotate(error)) return false;
     if (!Write(line, error)) return false;
     ++rows_;
     return SyncIfDue(error);
 }
+
+bool LogFile::Comment(const std::string& line, std::string& error) { return Write(line, error); }
 
 std::string LogFile::TakeNotice() { return std::exchange(notice_, {}); }
 

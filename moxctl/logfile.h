@@ -3,9 +3,13 @@
 // ever appended, each handed to the system in one write as it is taken,
 // and the file is synced to the disk at least once a second. An existing
 // file is continued (after an incomplete last line left by an interruption
-// is cut off); a header block of '#' lines and the column line start every
-// session. On request the file is rotated by size or age: the full file is
-// renamed with the time of rotation in its name and a new one begun.
+// is cut off) only when it is a moxctl log of the same reading: anything
+// else is refused and left as it is. A header block of '#' lines and the
+// column line start every session. On request the file is rotated by size
+// or age: the full file is renamed with the time of rotation in its name
+// (and a counter when that name is taken; no file is ever replaced) and a
+// new one begun. The path "-" is standard output: flushed, never synced or
+// rotated.
 #pragma once
 
 #include <chrono>
@@ -22,17 +26,29 @@ struct RotatePolicy {
 
 class LogFile {
 public:
-    // `header`: the lines written at the start of each file and session.
+    // `header`: the lines written at the start of each file and session,
+    // "# moxctl log" first, a "# reading: WHAT, every N ms" line and the
+    // column line last.
     LogFile(std::string path, std::string header, RotatePolicy rotate);
     ~LogFile();
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
+    // Whether the file may be written: it does not exist, is empty or is not
+    // a regular file, or is a moxctl log whose last session read the same
+    // as `header` says (the interval may differ). Reads only; false with
+    // `error` naming the file and what is wrong with it.
+    bool Check(std::string& error) const;
     // Opens (or continues) the file; false with `error` set on failure.
+    // Call Check first: Open cuts an incomplete last line.
     bool Open(std::string& error);
+    bool ToStandardOutput() const { return path_ == "-"; }
     // Appends one complete line; syncs when the last sync is a second old;
     // rotates first when the policy says so.
     bool Append(const std::string& line, std::string& error);
+    // Appends one '#' line that is not a row: not counted, never the first
+    // line of a rotated file (rotation waits for a row).
+    bool Comment(const std::string& line, std::string& error);
     bool Sync(std::string& error);
     // Syncs rows not yet synced once the last sync is a second old; called
     // between rows, so that a pause in the rows leaves nothing unsynced.
@@ -60,7 +76,8 @@ private:
 };
 
 // The name a rotated file gets: "run.csv" rotated at 2026-12-07 11:30:00
-// UTC becomes "run.20261207T113000Z.csv".
-std::string RotatedName(const std::string& path, std::chrono::system_clock::time_point t);
+// UTC becomes "run.20261207T113000Z.csv", or with `counter` 2
+// "run.20261207T113000Z-2.csv" (that name being taken).
+std::string RotatedName(const std::string& path, std::chrono::system_clock::time_point t, int counter = 0);
 
 } // namespace moxctl

@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
         logOptions.request = logFlags.Request();
         logOptions.interval = std::chrono::milliseconds(logInterval);
         if (logDuration > 0) {
-            logOptions.duration = std::chrono::seconds(static_cast<long long>(std::ceil(logDuration)));
+            logOptions.duration = std::chrono::duration<double>(logDuration);
         }
         logOptions.rotate = {rotateSize, std::chrono::seconds(rotateTime)};
         result = Log(logOptions);

@@ -59,6 +59,10 @@ std::string IsoUtc(std::chrono::system_clock::time_point t) {
     return buf;
 }
 
+std::string NoteLine(std::chrono::system_clock::time_point t, const std::string& text) {
+    return "# " + IsoUtc(t) + " " + text + "\n";
+}
+
 std::string ValueText(double v) { return Shortest(v); }
 std::string ValueText(float v) { return Shortest(v); }
 

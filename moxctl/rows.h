@@ -20,6 +20,8 @@ struct Stamp {
 };
 Stamp Now();
 std::string IsoUtc(std::chrono::system_clock::time_point t);
+// A note among the rows: "# 2026-12-07T11:30:00.000Z link down: ...".
+std::string NoteLine(std::chrono::system_clock::time_point t, const std::string& text);
 // The calendar fields of a time in UTC.
 std::tm UtcFields(std::time_t seconds);
 

@@ -1,0 +1,465 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// moxctl log and read over time: files that are not our logs are left alone,
+// rotation never replaces a file, rows keep their schedule across a stall
+// and a duration, means are means from the first row, and a card that goes
+// away, comes back or restarts is marked in the log.
+#include "emulator_process.h"
+#include "logfile.h"
+#include "pacing.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace moxctl;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Outcome {
+    int status = -1; // exit status; -1 when ended by a signal
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteAll(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+fs::path TempPath(const std::string& name) {
+    return fs::temp_directory_path() / ("moxctl-log-test-" + std::to_string(::getpid()) + "-" + name);
+}
+
+// Runs a shell command line with moxctl as $M, ended after 60 s at most.
+Outcome Shell(const std::string& env, const std::string& script) {
+    const fs::path err = TempPath("stderr");
+    const std::string cmd =
+        "env " + env + " M='" MOXCTL_BIN "' timeout 60 sh -c '" + script + "' 2>'" + err.string() + "'";
+    Outcome o;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (pipe == nullptr) return o;
+    std::array<char, 4096> buf{};
+    while (std::fgets(buf.data(), buf.size(), pipe)) o.out += buf.data();
+    const int raw = pclose(pipe);
+    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    o.err = ReadAll(err);
+    fs::remove(err);
+    return o;
+}
+
+const std::string kVirtualCard = "-u MOX_CARD_ADDRESS LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "'";
+
+std::string OnEmulator(std::uint16_t port) {
+    return "LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "' MOX_CARD_ADDRESS=127.0.0.1:" + std::to_string(port);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string f; std::getline(in, f, ',');) fields.push_back(f);
+    return fields;
+}
+
+// The data rows of a CSV log or of read's output (not '#' lines, not the
+// column line).
+std::vector<std::vector<std::string>> Rows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& line : Lines(text)) {
+        if (!line.empty() && line[0] != '#' && line.rfind("utc,", 0) != 0) rows.push_back(Fields(line));
+    }
+    return rows;
+}
+
+std::vector<double> Times(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<double> t;
+    for (const auto& r : rows) t.push_back(std::stod(r.at(1)));
+    return t;
+}
+
+std::vector<std::string> Comments(const std::string& text, const std::string& containing) {
+    std::vector<std::string> found;
+    for (const auto& line : Lines(text)) {
+        if (line.rfind("# ", 0) == 0 && line.find(containing) != std::string::npos) found.push_back(line);
+    }
+    return found;
+}
+
+} // namespace
+
+// ---- Existing files ----
+
+struct ForeignFile {
+    const char* name;
+    std::string bytes;
+};
+
+class MoxctlLogForeignFile : public ::testing::TestWithParam<ForeignFile> {};
+
+// A file that is not a log of ours is refused before anything is started,
+// and keeps every byte; even where no card answers, the refusal comes first.
+TEST_P(MoxctlLogForeignFile, IsRefusedAndKeepsItsBytes) {
+    const fs::path file = TempPath(GetParam().name);
+    WriteAll(file, GetParam().bytes);
+    for (const std::string& env :
+         {kVirtualCard, std::string("LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "' MOX_CARD_ADDRESS=127.0.0.1:1")}) {
+        const Outcome o = Shell(env, "$M log " + file.string() + " --duration 0.3");
+        EXPECT_EQ(o.status, 2) << o.err;
+        EXPECT_NE(o.err.find(file.string()), std::string::npos) << o.err;
+        EXPECT_NE(o.err.find("not a moxctl log"), std::string::npos) << o.err;
+        EXPECT_EQ(ReadAll(file), GetParam().bytes);
+    }
+    fs::remove(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refused, MoxctlLogForeignFile,
+    ::testing::Values(ForeignFile{"image.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10\x01\x02", 24)},
+                      ForeignFile{"notes.txt", "first line\nsecond line without an end"},
+                      ForeignFile{"data.csv", "utc,monotonic_s,ch00\n2026-01-01T00:00:00.000Z,0.1,5\n"},
+                      ForeignFile{"almost.csv", "# moxctl logs\nutc,monotonic_s\n"}));
+
+TEST(MoxctlLog, AnEmptyFileIsStarted) {
+    const fs::path file = TempPath("empty.csv");
+    WriteAll(file, "");
+    const Outcome o = Shell(kVirtualCard, "$M log " + file.string() + " --interval 50 --duration 0.3");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(ReadAll(file).rfind("# moxctl log\n", 0), 0u);
+    fs::remove(file);
+}
+
+TEST(MoxctlLog, ALogOfOtherColumnsIsRefusedNamingBoth) {
+    const fs::path file = TempPath("volts.csv");
+    fs::remove(file);
+    const Outcome first = Shell(kVirtualCard, "$M log " + file.string() + " --volts --interval 50 --duration 0.2");
+    ASSERT_EQ(first.status, 0) << first.err;
+    const std::string before = ReadAll(file);
+    for (const char* other : {"--codes --volts", "--codes", "--volts --mean 10"}) {
+        const Outcome o = Shell(kVirtualCard, "$M log " + file.string() + " " + other + " --duration 0.2");
+        EXPECT_EQ(o.status, 2) << other << "\n" << o.err;
+        EXPECT_NE(o.err.find("newest sample, volts"), std::string::npos) << o.err;
+        EXPECT_NE(o.err.find("this run"), std::string::npos) << o.err;
+        EXPECT_EQ(ReadAll(file), before) << other;
+    }
+    // The same reading at another interval goes on in the same file.
+    const Outcome same = Shell(kVirtualCard, "$M log " + file.string() + " --volts --interval 100 --duration 0.2");
+    EXPECT_EQ(same.status, 0) << same.err;
+    EXPECT_GT(ReadAll(file).size(), before.size());
+    fs::remove(file);
+}
+
+// "-" is standard output: the header and rows come there, and no file
+// called "-" appears.
+TEST(MoxctlLog, DashIsStandardOutput) {
+    const fs::path dir = TempPath("dash");
+    fs::create_directories(dir);
+    const Outcome o = Shell(kVirtualCard, "cd " + dir.string() + " && $M log - --interval 50 --duration 0.3");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.rfind("# moxctl log\n", 0), 0u) << o.out;
+    EXPECT_EQ(Rows(o.out).size(), 6u) << o.out;
+    EXPECT_TRUE(fs::is_empty(dir));
+    const Outcome rotated = Shell(kVirtualCard, "$M log - --rotate-size 65536 --duration 0.1");
+    EXPECT_EQ(rotated.status, 2) << rotated.err;
+    EXPECT_NE(rotated.err.find("--rotate-size"), std::string::npos) << rotated.err;
+    fs::remove_all(dir);
+}
+
+// ---- Rotation ----
+
+namespace {
+
+int RowsIn(const fs::path& dir) {
+    int rows = 0;
+    for (const auto& f : fs::directory_iterator(dir)) {
+        for (const auto& line : Lines(ReadAll(f.path()))) rows += line.rfind("row ", 0) == 0 ? 1 : 0;
+    }
+    return rows;
+}
+
+} // namespace
+
+// Many rotations in one second (or a clock stepped back) give names that
+// are already taken: no file is replaced, and the rows counted are the rows
+// on the disk.
+TEST(LogFileRotation, RotationsInOneSecondKeepEveryRow) {
+    const fs::path dir = TempPath("rotations");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string path = (dir / "run.csv").string();
+    // A file from an earlier run with the name this second's rotation takes.
+    const std::string taken = RotatedName(path, std::chrono::system_clock::now());
+    WriteAll(taken, "row earlier\n");
+    {
+        LogFile log(path, "# moxctl log\nutc,monotonic_s,ch00\n", RotatePolicy{400, 0s});
+        std::string error;
+        ASSERT_TRUE(log.Open(error)) << error;
+        for (int i = 0; i < 200; ++i) ASSERT_TRUE(log.Append("row " + std::to_string(i) + "\n", error)) << error;
+        EXPECT_EQ(log.RowsWritten(), 200u);
+    }
+    EXPECT_EQ(RowsIn(dir), 201);
+    EXPECT_EQ(ReadAll(taken), "row earlier\n");
+    fs::remove_all(dir);
+}
+
+TEST(LogFileRotation, NamesCountOnWhenTaken) {
+    const auto t = std::chrono::system_clock::time_point(std::chrono::seconds(1796643000)); // 2026-12-07 11:30:00
+    EXPECT_EQ(RotatedName("/data/run.csv", t, 0), "/data/run.20261207T113000Z.csv");
+    EXPECT_EQ(RotatedName("/data/run.csv", t, 2), "/data/run.20261207T113000Z-2.csv");
+    EXPECT_EQ(RotatedName("log", t, 1), "log.20261207T113000Z-1");
+}
+
+// ---- Row times ----
+
+// A pause of the whole program (a stop signal, a suspended machine) leaves a
+// gap: the rows missed are not made up in a burst.
+TEST(MoxctlLog, AStallLeavesAGapNotABurst) {
+    const fs::path file = TempPath("stall.csv");
+    fs::remove(file);
+    const Outcome o = Shell(kVirtualCard, "$M log " + file.string() +
+                                              " --interval 200 --duration 4 & p=$!; sleep 1; kill -STOP $p; "
+                                              "sleep 2; kill -CONT $p; wait $p");
+    EXPECT_EQ(o.status, 0) << o.err;
+    const auto times = Times(Rows(ReadAll(file)));
+    ASSERT_GE(times.size(), 5u);
+    double longest = 0;
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        // Rows are due at least half an interval apart.
+        EXPECT_GE(times[i] - times[i - 1], 0.09) << "row " << i;
+        longest = std::max(longest, times[i] - times[i - 1]);
+    }
+    EXPECT_GE(longest, 1.5);
+    EXPECT_NE(o.err.find(std::to_string(times.size()) + " rows written"), std::string::npos) << o.err;
+    fs::remove(file);
+}
+
+struct DurationCase {
+    const char* duration;
+    std::size_t rows; // at 100 ms: rows due before the duration ends
+    double seconds;
+};
+
+class MoxctlLogDuration : public ::testing::TestWithParam<DurationCase> {};
+
+TEST_P(MoxctlLogDuration, EndsAtTheDuration) {
+    const fs::path file = TempPath("duration.csv");
+    fs::remove(file);
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome o =
+        Shell(kVirtualCard, "$M log " + file.string() + " --interval 100 --duration " + GetParam().duration);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(o.status, 0) << o.err;
+    const auto times = Times(Rows(ReadAll(file)));
+    EXPECT_EQ(times.size(), GetParam().rows);
+    // The process starts, loads the card and ends within half a second.
+    EXPECT_LT(took.count(), GetParam().seconds + 0.5);
+    fs::remove(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seconds, MoxctlLogDuration,
+                         ::testing::Values(DurationCase{"0.5", 5, 0.5}, DurationCase{"1.2", 12, 1.2},
+                                           DurationCase{"0.05", 1, 0.05}));
+
+// The first mean row comes once the card can have taken the points it
+// averages: 1000 points at 3125 per second per channel take 0.32 s.
+TEST(MoxctlRead, TheFirstMeanRowWaitsForItsPoints) {
+    const Outcome o = Shell(kVirtualCard, "$M read --mean 1000 --count 2 --interval 10");
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto times = Times(Rows(o.out));
+    ASSERT_EQ(times.size(), 2u) << o.out;
+    EXPECT_GE(times[0], 0.32) << o.out;
+    // More than the card keeps cannot be averaged: said once.
+    const Outcome more = Shell(kVirtualCard, "$M read --mean 5000 --count 1");
+    ASSERT_EQ(more.status, 0) << more.err;
+    EXPECT_NE(more.err.find("at most 1000"), std::string::npos) << more.err;
+}
+
+// ---- A card that goes away and comes back ----
+
+namespace {
+
+// moxctl log on the emulator, which is killed `down` after the start and
+// started again on the same port `back` after the start.
+std::string LogAcrossARestart(const fs::path& file, std::chrono::milliseconds down, std::chrono::milliseconds back) {
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0);
+    EXPECT_NE(port, 0);
+    if (port == 0) return {};
+    const Outcome set = Shell(OnEmulator(port), "$M da 0 --code C00 && $M do 0 A5");
+    EXPECT_EQ(set.status, 0) << set.err;
+    Outcome o;
+    std::thread logger(
+        [&] { o = Shell(OnEmulator(port), "$M log " + file.string() + " --volts --interval 100 --duration 7"); });
+    std::this_thread::sleep_for(down);
+    emulator.Kill();
+    std::this_thread::sleep_for(back - down);
+    EXPECT_EQ(emulator.Start(port), port);
+    logger.join();
+    EXPECT_EQ(o.status, 0) << o.err;
+    return ReadAll(file);
+}
+
+} // namespace
+
+TEST(MoxctlLog, ACardRestartIsMarked) {
+    const fs::path file = TempPath("restart.csv");
+    fs::remove(file);
+    const std::string text = LogAcrossARestart(file, 2000ms, 4000ms);
+    const auto down = Comments(text, "link down");
+    const auto up = Comments(text, "link up");
+    const auto restarted = Comments(text, "card restarted");
+    ASSERT_EQ(down.size(), 1u) << text;
+    ASSERT_EQ(up.size(), 1u) << text;
+    EXPECT_EQ(restarted.size(), 1u) << text;
+    // "# 2026-12-07T11:30:00.000Z link down ..."
+    EXPECT_EQ(down[0][2 + 23], 'Z') << down[0];
+    EXPECT_EQ(down[0][2 + 10], 'T') << down[0];
+    // The notes come in order, and rows go on after them.
+    EXPECT_LT(text.find(down[0]), text.find(up[0]));
+    EXPECT_GT(Rows(text.substr(text.find(up[0]))).size(), 10u) << text;
+    fs::remove(file);
+}
+
+// An outage alone (the card keeps acquiring) is marked down and up, and is
+// not taken for a restart.
+TEST(MoxctlLog, AnOutageIsMarkedButIsNoRestart) {
+    const fs::path file = TempPath("outage.csv");
+    fs::remove(file);
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0);
+    ASSERT_NE(port, 0);
+    Outcome o;
+    std::thread logger(
+        [&] { o = Shell(OnEmulator(port), "$M log " + file.string() + " --interval 100 --duration 6"); });
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(emulator.Command("stop").rfind("ok", 0), 0u);
+    std::this_thread::sleep_for(4000ms); // past the link's 3 s: readings fail
+    EXPECT_EQ(emulator.Command("resume").rfind("ok", 0), 0u);
+    logger.join();
+    EXPECT_EQ(o.status, 0) << o.err;
+    const std::string text = ReadAll(file);
+    EXPECT_EQ(Comments(text, "link down").size(), 1u) << text;
+    EXPECT_EQ(Comments(text, "link up").size(), 1u) << text;
+    EXPECT_EQ(Comments(text, "restarted").size(), 0u) << text;
+    fs::remove(file);
+}
+
+// Rows asked faster than a slow link answers repeat the same reading: said
+// once on standard error.
+TEST(MoxctlRead, RepeatedRowsAreSaidOnce) {
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0);
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(emulator.Command("delay 40").rfind("ok", 0), 0u);
+    const Outcome o = Shell(OnEmulator(port), "$M read --count 100 --interval 10");
+    EXPECT_EQ(o.status, 0) << o.err;
+    const auto lines = Lines(o.err);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("rows keep repeating") != std::string::npos; }),
+              1)
+        << o.err;
+}
+
+// ---- Schedule, mean fill time and repeated rows on their own ----
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+const Steady::time_point kT0{std::chrono::hours(1)};
+
+} // namespace
+
+TEST(RowSchedule, RowsAreDueAtTheirIntervalAndGapsAreNotMadeUp) {
+    RowSchedule s(kT0, 100ms);
+    EXPECT_EQ(s.Due(), kT0);
+    s.Taken(kT0 + 3ms);
+    EXPECT_EQ(s.Due(), kT0 + 100ms);
+    s.Taken(kT0 + 140ms); // a little late: the next slot stays
+    EXPECT_EQ(s.Due(), kT0 + 200ms);
+    s.Taken(kT0 + 260ms); // the next slot is less than half an interval on: skipped
+    EXPECT_EQ(s.Due(), kT0 + 400ms);
+    s.Taken(kT0 + 3000ms); // after a stall: the next slot at least half an interval on
+    EXPECT_EQ(s.Due(), kT0 + 3100ms);
+    s.Taken(kT0 + 3060ms); // early relative to the slot: never the same slot twice
+    EXPECT_EQ(s.Due(), kT0 + 3100ms + 100ms);
+    s.Taken(kT0 + 3151ms);
+    EXPECT_EQ(s.Due(), kT0 + 3300ms);
+}
+
+TEST(RowSchedule, EndsBeforeTheDuration) {
+    struct Case {
+        std::chrono::milliseconds duration;
+        int rows;
+    };
+    for (const Case c : {Case{500ms, 5}, Case{1200ms, 12}, Case{1ms, 1}, Case{1000ms, 10}, Case{1001ms, 11}}) {
+        RowSchedule s(kT0, 100ms, std::chrono::duration<double>(c.duration));
+        int rows = 0;
+        while (!s.Over()) s.Taken(s.Due() + 1ms), ++rows;
+        EXPECT_EQ(rows, c.rows) << c.duration.count();
+    }
+    RowSchedule late(kT0, 100ms, std::chrono::duration<double>(0.5), 600ms); // first row due after the end
+    EXPECT_TRUE(late.Over());
+}
+
+TEST(RowSchedule, AFirstRowDelayShiftsTheRowsNotTheEnd) {
+    RowSchedule s(kT0, 100ms, std::chrono::duration<double>(0.5), 320ms);
+    EXPECT_EQ(s.Due(), kT0 + 320ms);
+    s.Taken(kT0 + 321ms);
+    EXPECT_EQ(s.Due(), kT0 + 420ms);
+    s.Taken(kT0 + 421ms);
+    EXPECT_TRUE(s.Over());
+    s.Delay(kT0 + 1000ms, 50ms); // after a restart the next row waits for its points
+    EXPECT_EQ(s.Due(), kT0 + 1050ms);
+}
+
+TEST(MeanFill, PointsTakeTheirTimeUpToWhatTheCardKeeps) {
+    EXPECT_EQ(MeanPoints(0), 1);
+    EXPECT_EQ(MeanPoints(20), 20);
+    EXPECT_EQ(MeanPoints(1000), 1000);
+    EXPECT_EQ(MeanPoints(65536), 1000);
+    EXPECT_EQ(MeanFillTime(0), Steady::duration::zero());
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::microseconds>(MeanFillTime(1000)), 320000us);
+    EXPECT_EQ(MeanFillTime(65536), MeanFillTime(1000));
+}
+
+TEST(RepeatWatch, SaysOnceWhenRowsRepeatInEveryChannel) {
+    RepeatWatch w(3, 6);
+    Reading a, b;
+    b.codes[31] = 1;
+    int said = 0;
+    // Two repeats, then one that falls out of the last 6 before the third.
+    for (const Reading* r : {&a, &a, &b, &b, &a, &b, &a, &b}) said += w.Repeated(*r) ? 1 : 0;
+    EXPECT_EQ(said, 0);
+    // Repeats apart from each other count as well: said at the third.
+    for (const Reading* r : {&b, &a, &a}) said += w.Repeated(*r) ? 1 : 0;
+    EXPECT_EQ(said, 0);
+    said += w.Repeated(a) ? 1 : 0;
+    EXPECT_EQ(said, 1);
+    for (const Reading* r : {&a, &b, &b, &b, &b, &b}) said += w.Repeated(*r) ? 1 : 0;
+    EXPECT_EQ(said, 1);
+}
