@@ -112,6 +112,27 @@ int Info(bool json) {
     return kExitOk;
 }
 
+namespace {
+
+// What a mean of more points than the card keeps really averages.
+void SayMeanLimit(const ReadRequest& request) {
+    if (request.mean <= MeanPoints(request.mean)) return;
+    std::fprintf(stderr, "moxctl: the card keeps %d samples per channel: each mean covers at most %d, not %d\n",
+                 MeanPoints(request.mean), MeanPoints(request.mean), request.mean);
+}
+
+// Said once: rows that keep repeating every value are the link's older
+// answers given again, not new readings.
+void SayIfRepeated(RepeatWatch& repeats, const Reading& reading, std::chrono::milliseconds interval) {
+    if (!repeats.Repeated(reading)) return;
+    std::fprintf(stderr,
+                 "moxctl: rows keep repeating in every channel: the card link does not give a new reading every "
+                 "%lld ms; a longer --interval gives fresh rows\n",
+                 static_cast<long long>(interval.count()));
+}
+
+} // namespace
+
 int Read(const ReadOptions& o) {
     Card card;
     if (!StartOrSay(card)) return kExitFailed;
@@ -301,6 +322,23 @@ int Log(const LogOptions& o) {
                  file.ToStandardOutput() ? "standard output" : o.path.c_str());
     return result;
 }
+
+namespace {
+
+// A write the driver reports as failed: refused by the card, or sent but not
+// confirmed in time, when it may still have been applied and a script must
+// not take it for either.
+int WriteFailed(Card& card, const std::string& what) {
+    const std::int32_t error = card.LastError();
+    if (error == kNoReplyError) {
+        std::fprintf(stderr, "moxctl: %s was not confirmed by the card: it may or may not have been applied\n",
+                     what.c_str());
+        return kExitUnconfirmed;
+    }
+    return Fail("the card did not take " + what + " (driver error " + std::to_string(error) + ")");
+}
+
+} // namespace
 
 int SetDa(std::int16_t channel, std::int16_t code, const std::string& how) {
     Card card;
