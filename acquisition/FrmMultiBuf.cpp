@@ -183,19 +183,25 @@ void FrmMultiBuf::ShowResults(int mode) {
     std::array<float, acq::kResultElements> results{};
     const std::int32_t unit = mode == 2 ? 1 : 0;
     const std::int32_t average = mode == 0 ? 0 : 1;
-    DllDef::ADResult_DV(0, acq::kChannels, unit, average, n, results.data());
+    const bool read = DllDef::ADResult_DV(0, acq::kChannels, unit, average, n, results.data()) > 0;
     mox::SetBoxText(txtInfo, acq::ResultText(static_cast<acq::ReadMode>(mode), results));
-    RecordTrend(mode, results);
+    RecordTrend(mode, results, read);
 }
 
 // Keeps what the list just showed, in volts: codes scaled as the list
-// scales them, mean voltages as they are.
-void FrmMultiBuf::RecordTrend(int mode, const std::array<float, acq::kResultElements>& results) {
+// scales them, mean voltages as they are. A read the driver reported as
+// failed is kept as a gap: the list shows what the driver left, the trend
+// must not take it for data.
+void FrmMultiBuf::RecordTrend(int mode, const std::array<float, acq::kResultElements>& results, bool read) {
+    if (!read) {
+        history_.AppendGap(trend::Now(), static_cast<std::uint8_t>(mode));
+        return;
+    }
     trend::Volts volts{};
     for (std::size_t k = 0; k < volts.size(); ++k) {
         volts[k] = mode == 2 ? results[k] : mox::CodeVolts(mox::CorrectedCode(results[k]));
     }
-    history_.Append(QDateTime::currentMSecsSinceEpoch(), static_cast<std::uint8_t>(mode), volts);
+    history_.Append(trend::Now(), static_cast<std::uint8_t>(mode), volts);
 }
 
 void FrmMultiBuf::cmdExit_Click() {

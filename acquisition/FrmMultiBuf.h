@@ -66,7 +66,7 @@ protected:
 private:
     void Form_Unload();
     void ShowResults(int mode);
-    void RecordTrend(int mode, const std::array<float, acq::kResultElements>& results);
+    void RecordTrend(int mode, const std::array<float, acq::kResultElements>& results, bool read);
 
     QPlainTextEdit* txtInfo;
     QPlainTextEdit* txtSts;

@@ -51,7 +51,8 @@ void FillHour(trend::History& history, std::int64_t endMs) {
                                       : 4 * std::sin(t * 0.01 * k);
             v[static_cast<std::size_t>(k)] = static_cast<float>(x) + n(noise);
         }
-        history.Append(endMs - (samples - 1 - i) * 200, 2, v);
+        const std::int64_t ms = endMs - (samples - 1 - i) * 200;
+        history.Append({ms, ms}, 2, v);
     }
 }
 
@@ -59,7 +60,7 @@ void BM_Redraw(benchmark::State& state) {
     const std::int64_t now = 1'796'649'798'000;
     trend::History history;
     FillHour(history, now);
-    frmTrend window(history, nullptr, [now] { return now; });
+    frmTrend window(history, nullptr, [now] { return trend::Stamp{now, now}; });
     window.SetChannels(std::vector<int>(32) = [] {
         std::vector<int> all(32);
         for (int k = 0; k < 32; ++k) all[static_cast<std::size_t>(k)] = k;

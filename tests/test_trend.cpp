@@ -15,7 +15,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -25,16 +28,28 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <qcustomplot.h>
 
+#include <cerrno>
 #include <cmath>
+#include <csignal>
+#include <cstring>
 #include <limits>
+#include <map>
 #include <sstream>
+
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
 
 using trend::History;
 using trend::Span;
 using trend::Volts;
 
 namespace {
+
+// One clock for both times: a wall clock that is never set.
+trend::Stamp T(std::int64_t ms) { return {ms, ms}; }
 
 Volts Level(float v) {
     Volts volts{};
@@ -45,7 +60,7 @@ Volts Level(float v) {
 // Readings of channel 0 every `step` ms from `from`, value f(i).
 template <typename F>
 void Fill(History& h, std::int64_t from, std::int64_t step, int n, F f) {
-    for (int i = 0; i < n; ++i) h.Append(from + step * i, 2, Level(static_cast<float>(f(i))));
+    for (int i = 0; i < n; ++i) h.Append(T(from + step * i), 2, Level(static_cast<float>(f(i))));
 }
 
 std::size_t NaNs(const std::vector<trend::Point>& points) {
@@ -60,7 +75,7 @@ std::size_t NaNs(const std::vector<trend::Point>& points) {
 
 TEST(TrendHistory, KeepsTheNewestCapacitySamplesInOrderAcrossTheWrap) {
     History h(5);
-    for (int i = 0; i < 12; ++i) h.Append(std::int64_t{200} * i, 2, Level(static_cast<float>(i)));
+    for (int i = 0; i < 12; ++i) h.Append(T(std::int64_t{200} * i), 2, Level(static_cast<float>(i)));
     ASSERT_EQ(h.Size(), 5u);
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(h.At(i).ms, static_cast<std::int64_t>(7 + i) * 200);
@@ -75,9 +90,9 @@ TEST(TrendHistory, KeepsTheNewestCapacitySamplesInOrderAcrossTheWrap) {
 
 TEST(TrendHistory, AClockSetBackNeverMakesTimesRunBackwards) {
     History h(4);
-    h.Append(10'000, 0, Level(1));
-    h.Append(5'000, 0, Level(2));
-    h.Append(10'200, 0, Level(3));
+    h.Append(T(10'000), 0, Level(1));
+    h.Append(T(5'000), 0, Level(2));
+    h.Append(T(10'200), 0, Level(3));
     EXPECT_EQ(h.At(1).ms, 10'000);
     EXPECT_EQ(h.LowerBound(10'001), 2u);
 }
@@ -87,7 +102,7 @@ TEST(TrendHistory, ClearStartsAfresh) {
     Fill(h, 0, 200, 7, [](int i) { return i; });
     h.Clear();
     EXPECT_TRUE(h.Empty());
-    h.Append(1, 1, Level(9));
+    h.Append(T(1), 1, Level(9));
     ASSERT_EQ(h.Size(), 1u);
     EXPECT_EQ(h.At(0).volts[0], 9.0f);
 }
@@ -197,7 +212,7 @@ TEST(TrendReduce, StatsOverTheSpan) {
 
     // A large offset loses no precision in the spread.
     History offset(4);
-    for (float v : {1000.25f, 1000.75f, 1000.25f, 1000.75f}) offset.Append(0, 2, Level(v));
+    for (float v : {1000.25f, 1000.75f, 1000.25f, 1000.75f}) offset.Append(T(0), 2, Level(v));
     EXPECT_DOUBLE_EQ(trend::SpanStats(offset, 0, {0, 0}).stddev, 0.25);
 }
 
@@ -236,7 +251,7 @@ TEST(TrendCsv, ReadsBackTheShownChannelsOfTheSpanExactly) {
         Volts v{};
         for (std::size_t k = 0; k < v.size(); ++k)
             v[k] = static_cast<float>(std::sin(i * 0.1 + static_cast<double>(k)) * 4.9 + 1e-7 * i);
-        h.Append(1'796'649'798'000 + 200LL * i, i < 40 ? 2 : 0, v);
+        h.Append(T(1'796'649'798'000 + 200LL * i), i < 40 ? 2 : 0, v);
     }
     const std::vector<int> channels{0, 7, 31};
     const Span span{1'796'649'798'000 + 200LL * 20, 1'796'649'798'000 + 200LL * 45};
@@ -254,7 +269,7 @@ TEST(TrendCsv, ReadsBackTheShownChannelsOfTheSpanExactly) {
         std::istringstream row(line);
         std::string field;
         std::getline(row, field, ',');
-        EXPECT_EQ(field, trend::IsoTimeUtc(h.At(i).ms));
+        EXPECT_EQ(field, trend::IsoTimeUtc(h.At(i).wallMs));
         for (int k : channels) {
             ASSERT_TRUE(std::getline(row, field, ','));
             EXPECT_EQ(std::strtof(field.c_str(), nullptr), h.At(i).volts[static_cast<std::size_t>(k)]) << field;
@@ -262,6 +277,55 @@ TEST(TrendCsv, ReadsBackTheShownChannelsOfTheSpanExactly) {
         EXPECT_FALSE(std::getline(row, field, ','));
     }
     EXPECT_EQ(rows, 26u); // readings 20..45 inclusive
+}
+
+// ---------------------------------------------------------------- failed reads
+
+// A read the driver reported as failed between readings 200 ms either side:
+// not drawn, not counted, not read off by the cursor, and empty in the CSV.
+TEST(TrendGap, AFailedReadIsNeitherDrawnNorCountedNorExportedAsData) {
+    History h;
+    Fill(h, 0, 200, 10, [](int) { return 1.0; }); // 0 .. 1800
+    h.AppendGap(T(2000), 0);
+    Fill(h, 2200, 200, 10, [](int) { return 3.0; }); // 2200 .. 4000
+    const Span all{0, 10'000};
+
+    const trend::Envelope band = trend::MinMaxColumns(h, 0, all, 1000);
+    for (const auto* points : {&band.low, &band.high}) {
+        ASSERT_EQ(NaNs(*points), 1u);
+        const auto gap =
+            std::find_if(points->begin(), points->end(), [](const auto& p) { return std::isnan(p.value); });
+        EXPECT_GT(gap->key, 1.8);
+        EXPECT_LE(gap->key, 2.2);
+        EXPECT_EQ((gap - 1)->value, 1.0);
+        EXPECT_EQ((gap + 1)->value, 3.0);
+    }
+
+    const trend::Stats st = trend::SpanStats(h, 0, all);
+    EXPECT_EQ(st.count, 20u);
+    EXPECT_EQ(st.min, 1.0);
+    EXPECT_DOUBLE_EQ(st.mean, 2.0);
+
+    const struct {
+        std::int64_t ms;
+        bool found;
+        float volts;
+    } cursor[] = {{1900, true, 1.0f}, {1950, false, 0}, {2000, false, 0}, {2150, true, 3.0f}};
+    for (const auto& c : cursor) {
+        const trend::Nearest at = trend::NearestReading(h, 0, c.ms);
+        EXPECT_EQ(at.found, c.found) << c.ms;
+        if (c.found) {
+            EXPECT_EQ(at.volts, c.volts) << c.ms;
+        }
+    }
+
+    // The gap's mode was asked for, never read: the header names only the
+    // readings' mode.
+    const std::string csv = trend::CsvText(h, {0, 9}, {1800, 2200}, {"newest", "mean AD", "mean volts"});
+    EXPECT_EQ(csv, "# read mode: mean volts\ntime_utc,AI00,AI09\n"
+                   "1970-01-01T00:00:01.800Z,1,1\n"
+                   "1970-01-01T00:00:02.000Z,,\n"
+                   "1970-01-01T00:00:02.200Z,3,3\n");
 }
 
 // ---------------------------------------------------------------- the window
@@ -360,15 +424,72 @@ TEST_F(TrendWindow, RecordsWhatTheListShowsInVoltsAndNothingWhenNotRead) {
     EXPECT_EQ(h.Size(), 2u);
 }
 
+// What a stopped card leaves behind (codes 0, i.e. -5 V; mean volts 0 V)
+// stays in the list as the driver left it, but only reads the driver
+// reported as good become readings of the trend.
+TEST_F(TrendWindow, AFailedReadIsAGapInTheTrendWhileTheListIsUnchanged) {
+    StartAcquiring();
+    FakeDriver::Get().SetResults(std::vector<float>(34, 0.0f));
+    const struct {
+        int mode;
+        std::int32_t returned;
+        bool read;
+    } cases[] = {{0, 1, true},  {0, 0, false}, {1, 1, true},  {1, 0, false},
+                 {2, 20, true}, {2, 0, false}, {2, -1, false}};
+    const History& h = window->History();
+    std::map<int, QString> listAfterGoodRead;
+    for (const auto& c : cases) {
+        Find<QRadioButton>(mox::IndexedName("optADRMode", c.mode).toUtf8().constData())->setChecked(true);
+        FakeDriver::Get().SetReturn("ADResult_DV", c.returned);
+        const std::size_t before = h.Size();
+        window->TimerAD_Timer();
+        ASSERT_EQ(h.Size(), before + 1);
+        EXPECT_EQ(h.Newest().read, c.read) << "mode " << c.mode << " returned " << c.returned;
+        EXPECT_EQ(h.Newest().mode, c.mode);
+        const QString list = Find<QPlainTextEdit>("txtInfo")->toPlainText();
+        if (c.read) listAfterGoodRead[c.mode] = list;
+        EXPECT_EQ(list, listAfterGoodRead[c.mode]) << "mode " << c.mode << " returned " << c.returned;
+    }
+
+    window->ShowTrend();
+    frmTrend* trendWindow = window->TrendWindow();
+    const trend::Stats st = trend::SpanStats(h, 0, trendWindow->VisibleSpan());
+    EXPECT_EQ(st.count, 3u);
+    EXPECT_EQ(st.min, -5.0);
+    EXPECT_EQ(st.max, 0.0);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("trend.csv"));
+    ASSERT_TRUE(trendWindow->ExportCsv(path)) << trendWindow->LastError().toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 2 + 7 + 1); // header, the samples, and the empty text after the last newline
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const QByteArray& row = lines[static_cast<qsizetype>(i) + 2];
+        EXPECT_EQ(row.endsWith(",,,,,,,,"), !cases[i].read) << row.toStdString();
+        EXPECT_EQ(row.count(','), 8) << row.toStdString();
+    }
+}
+
 class TrendExport : public ::testing::Test {
 protected:
+    // Twenty seconds of a sine on every channel, drawn.
+    void Plot() {
+        for (int i = 0; i < 100; ++i)
+            history.Append(T(now - 19'800 + 200LL * i), 2, Level(std::sin(static_cast<float>(i) * 0.2f)));
+        window.resize(900, 600);
+        window.show();
+        window.Redraw();
+    }
+
     History history;
     std::int64_t now = 1'796'649'798'000;
-    frmTrend window{history, nullptr, [this] { return now; }};
+    frmTrend window{history, nullptr, [this] { return T(now); }};
 };
 
 TEST_F(TrendExport, CsvIsTheVisibleSpanOfTheShownChannels) {
-    for (int i = 0; i < 100; ++i) history.Append(now - 19'800 + 200LL * i, 2, Level(static_cast<float>(i) / 10));
+    for (int i = 0; i < 100; ++i) history.Append(T(now - 19'800 + 200LL * i), 2, Level(static_cast<float>(i) / 10));
     window.SetChannels({3, 4});
     window.SetSpan(0); // 10 s
     QTemporaryDir dir;
@@ -386,11 +507,7 @@ TEST_F(TrendExport, CsvIsTheVisibleSpanOfTheShownChannels) {
 }
 
 TEST_F(TrendExport, PlotAsPngAndPdf) {
-    for (int i = 0; i < 100; ++i)
-        history.Append(now - 19'800 + 200LL * i, 2, Level(std::sin(static_cast<float>(i) * 0.2f)));
-    window.resize(900, 600);
-    window.show();
-    window.Redraw();
+    Plot();
     QTemporaryDir dir;
     const struct {
         const char* name;
@@ -399,21 +516,152 @@ TEST_F(TrendExport, PlotAsPngAndPdf) {
     } kinds[] = {{"trend.png", &frmTrend::ExportPng, "\x89PNG"}, {"trend.pdf", &frmTrend::ExportPdf, "%PDF"}};
     for (const auto& kind : kinds) {
         const QString path = dir.filePath(QString::fromLatin1(kind.name));
-        ASSERT_TRUE((window.*kind.write)(path)) << kind.name;
+        // Written twice: the second replaces the first whole.
+        for (int pass = 0; pass < 2; ++pass) ASSERT_TRUE((window.*kind.write)(path)) << kind.name;
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(file.readAll().startsWith(kind.magic)) << kind.name;
+        const QByteArray bytes = file.readAll();
+        EXPECT_TRUE(bytes.startsWith(kind.magic)) << kind.name;
     }
+    const QSize plotSize = window.findChild<QCustomPlot*>(QStringLiteral("plotTrend"))->size();
+    const QImage png(dir.filePath(QStringLiteral("trend.png")));
+    EXPECT_EQ(png.size(), plotSize);
+    QFile pdf(dir.filePath(QStringLiteral("trend.pdf")));
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    const QByteArray document = pdf.readAll();
+    EXPECT_TRUE(document.trimmed().endsWith("%%EOF"));
+    // One page the plot's size in points.
+    const qsizetype box = document.indexOf("/MediaBox [");
+    ASSERT_GE(box, 0);
+    const QList<QByteArray> corners =
+        document.mid(box + 11, document.indexOf(']', box) - box - 11).simplified().split(' ');
+    ASSERT_EQ(corners.size(), 4);
+    EXPECT_DOUBLE_EQ(corners[2].toDouble(), plotSize.width());
+    EXPECT_DOUBLE_EQ(corners[3].toDouble(), plotSize.height());
 }
+
+struct ExportCase {
+    const char* name;
+    bool (frmTrend::*write)(const QString&);
+};
+
+class TrendExportFailure : public TrendExport, public ::testing::WithParamInterface<ExportCase> {
+protected:
+    bool Write(const QString& path) { return (window.*GetParam().write)(path); }
+    std::string Error() const { return window.LastError().toStdString(); }
+};
+
+// A device that is always full: every write fails, and the message says
+// why and where.
+TEST_P(TrendExportFailure, AFullDeviceFailsNamingTheReason) {
+    if (!QFileInfo(QStringLiteral("/dev/full")).exists()) GTEST_SKIP() << "no /dev/full here";
+    Plot();
+    EXPECT_FALSE(Write(QStringLiteral("/dev/full")));
+    EXPECT_NE(Error().find(std::strerror(ENOSPC)), std::string::npos) << Error();
+    EXPECT_NE(Error().find("/dev/full"), std::string::npos) << Error();
+}
+
+// A write that fails half-way (here: the process may write no file larger
+// than 16 bytes) leaves the file that was there as it was, and no litter.
+TEST_P(TrendExportFailure, AFailedWriteLeavesTheOldFileUntouched) {
+#ifdef __linux__
+    Plot();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("trend.out"));
+    const QByteArray old = "the previous export\n";
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(old), old.size());
+    }
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 16;
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = Write(path);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(written);
+    EXPECT_NE(Error().find(std::strerror(EFBIG)), std::string::npos) << Error();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("trend.out")});
+#else
+    GTEST_SKIP() << "needs a file size limit";
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, TrendExportFailure,
+                         ::testing::Values(ExportCase{"csv", &frmTrend::ExportCsv},
+                                           ExportCase{"png", &frmTrend::ExportPng},
+                                           ExportCase{"pdf", &frmTrend::ExportPdf}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(TrendExport, PauseFreezesTheViewWhileRecordingGoesOn) {
     window.SetSpan(0);
     const Span before = window.VisibleSpan();
     window.SetPaused(true);
     now += 5000;
-    history.Append(now, 2, Level(1));
+    history.Append(T(now), 2, Level(1));
     EXPECT_EQ(window.VisibleSpan().toMs, before.toMs);
     window.SetPaused(false);
     EXPECT_EQ(window.VisibleSpan().toMs, now);
     EXPECT_EQ(history.Size(), 1u);
+}
+
+// The wall clock set back an hour a minute into three minutes of readings:
+// the curves, the figures and the export still hold every reading, in the
+// order taken; each exported row carries the wall time it was taken at.
+TEST(TrendClock, AWallClockSetBackAnHourHidesNothing) {
+    History history;
+    constexpr int kSamples = 900;
+    constexpr std::int64_t kSteady0 = 42'000, kWall0 = 1'796'649'798'000, kHour = 3'600'000;
+    std::vector<std::int64_t> walls;
+    for (int i = 0; i < kSamples; ++i) {
+        walls.push_back(kWall0 + 200LL * i - (i >= 300 ? kHour : 0));
+        history.Append({kSteady0 + 200LL * i, walls.back()}, 2, Level(static_cast<float>(i) / 100));
+    }
+    const trend::Stamp end{kSteady0 + 200LL * (kSamples - 1), walls.back()};
+    frmTrend window(history, nullptr, [end] { return end; });
+    window.SetChannels({0});
+    window.SetSpan(2); // 10 min
+    window.resize(900, 600);
+    window.show();
+    window.Redraw();
+
+    EXPECT_EQ(trend::SpanStats(history, 0, window.VisibleSpan()).count, static_cast<std::size_t>(kSamples));
+    // The axis reads the wall clock as it is now, the curve spans all the readings.
+    auto* plot = window.findChild<QCustomPlot*>(QStringLiteral("plotTrend"));
+    EXPECT_DOUBLE_EQ(plot->xAxis->range().upper, static_cast<double>(walls.back()) / 1000.0);
+    const auto data = plot->graph(0)->data();
+    ASSERT_FALSE(data->isEmpty());
+    const double firstKey = static_cast<double>(walls.back() - 200LL * (kSamples - 1)) / 1000.0;
+    EXPECT_DOUBLE_EQ(data->constBegin()->key, firstKey);
+    EXPECT_DOUBLE_EQ((data->constEnd() - 1)->key, static_cast<double>(walls.back()) / 1000.0);
+    for (auto it = data->constBegin(); it != data->constEnd(); ++it) {
+        ASSERT_FALSE(std::isnan(it->value)) << "the curve is broken at " << it->key;
+        ASSERT_TRUE(plot->xAxis->range().contains(it->key)) << it->key;
+    }
+    window.PlaceCursor(kSteady0 + 200LL * 450);
+    EXPECT_TRUE(window.findChild<QLabel*>(QStringLiteral("lblCursor"))
+                    ->text()
+                    .contains(QDateTime::fromMSecsSinceEpoch(walls[450]).toString(QStringLiteral("hh:mm:ss.zzz"))));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("trend.csv"));
+    ASSERT_TRUE(window.ExportCsv(path)) << window.LastError().toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = file.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 2 + kSamples + 1);
+    for (int i = 0; i < kSamples; ++i) {
+        const QList<QByteArray> cells = lines[i + 2].split(',');
+        ASSERT_EQ(cells.size(), 2);
+        EXPECT_EQ(cells[0].toStdString(), trend::IsoTimeUtc(walls[static_cast<std::size_t>(i)]));
+        EXPECT_EQ(cells[1].toFloat(), static_cast<float>(i) / 100) << i;
+    }
 }

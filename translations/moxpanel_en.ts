@@ -584,8 +584,16 @@
         <translation>Cursor: %1</translation>
     </message>
     <message>
-        <source>无法写入 %1</source>
-        <translation>Cannot write %1</translation>
+        <source>无法写入 %1: %2</source>
+        <translation>Cannot write %1: %2</translation>
+    </message>
+    <message>
+        <source>写入中断</source>
+        <translation>the write stopped short</translation>
+    </message>
+    <message>
+        <source>无法生成 %1</source>
+        <translation>Cannot produce the content of %1</translation>
     </message>
     <message>
         <source>导出失败: %1</source>

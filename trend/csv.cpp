@@ -58,7 +58,7 @@ std::string CsvText(const History& history, const std::vector<int>& channels, Sp
     std::size_t last = first;
     std::array<bool, 3> seen{};
     while (last < history.Size() && history.At(last).ms <= span.toMs) {
-        seen[history.At(last).mode % 3] = true;
+        if (history.At(last).read) seen[history.At(last).mode % 3] = true;
         ++last;
     }
     std::string text = "# read mode:";
@@ -78,11 +78,11 @@ std::string CsvText(const History& history, const std::vector<int>& channels, Sp
     text += '\n';
     for (std::size_t i = first; i < last; ++i) {
         const Sample& s = history.At(i);
-        text += IsoTimeUtc(s.ms);
+        text += IsoTimeUtc(s.wallMs);
         for (int k : channels) {
             if (k < 0 || k >= kChannels) continue;
             text += ',';
-            text += FloatText(s.volts[static_cast<std::size_t>(k)]);
+            if (s.read) text += FloatText(s.volts[static_cast<std::size_t>(k)]);
         }
         text += '\n';
     }

@@ -16,9 +16,12 @@ namespace trend {
 // 2026-12-07T13:23:18.200Z
 std::string IsoTimeUtc(std::int64_t ms);
 
-// Header lines: "# read mode: <names of the modes found in the span>",
-// then "time_utc,AI00,AI05,..."; then one row per reading in the span.
-// modeNames are the names of modes 0..2 as the window shows them.
+// Header lines: "# read mode: <names of the modes read in the span>",
+// then "time_utc,AI00,AI05,..."; then one row per sample in the span, in
+// the order taken, with the wall time at which it was taken (so after the
+// clock was set back, times step back too). A failed read is a row with its
+// time and every value cell empty. modeNames are the names of modes 0..2 as
+// the window shows them.
 std::string CsvText(const History& history, const std::vector<int>& channels, Span span,
                     const std::array<std::string, 3>& modeNames);
 

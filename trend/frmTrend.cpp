@@ -2,12 +2,15 @@
 #include "frmTrend.h"
 
 #include "csv.h"
+#include "save.h"
 #include "widgets.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -15,8 +18,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPageLayout>
+#include <QPdfWriter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -62,7 +66,8 @@ QString LocalTime(std::int64_t ms) {
 // Each column is a vertical stroke; its two ends are taken in the order that
 // keeps the stroke joining it to the previous column short, or a dense span
 // would paint each column's height twice.
-void ZigZag(const trend::Envelope& band, QVector<QCPGraphData>& line) {
+// Keys move from monotonic to wall-clock seconds by `offset`.
+void ZigZag(const trend::Envelope& band, double offset, QVector<QCPGraphData>& line) {
     const std::size_t n = std::min(band.low.size(), band.high.size());
     line.resize(static_cast<qsizetype>(n));
     double previous = std::numeric_limits<double>::quiet_NaN();
@@ -71,7 +76,7 @@ void ZigZag(const trend::Envelope& band, QVector<QCPGraphData>& line) {
                           band.low[i + 1].value == band.low[i].value && band.high[i + 1].value == band.high[i].value &&
                           !std::isnan(band.low[i].value);
         if (!pair) {
-            line[static_cast<qsizetype>(i)] = {band.low[i].key, band.low[i].value};
+            line[static_cast<qsizetype>(i)] = {band.low[i].key + offset, band.low[i].value};
             previous = band.low[i].value;
             ++i;
             continue;
@@ -80,8 +85,8 @@ void ZigZag(const trend::Envelope& band, QVector<QCPGraphData>& line) {
         const bool highFirst =
             !std::isnan(previous) && std::fabs(previous - highValue) < std::fabs(previous - lowValue);
         const auto at = static_cast<qsizetype>(i);
-        line[at] = {band.low[i].key, highFirst ? highValue : lowValue};
-        line[at + 1] = {band.low[i + 1].key, highFirst ? lowValue : highValue};
+        line[at] = {band.low[i].key + offset, highFirst ? highValue : lowValue};
+        line[at + 1] = {band.low[i + 1].key + offset, highFirst ? lowValue : highValue};
         previous = highFirst ? lowValue : highValue;
         i += 2;
     }
@@ -94,7 +99,7 @@ enum ExportKind { kCsv, kPng, kPdf };
 
 frmTrend::frmTrend(const trend::History& history, QWidget* parent, Clock clock)
     : QWidget(parent), history_(history), clock_(std::move(clock)) {
-    if (!clock_) clock_ = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    if (!clock_) clock_ = trend::Now;
     setObjectName(QStringLiteral("frmTrend"));
     setWindowTitle(tr("趋势图"));
     BuildControls();
@@ -294,7 +299,7 @@ std::vector<int> frmTrend::ShownChannels() const {
 }
 
 void frmTrend::SetPaused(bool paused) {
-    if (paused && !paused_) pausedAtMs_ = clock_();
+    if (paused && !paused_) pausedAt_ = clock_();
     paused_ = paused;
     if (cmdPause->isChecked() != paused) {
         const QSignalBlocker block(cmdPause);
@@ -305,12 +310,22 @@ void frmTrend::SetPaused(bool paused) {
 }
 
 trend::Span frmTrend::VisibleSpan() const {
-    const std::int64_t end = paused_ ? pausedAtMs_ : clock_();
+    const std::int64_t end = (paused_ ? pausedAt_ : clock_()).steadyMs;
     return {end - spanMs_ + 1, end};
+}
+
+// Labels follow the wall clock as it reads now (or when paused), counted
+// back along the monotonic one: a clock set back shifts the labels, never
+// the curves.
+std::int64_t frmTrend::WallOffsetMs() const {
+    const trend::Stamp end = paused_ ? pausedAt_ : clock_();
+    return end.wallMs - end.steadyMs;
 }
 
 void frmTrend::Redraw() {
     const trend::Span span = VisibleSpan();
+    shownOffsetMs_ = WallOffsetMs();
+    const double offset = static_cast<double>(shownOffsetMs_) / 1000.0;
     const int columns = std::max(1, plotTrend->axisRect()->width());
     double lo = std::numeric_limits<double>::infinity();
     double hi = -lo;
@@ -327,10 +342,11 @@ void frmTrend::Redraw() {
             if (!std::isnan(p.value)) lo = std::min(lo, p.value);
         for (const auto& p : band.high)
             if (!std::isnan(p.value)) hi = std::max(hi, p.value);
-        ZigZag(band, line);
+        ZigZag(band, offset, line);
         graphs_[k]->data()->set(line, true);
     }
-    plotTrend->xAxis->setRange(static_cast<double>(span.fromMs) / 1000.0, static_cast<double>(span.toMs) / 1000.0);
+    plotTrend->xAxis->setRange(static_cast<double>(span.fromMs) / 1000.0 + offset,
+                               static_cast<double>(span.toMs) / 1000.0 + offset);
     if (!fit_ || lo > hi) {
         plotTrend->yAxis->setRange(-kFixedVolts, kFixedVolts);
     } else {
@@ -384,7 +400,7 @@ void frmTrend::UpdateModeCaption() {
 
 void frmTrend::OnMouseMove(QMouseEvent* event) {
     const double seconds = plotTrend->xAxis->pixelToCoord(event->position().x());
-    PlaceCursor(static_cast<std::int64_t>(std::llround(seconds * 1000.0)));
+    PlaceCursor(static_cast<std::int64_t>(std::llround(seconds * 1000.0)) - shownOffsetMs_);
 }
 
 void frmTrend::PlaceCursor(std::int64_t ms) {
@@ -393,38 +409,74 @@ void frmTrend::PlaceCursor(std::int64_t ms) {
     cursorMs_ = ms;
     cursorLine_->setVisible(cursorShown_);
     if (cursorShown_) {
-        const double key = static_cast<double>(ms) / 1000.0;
+        const std::int64_t offset = WallOffsetMs();
+        const double key = static_cast<double>(ms + offset) / 1000.0;
         cursorLine_->point1->setCoords(key, 0);
         cursorLine_->point2->setCoords(key, 1);
-        lblCursor->setText(tr("光标: %1").arg(LocalTime(ms)));
+        lblCursor->setText(tr("光标: %1").arg(LocalTime(ms + offset)));
     }
     UpdateStats();
     plotTrend->replot(QCustomPlot::rpQueuedReplot);
 }
 
+bool frmTrend::Export(const QString& path, const QByteArray& content) {
+    lastError_ = trend::SaveFile(path, content);
+    return lastError_.isEmpty();
+}
+
 bool frmTrend::ExportCsv(const QString& path) {
-    const std::string text = trend::CsvText(history_, ShownChannels(), VisibleSpan(), ModeNames());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
-        !file.commit()) {
-        lastError_ = file.errorString();
+    return Export(path,
+                  QByteArray::fromStdString(trend::CsvText(history_, ShownChannels(), VisibleSpan(), ModeNames())));
+}
+
+// The plot as it stands on screen, as QCustomPlot::savePng draws it, but
+// encoded in memory so that the file's every write can be checked.
+bool frmTrend::ExportPng(const QString& path) {
+    QImage image = plotTrend->toPixmap().toImage();
+    constexpr int kDotsPerMeter = 3780; // 96 dpi, as savePng records
+    image.setDotsPerMeterX(kDotsPerMeter);
+    image.setDotsPerMeterY(kDotsPerMeter);
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+        lastError_ = tr("无法生成 %1").arg(QDir::toNativeSeparators(path));
         return false;
     }
-    return true;
+    return Export(path, png);
 }
 
-bool frmTrend::ExportPng(const QString& path) {
-    if (plotTrend->savePng(path)) return true;
-    lastError_ = tr("无法写入 %1").arg(path);
-    return false;
-}
-
+// As QCustomPlot::savePdf: one page the plot's size in points, no margins,
+// vector drawing with cosmetic pens allowed; written to memory first, as
+// the PNG is.
 bool frmTrend::ExportPdf(const QString& path) {
-    if (plotTrend->savePdf(path, 0, 0, QCP::epAllowCosmetic, QCoreApplication::applicationName(), windowTitle()))
-        return true;
-    lastError_ = tr("无法写入 %1").arg(path);
-    return false;
+    const QSize size = plotTrend->size();
+    QByteArray document;
+    QBuffer buffer(&document);
+    bool drawn = buffer.open(QIODevice::WriteOnly);
+    if (drawn) {
+        QPdfWriter pdf(&buffer);
+        pdf.setCreator(QCoreApplication::applicationName());
+        pdf.setTitle(windowTitle());
+        QPageLayout page(QPageSize(size, QPageSize::Point, QString(), QPageSize::ExactMatch), QPageLayout::Portrait,
+                         QMarginsF(0, 0, 0, 0));
+        page.setMode(QPageLayout::FullPageMode);
+        pdf.setPageLayout(page);
+        QCPPainter painter;
+        drawn = painter.begin(&pdf);
+        if (drawn) {
+            painter.setMode(QCPPainter::pmVectorized);
+            painter.setMode(QCPPainter::pmNoCaching);
+            painter.setMode(QCPPainter::pmNonCosmetic, false);
+            painter.setWindow(QRect(QPoint(0, 0), size));
+            plotTrend->toPainter(&painter, size.width(), size.height());
+            drawn = painter.end();
+        }
+    }
+    if (!drawn) {
+        lastError_ = tr("无法生成 %1").arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    return Export(path, document);
 }
 
 void frmTrend::ExportWithDialog(int kind) {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <vector>
 
+class QByteArray;
 class QCheckBox;
 class QComboBox;
 class QCPGraph;
@@ -30,7 +31,9 @@ class frmTrend : public QWidget {
     Q_OBJECT
 
 public:
-    using Clock = std::function<std::int64_t()>; // milliseconds since 1970 UTC
+    // Both clocks now (trend::Now unless a test stands in). The monotonic
+    // time places the curves; the wall time only labels them.
+    using Clock = std::function<trend::Stamp()>;
 
     explicit frmTrend(const trend::History& history, QWidget* parent = nullptr, Clock clock = {});
 
@@ -44,7 +47,8 @@ public:
     void SetPaused(bool paused);
     bool Paused() const { return paused_; }
 
-    // The span on screen, and a redraw of it now.
+    // The span on screen (monotonic milliseconds, as the history's), and a
+    // redraw of it now.
     trend::Span VisibleSpan() const;
     void Redraw();
 
@@ -54,7 +58,7 @@ public:
     bool ExportPdf(const QString& path);
     QString LastError() const { return lastError_; }
 
-    // The cursor readout at a time within the span.
+    // The cursor readout at a monotonic time within the span.
     void PlaceCursor(std::int64_t ms);
 
 private:
@@ -65,6 +69,9 @@ private:
     void UpdateModeCaption();
     void OnMouseMove(QMouseEvent* event);
     void ExportWithDialog(int kind);
+    bool Export(const QString& path, const QByteArray& content);
+    // The wall clock's reading minus the monotonic one at the end of the view.
+    std::int64_t WallOffsetMs() const;
     std::array<std::string, 3> ModeNames() const;
 
     const trend::History& history_;
@@ -72,9 +79,10 @@ private:
     std::int64_t spanMs_ = kSpansMs[0];
     bool fit_ = false;
     bool paused_ = false;
-    std::int64_t pausedAtMs_ = 0;
+    trend::Stamp pausedAt_;
     bool cursorShown_ = false;
     std::int64_t cursorMs_ = 0;
+    std::int64_t shownOffsetMs_ = 0; // WallOffsetMs() of the last redraw: the axis' keys
     QString lastError_;
 
     QCustomPlot* plotTrend = nullptr;

@@ -2,14 +2,31 @@
 #include "history.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace trend {
 
+namespace {
+
+template <typename Clock>
+std::int64_t MsOf() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+Stamp Now() { return {MsOf<std::chrono::steady_clock>(), MsOf<std::chrono::system_clock>()}; }
+
 History::History(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
-void History::Append(std::int64_t ms, std::uint8_t mode, const Volts& volts) {
-    if (size_ > 0) ms = std::max(ms, Newest().ms);
-    const Sample sample{ms, mode, volts};
+void History::Append(Stamp at, std::uint8_t mode, const Volts& volts) {
+    Push({at.steadyMs, at.wallMs, mode, true, volts});
+}
+
+void History::AppendGap(Stamp at, std::uint8_t mode) { Push({at.steadyMs, at.wallMs, mode, false, {}}); }
+
+void History::Push(Sample sample) {
+    if (size_ > 0) sample.ms = std::max(sample.ms, Newest().ms);
     if (ring_.size() < capacity_) {
         // Filled as samples come, so a short run never holds the whole hour.
         ring_.push_back(sample);

@@ -20,9 +20,23 @@ constexpr std::size_t kCapacity = 18000;
 
 using Volts = std::array<float, kChannels>;
 
+// When a sample was taken, on two clocks. The monotonic one orders and
+// places samples: a wall clock set back or forward (by hand, or by time
+// synchronisation) must not reorder or hide them. The wall one is what the
+// operator reads: axis labels and exported times.
+struct Stamp {
+    std::int64_t steadyMs = 0; // monotonic milliseconds, any origin
+    std::int64_t wallMs = 0;   // milliseconds since 1970 UTC, as the clock said then
+};
+
+// Both clocks now.
+Stamp Now();
+
 struct Sample {
-    std::int64_t ms = 0;   // wall-clock time, milliseconds since 1970 UTC
-    std::uint8_t mode = 0; // the read mode the values came from (0..2)
+    std::int64_t ms = 0;     // monotonic time (Stamp::steadyMs): all searches use it
+    std::int64_t wallMs = 0; // the wall time at which it was taken
+    std::uint8_t mode = 0;   // the read mode the values came from, or were asked for (0..2)
+    bool read = true;        // false: the driver reported a failed read, and volts mean nothing
     Volts volts{};
 };
 
@@ -30,10 +44,12 @@ class History {
 public:
     explicit History(std::size_t capacity = kCapacity);
 
-    // Adds the newest sample, dropping the oldest once full. Times never run
-    // backwards in the ring: a clock set back is held at the last time, so
-    // the searches below stay valid.
-    void Append(std::int64_t ms, std::uint8_t mode, const Volts& volts);
+    // Adds the newest sample, dropping the oldest once full. Monotonic times
+    // never run backwards in the ring (a later stamp earlier than the last is
+    // held at the last), so the searches below stay valid.
+    void Append(Stamp at, std::uint8_t mode, const Volts& volts);
+    // A read the driver reported as failed: a gap, never data.
+    void AppendGap(Stamp at, std::uint8_t mode);
     void Clear();
 
     std::size_t Size() const { return size_; }
@@ -42,13 +58,15 @@ public:
     // i = 0 is the oldest sample kept.
     const Sample& At(std::size_t i) const { return ring_[(head_ + i) % capacity_]; }
     const Sample& Newest() const { return At(size_ - 1); }
-    // The index of the first sample at or after ms (Size() if none).
+    // The index of the first sample at or after monotonic ms (Size() if none).
     std::size_t LowerBound(std::int64_t ms) const;
     // Samples first .. last-1 as at most two runs of contiguous memory, for
     // loops over many samples that should not pay a division per sample.
     std::array<std::span<const Sample>, 2> Runs(std::size_t first, std::size_t last) const;
 
 private:
+    void Push(Sample sample);
+
     std::size_t capacity_;
     std::vector<Sample> ring_; // grows to capacity_, then is overwritten in place
     std::size_t head_ = 0;     // index of the oldest sample in ring_

@@ -64,10 +64,16 @@ Envelope MinMaxColumns(const History& history, int channel, Span span, int colum
     std::int64_t columnEndMs = std::numeric_limits<std::int64_t>::min(); // first ms past the current column
     std::int64_t previousMs = 0;
     bool first = true;
+    bool failedSince = false; // a failed read since the previous reading
     ForEachInSpan(history, span, [&](const Sample& s) {
+        if (!s.read) {
+            failedSince = true;
+            return;
+        }
         const float v = s.volts[ch];
         if (!std::isfinite(v)) return; // not a reading: drawn as missing
-        const bool gap = !first && s.ms - previousMs > gapMs;
+        const bool gap = !first && (failedSince || s.ms - previousMs > gapMs);
+        failedSince = false;
         if (gap || s.ms >= columnEndMs) {
             // The column is worked out only when a reading leaves the last one.
             const auto c = static_cast<int>((s.ms - span.fromMs) * n / width);
@@ -102,7 +108,7 @@ Stats SpanStats(const History& history, int channel, Span span) {
     double shift = 0, sum = 0, squares = 0;
     ForEachInSpan(history, span, [&](const Sample& s) {
         const double v = s.volts[ch];
-        if (!std::isfinite(v)) return;
+        if (!s.read || !std::isfinite(v)) return;
         if (st.count == 0) {
             st.min = st.max = shift = v;
         } else {
@@ -132,7 +138,8 @@ Nearest NearestReading(const History& history, int channel, std::int64_t ms, std
         const std::int64_t d = s.ms > ms ? s.ms - ms : ms - s.ms;
         if (d < bestDistance) {
             bestDistance = d;
-            best = {true, s.ms, s.volts[static_cast<std::size_t>(channel)]};
+            // Nearest to a failed read: there is nothing to read off there.
+            best = {s.read, s.ms, s.read ? s.volts[static_cast<std::size_t>(channel)] : 0.0f};
         }
     }
     return best;

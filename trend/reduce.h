@@ -11,14 +11,16 @@
 
 namespace trend {
 
+// Times here are the history's monotonic milliseconds (Sample::ms); the
+// window turns them into wall-clock times for its axis.
 struct Point {
-    double key;   // seconds since 1970 UTC
+    double key;   // monotonic seconds
     double value; // volts; NaN breaks the curve
 };
 
 struct Span {
-    std::int64_t fromMs; // first millisecond shown
-    std::int64_t toMs;   // last millisecond shown
+    std::int64_t fromMs; // first monotonic millisecond shown
+    std::int64_t toMs;   // last monotonic millisecond shown
 };
 
 // Two readings further apart than this are not joined: the list was not
@@ -29,7 +31,8 @@ constexpr std::int64_t kGapMs = 1000;
 // as the band between its lowest and its highest readings: per column one
 // point in each of `low` and `high` at the column's first reading's time and,
 // if it had more, one at its last reading's time. Where readings are more
-// than gapMs apart both get a NaN point, which breaks the band. Drawn as a
+// than gapMs apart, or a failed read lies between them, both get a NaN
+// point, which breaks the band; failed reads are never drawn. Drawn as a
 // filled band, it covers the same pixels as the full curve, at a fraction of
 // the points and with horizontal spans instead of vertical strokes.
 struct Envelope {
@@ -42,11 +45,12 @@ struct Stats {
     double min = 0, max = 0, mean = 0, stddev = 0; // NaN when count is 0
 };
 
-// Figures of one channel over all readings inside the span.
+// Figures of one channel over all readings inside the span (failed reads
+// are not readings).
 Stats SpanStats(const History& history, int channel, Span span);
 
-// The reading of a channel nearest in time to ms within the span, if one
-// lies within gapMs of it.
+// The reading of a channel nearest in time to ms, if one lies within gapMs
+// of it and no failed read lies nearer.
 struct Nearest {
     bool found = false;
     std::int64_t ms = 0;
