@@ -483,7 +483,14 @@ std::optional<Answer> CardLink::Read(Op op, std::vector<std::uint8_t> payload) {
     // than a GUI held for a round trip. New reads, and reads after a call,
     // wait for their answer within the whole budget.
     const bool aged = it->second.answer && it->second.askedAt > s.lastCallEnded;
-    const auto until = aged ? std::min(deadline, now + kAgedWait) : deadline;
+    auto until = aged ? std::min(deadline, now + kAgedWait) : deadline;
+    // On a link slower than the budget only an answer already on its way
+    // can come in time: without one, waiting would only hold the caller.
+    if (s.measured && FromMs(s.srttMs) > s.timing.callBudget) {
+        const Impl::Kept& k = it->second;
+        const bool coming = k.lastAsked > s.lastCallEnded && k.lastAsked + FromMs(s.srttMs) <= until;
+        if (!coming) until = now;
+    }
     std::optional<Answer> result;
     s.changed.wait_until(lock, until, [&] {
         const auto k = s.kept.find(key);

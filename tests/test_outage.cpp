@@ -119,8 +119,12 @@ TEST_P(Outage, ProgramCountsTheOutageAndCarriesOnWhenTheCardIsBack) {
 }
 
 // The virtual card behind the bridge reports the PC address the program
-// expects by itself; the emulator is told to.
+// expects by itself; the emulator is told to. A card 150 ms away is started,
+// driven and found again as a near one is.
 INSTANTIATE_TEST_SUITE_P(Servers, Outage,
                          ::testing::Values(CardServer{"emulator", MOX_EMULATOR, {"--pc-address", "192.168.1.100"}},
-                                           CardServer{"bridge", MOX_BRIDGE, {}}),
+                                           CardServer{"bridge", MOX_BRIDGE, {}},
+                                           CardServer{"emulator_150ms_away",
+                                                      MOX_EMULATOR,
+                                                      {"--pc-address", "192.168.1.100", "--delay", "150"}}),
                          [](const auto& server) { return std::string(server.param.name); });
