@@ -139,7 +139,12 @@ std::string RotatedName(const std::string& path, std::chrono::system_clock::time
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
     std::string name = stamp;
-    if (counter > 0) name += "-" + std::to_string(counter);
+    if (counter > 0) {
+        // Appended piece by piece: GCC 12 at -O3 takes "-" + to_string() for
+        // an overlapping copy (-Wrestrict) in the Windows build.
+        name += '-';
+        name += std::to_string(counter);
+    }
     const std::filesystem::path p(path);
     std::filesystem::path rotated = p;
     rotated.replace_filename(p.stem().string() + "." + name + p.extension().string());
