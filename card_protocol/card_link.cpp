@@ -261,8 +261,11 @@ struct CardLink::Impl {
         quiet = false;
         const auto it = outstanding.find(packet->seq);
         const bool waited = it != outstanding.end() && it->second.op == packet->op;
-        // A resent request's round trip is ambiguous: not measured.
-        if (waited && !it->second.resent) Measure(now - it->second.firstSent);
+        // A resent request's round trip is ambiguous: not measured, except
+        // that with nothing measured yet its longest reading stands in for
+        // a first measurement (a far card's first calls are all resent, and
+        // without a round trip reads would wait for it in vain).
+        if (waited && (!it->second.resent || !measured)) Measure(now - it->second.firstSent);
         if (state == LinkState::Connecting || state == LinkState::Reconnecting) {
             for (auto& [key, k] : kept) k.lastAsked = {}; // ask again at the next tick
             Enter(QualityState(LinkState::Online));
@@ -485,9 +488,11 @@ std::optional<Answer> CardLink::Read(Op op, std::vector<std::uint8_t> payload) {
     const bool aged = it->second.answer && it->second.askedAt > s.lastCallEnded;
     auto until = aged ? std::min(deadline, now + kAgedWait) : deadline;
     // On a link slower than the budget only an answer already on its way
-    // can come in time: without one, waiting would only hold the caller.
+    // can come in time, and it is waited for briefly, as aged data is:
+    // otherwise waiting would only hold the caller.
     if (s.measured && FromMs(s.srttMs) > s.timing.callBudget) {
         const Impl::Kept& k = it->second;
+        until = std::min(until, now + kAgedWait);
         const bool coming = k.lastAsked > s.lastCallEnded && k.lastAsked + FromMs(s.srttMs) <= until;
         if (!coming) until = now;
     }
