@@ -5,6 +5,7 @@
 // away, comes back or restarts is marked in the log.
 #include "emulator_process.h"
 #include "logfile.h"
+#include "moxctl_shell.h"
 #include "pacing.h"
 
 #include <gtest/gtest.h>
@@ -29,42 +30,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Outcome {
-    int status = -1; // exit status; -1 when ended by a signal
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 void WriteAll(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-fs::path TempPath(const std::string& name) {
-    return fs::temp_directory_path() / ("moxctl-log-test-" + std::to_string(::getpid()) + "-" + name);
-}
-
-// Runs a shell command line with moxctl as $M, ended after 60 s at most.
-Outcome Shell(const std::string& env, const std::string& script) {
-    const fs::path err = TempPath("stderr");
-    const std::string cmd =
-        "env " + env + " M='" MOXCTL_BIN "' timeout 60 sh -c '" + script + "' 2>'" + err.string() + "'";
-    Outcome o;
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (pipe == nullptr) return o;
-    std::array<char, 4096> buf{};
-    while (std::fgets(buf.data(), buf.size(), pipe)) o.out += buf.data();
-    const int raw = pclose(pipe);
-    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    o.err = ReadAll(err);
-    fs::remove(err);
-    return o;
 }
 
 const std::string kVirtualCard = "-u MOX_CARD_ADDRESS LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "'";
