@@ -35,20 +35,6 @@ std::string OnCard(const char* dir, const std::string& fault = {}) {
     return "-u MOX_CARD_ADDRESS LD_LIBRARY_PATH='" + std::string(dir) + "' MOX_TEST_FAULT='" + fault + "'";
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-std::vector<std::string> Fields(const std::string& line) {
-    std::vector<std::string> fields;
-    std::istringstream in(line);
-    for (std::string f; std::getline(in, f, ',');) fields.push_back(f);
-    return fields;
-}
-
 bool IsNumber(const std::string& s) {
     double v = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);

@@ -40,20 +40,6 @@ std::string OnEmulator(std::uint16_t port) {
     return "LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "' MOX_CARD_ADDRESS=127.0.0.1:" + std::to_string(port);
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-std::vector<std::string> Fields(const std::string& line) {
-    std::vector<std::string> fields;
-    std::istringstream in(line);
-    for (std::string f; std::getline(in, f, ',');) fields.push_back(f);
-    return fields;
-}
-
 // The data rows of a CSV log or of read's output (not '#' lines, not the
 // column line).
 std::vector<std::vector<std::string>> Rows(const std::string& text) {

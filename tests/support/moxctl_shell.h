@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 struct Outcome {
     int status = -1; // exit status; -1 when ended by a signal
@@ -46,4 +47,19 @@ inline Outcome Shell(const std::string& env, const std::string& script) {
     o.err = ReadAll(err);
     std::filesystem::remove(err);
     return o;
+}
+
+// The lines of a text, and the comma-separated fields of a line.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+inline std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string f; std::getline(in, f, ',');) fields.push_back(f);
+    return fields;
 }
