@@ -91,7 +91,8 @@ std::optional<std::string> LastLineStarting(std::FILE* f, std::uintmax_t size, c
             std::fread(buf.data(), 1, buf.size(), f) != buf.size()) {
             return std::nullopt;
         }
-        window = buf + window.substr(0, std::min(window.size(), needle.size() - 1));
+        buf += window.substr(0, std::min(window.size(), needle.size() - 1));
+        window = std::move(buf);
         end -= chunk;
         if (const auto at = window.rfind(needle); at != std::string::npos) {
             std::string line;

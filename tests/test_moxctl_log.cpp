@@ -52,6 +52,7 @@ std::vector<std::vector<std::string>> Rows(const std::string& text) {
 
 std::vector<double> Times(const std::vector<std::vector<std::string>>& rows) {
     std::vector<double> t;
+    t.reserve(rows.size());
     for (const auto& r : rows) t.push_back(std::stod(r.at(1)));
     return t;
 }
@@ -93,7 +94,7 @@ TEST_P(MoxctlLogForeignFile, IsRefusedAndKeepsItsBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Refused, MoxctlLogForeignFile,
-    ::testing::Values(ForeignFile{"image.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10\x01\x02", 24)},
+    ::testing::Values(ForeignFile{"image.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10\x01\x02", 22)},
                       ForeignFile{"notes.txt", "first line\nsecond line without an end"},
                       ForeignFile{"data.csv", "utc,monotonic_s,ch00\n2026-01-01T00:00:00.000Z,0.1,5\n"},
                       ForeignFile{"almost.csv", "# moxctl logs\nutc,monotonic_s\n"}));
