@@ -92,6 +92,7 @@ struct CardLink::Impl {
         std::shared_ptr<CallState> call; // Call
         Clock::time_point firstSent, lastSent;
         bool resent = false;
+        int copies = 0;
     };
 
     struct Kept {
@@ -176,6 +177,7 @@ struct CardLink::Impl {
         asio::error_code ec;
         socket->send_to(asio::buffer(o.datagram), ToAsio(card), 0, ec); // a lost datagram is resent or polled again
         o.lastSent = now;
+        ++o.copies;
         lastSent = now;
     }
 
@@ -262,10 +264,14 @@ struct CardLink::Impl {
         const auto it = outstanding.find(packet->seq);
         const bool waited = it != outstanding.end() && it->second.op == packet->op;
         // A resent request's round trip is ambiguous: not measured, except
-        // that with nothing measured yet its longest reading stands in for
-        // a first measurement (a far card's first calls are all resent, and
-        // without a round trip reads would wait for it in vain).
-        if (waited && (!it->second.resent || !measured)) Measure(now - it->second.firstSent);
+        // that with nothing measured yet, a request sent several times
+        // stands in for a first measurement with its longest reading (a far
+        // card's first calls are all resent many times, and without a round
+        // trip reads would wait for it in vain). One resend is more likely a
+        // lost copy on a quick link, whose round trip that would overstate.
+        constexpr int kManyCopies = 4;
+        const bool farFirst = !measured && it != outstanding.end() && it->second.copies >= kManyCopies;
+        if (waited && (!it->second.resent || farFirst)) Measure(now - it->second.firstSent);
         if (state == LinkState::Connecting || state == LinkState::Reconnecting) {
             for (auto& [key, k] : kept) k.lastAsked = {}; // ask again at the next tick
             Enter(QualityState(LinkState::Online));
