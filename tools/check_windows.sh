@@ -13,8 +13,25 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-win32
 cd "$root"
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+# Everything this script starts or creates, stopped and removed on every way
+# out, a failed check included.
+work=$(mktemp -d)
+log=$work/log
+emulator_pid=
+bridge_pid=
+log_pid=
+wine_started=
+cleanup() {
+  local pid
+  for pid in $log_pid $emulator_pid $bridge_pid; do kill "$pid" 2> /dev/null || true; done
+  if [[ -n $wine_started ]]; then
+    [[ -n $bridge_pid ]] && { wine taskkill /f /im mox-driver-bridge.exe > /dev/null 2>&1 || true; }
+    wineserver -k 2> /dev/null || true
+  fi
+  for pid in $log_pid $emulator_pid $bridge_pid; do wait "$pid" 2> /dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
 cmake --preset win32 > "$log" 2>&1 || { cat "$log"; exit 1; }
 cmake --build --preset win32
 
@@ -48,13 +65,7 @@ if ! command -v wine > /dev/null; then
   exit 0
 fi
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
-bridge_pid=
-cleanup() {
-  [[ -n $bridge_pid ]] && kill "$bridge_pid" 2>/dev/null
-  wineserver -k 2>/dev/null || true
-  rm -f "$log"
-}
-trap cleanup EXIT
+wine_started=1
 wineserver -p > /dev/null 2>&1 || true
 wineboot --init > /dev/null 2>&1 || true
 bin=$build/bin
@@ -75,11 +86,11 @@ grep -q "card 7710" <<<"$out" || { echo "windows: moxctl.exe info under Wine: $o
 (cd "$bin" && wine moxctl.exe selftest < /dev/null | tr -d '\r' > "$log") ||
   { cat "$log" >&2; echo "windows: moxctl.exe selftest under Wine failed" >&2; exit 1; }
 # A driver in the current directory only is not loaded.
-elsewhere=$(mktemp -d)
+elsewhere=$work/elsewhere
+mkdir "$elsewhere"
 cp "$bin/moxctl.exe" "$elsewhere/"
 status=0
 (cd "$bin" && wine "$elsewhere/moxctl.exe" info < /dev/null > /dev/null 2>&1) || status=$?
-rm -rf "$elsewhere"
 [[ $status -eq 3 ]] || { echo "windows: moxctl.exe loaded adcard.dll from the current directory ($status)" >&2; exit 1; }
 echo "windows: under Wine, driver_probe.exe and moxctl.exe read card 7710, moxctl.exe selftest passes, and adcard.dll is not taken from the current directory"
 
@@ -94,21 +105,22 @@ moxctl=$root/build/bin/moxctl
 
 # adcard.dll reaches a card on the network as libadcard.so does: moxctl.exe
 # under Wine on the Linux emulator.
-emulator_out=$(mktemp)
-"$root/build/bin/mox-card-emulator" --port 0 --pc-address 10.1.2.3 > "$emulator_out" 2>&1 < <(sleep 30) &
+emulator_out=$work/emulator.out
+"$root/build/bin/mox-card-emulator" --port 0 --pc-address 10.1.2.3 > "$emulator_out" 2>&1 < /dev/null &
 emulator_pid=$!
 for _ in $(seq 50); do grep -q "listening on" "$emulator_out" && break; sleep 0.1; done
 emulator_port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$emulator_out")
 out=$(cd "$bin" && MOX_CARD_ADDRESS=127.0.0.1:$emulator_port wine moxctl.exe info < /dev/null | tr -d '\r')
-kill "$emulator_pid" 2>/dev/null || true
-rm -f "$emulator_out"
+kill "$emulator_pid" 2> /dev/null || true
+wait "$emulator_pid" 2> /dev/null || true
+emulator_pid=
 grep -q "10.1.2.3" <<<"$out" ||
   { echo "windows: moxctl.exe under Wine did not reach the emulator through MOX_CARD_ADDRESS: $out" >&2; exit 1; }
 echo "windows: adcard.dll under Wine reaches the Linux emulator through MOX_CARD_ADDRESS"
 
 # The bridge under Wine serving our adcard.dll, on a fixed port so that it
 # can be started again on the same one.
-bridge_out=$(mktemp)
+bridge_out=$work/bridge.out
 start_bridge() {
   local port=$1
   : > "$bridge_out"
@@ -134,8 +146,7 @@ echo "windows: the bridge under Wine serves adcard.dll: moxctl info reads card 7
 
 # The bridge killed in the middle of acquisition and started again: the
 # log shows the gap and goes on with no new start.
-csv=$(mktemp)
-rm -f "$csv"
+csv=$work/log.csv
 "$moxctl" log "$csv" --volts --interval 100 --duration 9 2> /dev/null &
 log_pid=$!
 sleep 3
@@ -143,12 +154,12 @@ stop_bridge
 sleep 2
 start_bridge "$port"
 wait "$log_pid" || true
+log_pid=
 stop_bridge
 unset MOX_CARD_ADDRESS
 rows=$(grep -c '^20' "$csv" || true)
 gap=$(awk -F, '/^20/ { if (last != "" && $2 - last > gap) gap = $2 - last; last = $2 } END { printf "%.1f", gap }' "$csv")
 after=$(awk -F, '/^20/ { if (last != "" && $2 - last > 1) after = 0; after++; last = $2 } END { print after + 0 }' "$csv")
-rm -f "$csv" "$bridge_out"
 if ((after < 10)); then
   echo "windows: after the bridge came back, $after rows (of $rows, longest gap $gap s): acquisition did not go on" >&2
   exit 1
