@@ -7,6 +7,7 @@
 //
 //   bench_tick [--spacing_ms=200] [--ticks=150] [google benchmark flags]
 #include "FrmMultiBuf.h"
+#include "flags.h"
 #include "timing.h"
 #include "widgets.h"
 
@@ -20,7 +21,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,34 +67,19 @@ void BM_Tick(benchmark::State& state) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> args;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--spacing_ms=", 13) == 0) {
-            g_spacingMs = std::stoi(argv[i] + 13);
-        } else if (std::strncmp(argv[i], "--ticks=", 8) == 0) {
-            g_ticks = std::max(1, std::stoi(argv[i] + 8));
-        } else {
-            args.push_back(argv[i]);
-        }
-    }
+    std::vector<char*> args =
+        bench::TakeFlags(argc, argv, {{"--spacing_ms=", &g_spacingMs, 0}, {"--ticks=", &g_ticks, 1}});
     int n = static_cast<int>(args.size());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(n, args.data());
     mox::ApplyDefaultFont(app);
     benchmark::Initialize(&n, args.data());
-    const std::pair<const char*, std::vector<std::int64_t>> runs[] = {
-        {"Tick/MeanVoltage", {2, 0}},
-        {"Tick/NewestAD", {0, 0}},
-        {"TickAndRepaint/MeanVoltage", {2, 1}},
-        {"TickAndRepaint/NewestAD", {0, 1}},
-    };
-    for (const auto& [name, runArgs] : runs) {
-        benchmark::RegisterBenchmark(name, BM_Tick)
-            ->Args(runArgs)
-            ->UseManualTime()
-            ->Iterations(g_ticks)
-            ->Unit(benchmark::kMicrosecond);
-    }
+    bench::RegisterManualRuns({
+        {"Tick/MeanVoltage", BM_Tick, {2, 0}, g_ticks},
+        {"Tick/NewestAD", BM_Tick, {0, 0}, g_ticks},
+        {"TickAndRepaint/MeanVoltage", BM_Tick, {2, 1}, g_ticks},
+        {"TickAndRepaint/NewestAD", BM_Tick, {0, 1}, g_ticks},
+    });
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -9,6 +9,7 @@
 //
 //   bench_trend [--redraws=200] [--ticks=150] [--spacing_ms=200] [google benchmark flags]
 #include "FrmMultiBuf.h"
+#include "flags.h"
 #include "frmTrend.h"
 #include "history.h"
 #include "timing.h"
@@ -24,7 +25,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
@@ -133,40 +133,17 @@ void BM_TickPeriod(benchmark::State& state) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> args;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--spacing_ms=", 13) == 0) {
-            g_spacingMs = std::stoi(argv[i] + 13);
-        } else if (std::strncmp(argv[i], "--redraws=", 10) == 0) {
-            g_redraws = std::max(1, std::stoi(argv[i] + 10));
-        } else if (std::strncmp(argv[i], "--ticks=", 8) == 0) {
-            g_ticks = std::max(1, std::stoi(argv[i] + 8));
-        } else {
-            args.push_back(argv[i]);
-        }
-    }
+    std::vector<char*> args = bench::TakeFlags(
+        argc, argv, {{"--spacing_ms=", &g_spacingMs, 0}, {"--redraws=", &g_redraws, 1}, {"--ticks=", &g_ticks, 1}});
     int n = static_cast<int>(args.size());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(n, args.data());
     mox::ApplyDefaultFont(app);
     benchmark::Initialize(&n, args.data());
-    struct Run {
-        const char* name;
-        void (*function)(benchmark::State&);
-        std::int64_t arg;
-        int iterations;
-    };
-    const Run runs[] = {{"Redraw/1h/32ch", BM_Redraw, 3, g_redraws},
-                        {"Redraw/10s/32ch", BM_Redraw, 0, g_redraws},
-                        {"TickPeriod/without_trend", BM_TickPeriod, 0, g_ticks},
-                        {"TickPeriod/with_trend", BM_TickPeriod, 1, g_ticks}};
-    for (const Run& run : runs) {
-        benchmark::RegisterBenchmark(run.name, run.function)
-            ->Arg(run.arg)
-            ->UseManualTime()
-            ->Iterations(run.iterations)
-            ->Unit(benchmark::kMicrosecond);
-    }
+    bench::RegisterManualRuns({{"Redraw/1h/32ch", BM_Redraw, {3}, g_redraws},
+                               {"Redraw/10s/32ch", BM_Redraw, {0}, g_redraws},
+                               {"TickPeriod/without_trend", BM_TickPeriod, {0}, g_ticks},
+                               {"TickPeriod/with_trend", BM_TickPeriod, {1}, g_ticks}});
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
