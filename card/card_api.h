@@ -1,28 +1,50 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The card behind the driver entries: the in-process software card, or a
-// card reached over the network.
+// The card behind the driver entries: the in-process software card, a card
+// reached over the network, or a card driver library behind the bridge.
+// Its operations come from card_ops.h.
 #pragma once
 
+#include "card_ops.h"
+
+#include <array>
 #include <cstdint>
+#include <string_view>
 
 namespace vcard {
 
 class CardApi {
 public:
     virtual ~CardApi() = default;
-    // The four values the program passes (zeros) are the driver's to interpret.
-    virtual std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) = 0;
-    virtual std::int32_t IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) = 0;
-    virtual std::int32_t StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
-                                   std::int32_t depth, std::int32_t gain, std::int16_t trigger) = 0;
-    virtual std::int32_t StopIntr() = 0;
-    virtual std::int32_t GetLastADError() = 0;
-    virtual std::int32_t ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit, std::int32_t mode,
-                                     float n, float* results) = 0;
-    virtual std::int32_t Mox_DA(std::int16_t channel, std::int16_t code) = 0;
-    virtual std::int32_t Mox_DO(std::int16_t group, std::int16_t value) = 0;
-    virtual std::int32_t Mox_DOBit(std::int16_t bit, std::int16_t value) = 0;
-    virtual std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs) = 0;
+    // Initial: the four values the program passes (zeros) are the driver's
+    // to interpret.
+#define MOX_CARD_PURE(name, number, effect, kind, params, args) virtual std::int32_t name params = 0;
+    MOX_CARD_OPS(MOX_CARD_PURE)
+#undef MOX_CARD_PURE
 };
+
+// The columns of card_ops.h as values, for code that walks the operations.
+enum class Effect : std::uint8_t { Write, Query, Read, Command };
+enum class Kind : std::uint8_t { Numbers, Buffers };
+
+struct OpInfo {
+    std::string_view name;
+    std::uint8_t number = 0;
+    Effect effect = Effect::Write;
+    Kind kind = Kind::Numbers;
+};
+
+inline constexpr std::array kOps{
+#define MOX_CARD_OP_INFO(name, number, effect, kind, params, args) OpInfo{#name, number, Effect::effect, Kind::kind},
+    MOX_CARD_OPS(MOX_CARD_OP_INFO)
+#undef MOX_CARD_OP_INFO
+};
+
+// The operation with a number, or nothing.
+constexpr const OpInfo* FindOp(std::uint8_t number) {
+    for (const auto& op : kOps) {
+        if (op.number == number) return &op;
+    }
+    return nullptr;
+}
 
 } // namespace vcard

@@ -9,8 +9,7 @@
 namespace vcard {
 namespace {
 
-constexpr double kFullScaleVolts = 5.0;
-constexpr double kCodesPerVolt = 409.5; // DA: 4095 codes over 10 V
+constexpr double kCodesPerVolt = kDaMaxCode / kDaSpanVolts;
 constexpr double kBaseNoiseVolts = 0.005;
 constexpr double kNoisyChannelVolts = 0.05;
 
@@ -48,15 +47,15 @@ double SignalVolts(int ch, double t) {
     if (ch < 24) { // sawtooth ramps from -5 V to +5 V, periods 1 .. 8 s
         const double period = ch - 15;
         const double phase = t / period - std::floor(t / period);
-        return -kFullScaleVolts + 2 * kFullScaleVolts * phase;
+        return -kAdFullScaleVolts + 2 * kAdFullScaleVolts * phase;
     }
     return -1.75 + 0.5 * (ch - 24); // DC levels -1.75 .. +1.75 V, noisy
 }
 
-double CodeToVolts(double code) { return (code - 32768.0) / 32768.0 * kFullScaleVolts; }
+double CodeToVolts(double code) { return (code - kAdZeroCode) / kAdZeroCode * kAdFullScaleVolts; }
 
 std::uint16_t VoltsToCode(double volts) {
-    const double code = std::nearbyint(volts / kFullScaleVolts * 32768.0 + 32768.0);
+    const double code = std::nearbyint(volts / kAdFullScaleVolts * kAdZeroCode + kAdZeroCode);
     return static_cast<std::uint16_t>(std::clamp(code, 0.0, 65535.0));
 }
 
@@ -79,7 +78,7 @@ std::int32_t VirtualCard::IOCtl(std::int32_t inLen, const std::uint8_t* in, std:
         break;
     case kCmdNetStatus:
         // byte 0 unused; 1..4 the PC address seen; 5, 6 link-down seconds (big-endian)
-        std::copy(kPcAddress.begin(), kPcAddress.end(), reply.begin() + 1);
+        std::copy(kExpectedPcAddress.begin(), kExpectedPcAddress.end(), reply.begin() + 1);
         size = 7;
         break;
     default:
@@ -210,7 +209,7 @@ std::int32_t VirtualCard::Mox_DA(std::int16_t channel, std::int16_t code) {
 
 std::int32_t VirtualCard::Mox_DO(std::int16_t group, std::int16_t value) {
     std::lock_guard lock(mutex_);
-    if (group < 0 || group > 1) return 0;
+    if (group < 0 || group >= kDoGroups) return 0;
     const int shift = 8 * group;
     outputs_ = static_cast<std::uint16_t>((outputs_ & ~(0xFF << shift)) | ((value & 0xFF) << shift));
     return 1;
@@ -218,7 +217,7 @@ std::int32_t VirtualCard::Mox_DO(std::int16_t group, std::int16_t value) {
 
 std::int32_t VirtualCard::Mox_DOBit(std::int16_t bit, std::int16_t value) {
     std::lock_guard lock(mutex_);
-    if (bit < 0 || bit > 15) return 0;
+    if (bit < 0 || bit >= kDoBits) return 0;
     const auto mask = static_cast<std::uint16_t>(1u << bit);
     outputs_ = static_cast<std::uint16_t>(value ? (outputs_ | mask) : (outputs_ & ~mask));
     return 1;
@@ -226,7 +225,7 @@ std::int32_t VirtualCard::Mox_DOBit(std::int16_t bit, std::int16_t value) {
 
 std::int32_t VirtualCard::Mox_DI(std::int32_t count, std::int16_t* inputs) {
     std::lock_guard lock(mutex_);
-    if (!inputs || count < 1 || count > 2) return 0;
+    if (!inputs || count < 1 || count > kDiGroups) return 0;
     inputs[0] = static_cast<std::int16_t>(outputs_ & 0xFF);
     if (count == 2) inputs[1] = static_cast<std::int16_t>(outputs_ >> 8);
     return 1;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "card_api.h"
+#include "card_constants.h"
 
 #include <array>
 #include <cstdint>
@@ -24,19 +25,8 @@ namespace vcard {
 using Clock = std::function<double()>;
 double SteadySeconds();
 
-constexpr int kChannels = 32;
-constexpr int kDaChannels = 4;
-constexpr int kDaMidCode = 2048;
-constexpr int kDaMaxCode = 4095;
-
-// The fixed IPv4 address the card is configured to expect for the PC.
-constexpr std::array<std::uint8_t, 4> kPcAddress{192, 168, 1, 100};
-
 // Identity reply to request 70: card 7710, 100K, 16 bits, type 1.
 constexpr std::array<std::uint8_t, 5> kIdentity{77, 10, 10, 16, 1};
-
-constexpr std::uint8_t kCmdIdentity = 70;
-constexpr std::uint8_t kCmdNetStatus = 130;
 
 // GetLastADError codes.
 enum AdError : std::int32_t {
@@ -67,18 +57,7 @@ class VirtualCard final : public CardApi {
 public:
     explicit VirtualCard(Clock clock = SteadySeconds);
 
-    std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override;
-    std::int32_t IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) override;
-    std::int32_t StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
-                           std::int32_t depth, std::int32_t gain, std::int16_t trigger) override;
-    std::int32_t StopIntr() override;
-    std::int32_t GetLastADError() override;
-    std::int32_t ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit, std::int32_t mode, float n,
-                             float* results) override;
-    std::int32_t Mox_DA(std::int16_t channel, std::int16_t code) override;
-    std::int32_t Mox_DO(std::int16_t group, std::int16_t value) override;
-    std::int32_t Mox_DOBit(std::int16_t bit, std::int16_t value) override;
-    std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs) override;
+    MOX_CARD_OVERRIDES
 
     bool Acquiring();
     // DA changes remembered for samples that can still be averaged.

@@ -9,12 +9,11 @@ namespace mox {
 
 namespace {
 
-constexpr std::int16_t kMaxDaChannel = 3;
+constexpr std::int16_t kMaxDaChannel = vcard::kDaChannels - 1;
 constexpr std::int32_t kDaCodeMask = 0xFFF;
-constexpr std::int16_t kMaxDaCode = 4095;
-constexpr double kDaCodesPerTenVolts = 4095;
-constexpr double kDaBipolarOffset = 2048;
-constexpr std::int16_t kMaxDoGroup = 1;
+constexpr std::int16_t kMaxDaCode = vcard::kDaMaxCode;
+constexpr double kDaBipolarOffset = vcard::kDaMidCode;
+constexpr std::int16_t kMaxDoGroup = vcard::kDoGroups - 1;
 constexpr std::int32_t kDoByteMask = 0xFF;
 
 std::int16_t Number16(std::string_view text) { return ToInt16(TextToNumber(text)); }
@@ -42,7 +41,7 @@ double CorrectedCode(float element) {
 
 float CodeVolts(double code) {
     const float x = ToSingle(code);
-    return ToSingle((static_cast<double>(x) - 32768.0) / 32768.0 * 5.0);
+    return ToSingle((static_cast<double>(x) - vcard::kAdZeroCode) / vcard::kAdZeroCode * vcard::kAdFullScaleVolts);
 }
 
 std::int16_t DaChannel(std::string_view text) {
@@ -61,7 +60,7 @@ std::int16_t DaCodeFromVolts(std::string_view voltsText, bool bipolar) {
 std::int16_t DaCodeFromVolts(double voltsValue, bool bipolar) {
     // Kept in single precision first, as the window's box value is.
     const float volts = ToSingle(voltsValue);
-    double t = static_cast<double>(volts) * kDaCodesPerTenVolts / 10;
+    double t = static_cast<double>(volts) * vcard::kDaMaxCode / vcard::kDaSpanVolts;
     if (bipolar) t += kDaBipolarOffset;
     const std::int16_t code = ToInt16(t);
     return code > kMaxDaCode ? kMaxDaCode : code;

@@ -5,6 +5,8 @@
 // One implementation for the windows and for moxctl. Pure functions.
 #pragma once
 
+#include "card_constants.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -24,12 +26,12 @@ struct StartParameters {
     std::int16_t trigger = 1;
 };
 
-constexpr int kInputChannels = 32;
+constexpr int kInputChannels = vcard::kChannels;
 // Elements of the result array passed to ADResult_DV; the first 32 are filled.
 constexpr int kResultElements = 34;
 constexpr std::int32_t kIoLength = 100;
-constexpr std::uint8_t kCmdIdentity = 70;
-constexpr std::uint8_t kCmdNetStatus = 130;
+using vcard::kCmdIdentity;
+using vcard::kCmdNetStatus;
 constexpr std::uint8_t kRequestByte1 = 64;
 
 // Reply to request 70.
@@ -51,8 +53,8 @@ NetStatus DecodeNetStatus(const std::uint8_t* reply);
 
 // The address the card expects the PC to have, and from how many seconds
 // without contact the link counts as broken.
-constexpr std::array<std::uint8_t, 4> kExpectedPcAddress{192, 168, 1, 100};
-constexpr unsigned kLinkDownSeconds = 3;
+using vcard::kExpectedPcAddress;
+using vcard::kLinkDownSeconds;
 std::string AddressText(const std::array<std::uint8_t, 4>& address);
 
 // An AD code element as the driver delivers it (codes above 32767 may come
