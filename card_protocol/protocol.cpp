@@ -7,9 +7,7 @@
 
 namespace vnet {
 
-bool IsKnownOp(std::uint8_t op) {
-    return op >= static_cast<std::uint8_t>(Op::Initial) && op <= static_cast<std::uint8_t>(Op::Ping);
-}
+bool IsKnownOp(std::uint8_t op) { return op == static_cast<std::uint8_t>(Op::Ping) || vcard::FindOp(op) != nullptr; }
 
 std::vector<std::uint8_t> Encode(const Packet& packet) {
     const std::size_t size = std::min(packet.payload.size(), kMaxPayload);

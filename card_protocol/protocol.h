@@ -3,6 +3,8 @@
 // network (docs/card-protocol.md). Encoding and parsing only; no sockets.
 #pragma once
 
+#include "card_api.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -21,20 +23,15 @@ constexpr std::size_t kMaxDatagram = kHeaderSize + kMaxPayload;
 // IOCtl request and reply bytes carried at the most.
 constexpr std::int32_t kMaxIoBytes = 256;
 
+// The card's operations by their numbers (card_ops.h), and the link's own.
 enum class Op : std::uint8_t {
-    Initial = 1,
-    IOCtl = 2,
-    StopIntr = 3,
-    StartIntr = 4,
-    GetLastADError = 5,
-    ADResult_DV = 6,
-    Mox_DA = 7,
-    Mox_DO = 8,
-    Mox_DOBit = 9,
-    Mox_DI = 10,
+#define MOX_CARD_OP_NUMBER(name, number, effect, kind, params, args) name = (number),
+    MOX_CARD_OPS(MOX_CARD_OP_NUMBER)
+#undef MOX_CARD_OP_NUMBER
     // The link's heartbeat: answered with status 1 and nothing run on the card.
     Ping = 11,
 };
+static_assert(vcard::FindOp(static_cast<std::uint8_t>(Op::Ping)) == nullptr, "Ping's number is the link's own");
 bool IsKnownOp(std::uint8_t op);
 
 struct Packet {
@@ -81,6 +78,17 @@ public:
 private:
     std::vector<std::uint8_t> out_;
 };
+
+// The request payload of an operation of kind Numbers: every argument a
+// 32-bit word, in the order of the call.
+template <Op op, class... Args>
+std::vector<std::uint8_t> NumbersPayload(Args... args) {
+    static_assert(vcard::FindOp(static_cast<std::uint8_t>(op))->kind == vcard::Kind::Numbers,
+                  "an operation with buffers has a codec of its own");
+    Writer w;
+    (w.I32(std::int32_t{args}), ...);
+    return w.Take();
+}
 
 // Reads big-endian fields; any read past the end marks the reader failed
 // and yields 0.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "remote_card.h"
 
-#include "card_model.h"
+#include "card_constants.h"
 
 #include <algorithm>
 
@@ -30,7 +30,7 @@ std::int32_t RemoteCard::Status(Op op, std::vector<std::uint8_t> payload) {
 }
 
 std::int32_t RemoteCard::Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
-    return Status(Op::Initial, Writer().I32(a).I32(b).I32(c).I32(d).Take());
+    return Call<Op::Initial>(a, b, c, d);
 }
 
 std::int32_t RemoteCard::IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) {
@@ -69,12 +69,7 @@ std::int32_t RemoteCard::IOCtl(std::int32_t inLen, const std::uint8_t* in, std::
 
 std::int32_t RemoteCard::StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
                                    std::int32_t depth, std::int32_t gain, std::int16_t trigger) {
-    Writer w;
-    for (std::int32_t v :
-         {std::int32_t{rate}, block, std::int32_t{first}, std::int32_t{count}, depth, gain, std::int32_t{trigger}}) {
-        w.I32(v);
-    }
-    auto payload = w.Take();
+    auto payload = NumbersPayload<Op::StartIntr>(rate, block, first, count, depth, gain, trigger);
     const auto answer = Confirmed(Op::StartIntr, payload);
     {
         std::lock_guard lock(mutex_);
@@ -86,7 +81,7 @@ std::int32_t RemoteCard::StartIntr(std::int16_t rate, std::int32_t block, std::i
 
 std::int32_t RemoteCard::StopIntr() {
     link_.SetRestart(std::nullopt);
-    return Status(Op::StopIntr, {});
+    return Call<Op::StopIntr>();
 }
 
 std::int32_t RemoteCard::GetLastADError() {
@@ -94,7 +89,7 @@ std::int32_t RemoteCard::GetLastADError() {
         std::lock_guard lock(mutex_);
         if (startUnanswered_ || lastCallUnconfirmed_) return kNoReplyError;
     }
-    const auto answer = link_.Call(Op::GetLastADError, {});
+    const auto answer = link_.Call(Op::GetLastADError, NumbersPayload<Op::GetLastADError>());
     return answer ? answer->status : kNoReplyError;
 }
 
@@ -111,23 +106,17 @@ std::int32_t RemoteCard::ADResult_DV(std::int32_t first, std::int32_t count, std
     return answer->status;
 }
 
-std::int32_t RemoteCard::Mox_DA(std::int16_t channel, std::int16_t code) {
-    return Status(Op::Mox_DA, Writer().I32(channel).I32(code).Take());
-}
+std::int32_t RemoteCard::Mox_DA(std::int16_t channel, std::int16_t code) { return Call<Op::Mox_DA>(channel, code); }
 
-std::int32_t RemoteCard::Mox_DO(std::int16_t group, std::int16_t value) {
-    return Status(Op::Mox_DO, Writer().I32(group).I32(value).Take());
-}
+std::int32_t RemoteCard::Mox_DO(std::int16_t group, std::int16_t value) { return Call<Op::Mox_DO>(group, value); }
 
-std::int32_t RemoteCard::Mox_DOBit(std::int16_t bit, std::int16_t value) {
-    return Status(Op::Mox_DOBit, Writer().I32(bit).I32(value).Take());
-}
+std::int32_t RemoteCard::Mox_DOBit(std::int16_t bit, std::int16_t value) { return Call<Op::Mox_DOBit>(bit, value); }
 
 std::int32_t RemoteCard::Mox_DI(std::int32_t count, std::int16_t* inputs) {
     if (inputs == nullptr) return 0;
     const auto answer = link_.Read(Op::Mox_DI, Writer().I32(count).Take());
     if (!answer) return 0;
-    if (answer->status != 0 && answer->data.size() != 4) return 0; // short: failed
+    if (answer->status != 0 && answer->data.size() != std::size_t{2} * vcard::kDiGroups) return 0; // short: failed
     if (answer->status != 0) {
         Reader r(answer->data);
         const std::int16_t g0 = r.I16();

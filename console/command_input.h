@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Command lines on standard input for the programs that serve the card
-// protocol (the emulator, the driver bridge).
+// protocol (the emulator, the driver bridge). Nothing of the protocol in
+// it: a program reading its commands does not link the card code for it.
 #pragma once
 
 #include <asio/io_context.hpp>
