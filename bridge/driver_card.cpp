@@ -22,9 +22,16 @@ bool Fits(std::int32_t length, std::int32_t buffer) { return length >= 0 && leng
 
 } // namespace
 
-std::int32_t DriverModuleCard::Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
-    return entries_ != nullptr ? entries_->Initial(a, b, c, d) : DllDef::Initial(a, b, c, d);
-}
+// The operations that carry numbers alone are passed on as they are; those
+// with buffers are written out below, each with its bounds.
+#define MOX_PASS_Numbers(name, params, args)                                                                           \
+    std::int32_t DriverModuleCard::name params { return entries_ != nullptr ? entries_->name args : DllDef::name args; }
+#define MOX_PASS_Buffers(name, params, args)
+#define MOX_PASS_OP(name, number, effect, kind, params, args) MOX_PASS_##kind(name, params, args)
+MOX_CARD_OPS(MOX_PASS_OP)
+#undef MOX_PASS_OP
+#undef MOX_PASS_Buffers
+#undef MOX_PASS_Numbers
 
 std::int32_t DriverModuleCard::IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen,
                                      std::uint8_t* out) {
@@ -43,18 +50,6 @@ std::int32_t DriverModuleCard::IOCtl(std::int32_t inLen, const std::uint8_t* in,
     return status;
 }
 
-std::int32_t DriverModuleCard::StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
-                                         std::int32_t depth, std::int32_t gain, std::int16_t trigger) {
-    return entries_ != nullptr ? entries_->StartIntr(rate, block, first, count, depth, gain, trigger)
-                               : DllDef::StartIntr(rate, block, first, count, depth, gain, trigger);
-}
-
-std::int32_t DriverModuleCard::StopIntr() { return entries_ != nullptr ? entries_->StopIntr() : DllDef::StopIntr(); }
-
-std::int32_t DriverModuleCard::GetLastADError() {
-    return entries_ != nullptr ? entries_->GetLastADError() : DllDef::GetLastADError();
-}
-
 std::int32_t DriverModuleCard::ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit, std::int32_t mode,
                                            float n, float* results) {
     // Channels first..first+count-1 within the buffer: a driver that writes
@@ -65,18 +60,6 @@ std::int32_t DriverModuleCard::ADResult_DV(std::int32_t first, std::int32_t coun
                                                     : DllDef::ADResult_DV(first, count, unit, mode, n, buffer.data());
     std::copy_n(buffer.begin(), count, results);
     return status;
-}
-
-std::int32_t DriverModuleCard::Mox_DA(std::int16_t channel, std::int16_t code) {
-    return entries_ != nullptr ? entries_->Mox_DA(channel, code) : DllDef::Mox_DA(channel, code);
-}
-
-std::int32_t DriverModuleCard::Mox_DO(std::int16_t group, std::int16_t value) {
-    return entries_ != nullptr ? entries_->Mox_DO(group, value) : DllDef::Mox_DO(group, value);
-}
-
-std::int32_t DriverModuleCard::Mox_DOBit(std::int16_t bit, std::int16_t value) {
-    return entries_ != nullptr ? entries_->Mox_DOBit(bit, value) : DllDef::Mox_DOBit(bit, value);
 }
 
 std::int32_t DriverModuleCard::Mox_DI(std::int32_t count, std::int16_t* inputs) {

@@ -18,18 +18,7 @@ public:
     // fuzzer) a driver of their own making.
     explicit DriverModuleCard(vcard::CardApi* entries = nullptr) : entries_(entries) {}
 
-    std::int32_t Initial(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override;
-    std::int32_t IOCtl(std::int32_t inLen, const std::uint8_t* in, std::int32_t outLen, std::uint8_t* out) override;
-    std::int32_t StartIntr(std::int16_t rate, std::int32_t block, std::int16_t first, std::int16_t count,
-                           std::int32_t depth, std::int32_t gain, std::int16_t trigger) override;
-    std::int32_t StopIntr() override;
-    std::int32_t GetLastADError() override;
-    std::int32_t ADResult_DV(std::int32_t first, std::int32_t count, std::int32_t unit, std::int32_t mode, float n,
-                             float* results) override;
-    std::int32_t Mox_DA(std::int16_t channel, std::int16_t code) override;
-    std::int32_t Mox_DO(std::int16_t group, std::int16_t value) override;
-    std::int32_t Mox_DOBit(std::int16_t bit, std::int16_t value) override;
-    std::int32_t Mox_DI(std::int32_t count, std::int16_t* inputs) override;
+    MOX_CARD_OVERRIDES
 
 private:
     vcard::CardApi* entries_;
