@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The driver's network transport against the card emulator on loopback.
+#include "card_constants.h"
+#include "card_server.h"
 #include "emulator_process.h"
 #include "protocol.h"
 #include "remote_card.h"
@@ -18,6 +20,9 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -224,6 +229,132 @@ INSTANTIATE_TEST_SUITE_P(
                       ShortCase{"inputs cut short", vnet::Op::Mox_DI, {0, 0, 0, 1, 0, 1}},
                       ShortCase{"identity without bytes", vnet::Op::IOCtl, {0, 0, 0, 5}},
                       ShortCase{"identity cut short", vnet::Op::IOCtl, {0, 0, 0, 5, 77, 10}}));
+
+// A card that notes every call it runs with its arguments (a buffer as
+// "buf") and answers 100 plus the operation's number, leaving buffers as
+// they are. Its bodies come from the operations' list like its declarations.
+class RecordingCard final : public vcard::CardApi {
+public:
+    MOX_CARD_OVERRIDES
+
+    // The calls of one operation so far, as "Name(arg,arg)".
+    std::vector<std::string> Calls(std::string_view name) {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> found;
+        for (const auto& call : calls_) {
+            if (call.starts_with(std::string(name) + "(")) found.push_back(call);
+        }
+        return found;
+    }
+
+private:
+    auto Note(std::string_view name, std::int32_t number) {
+        return [this, name, number](auto... args) {
+            std::ostringstream call;
+            call << name << '(';
+            const char* comma = "";
+            [[maybe_unused]] const auto put = [&](auto arg) {
+                call << comma;
+                comma = ",";
+                if constexpr (std::is_pointer_v<decltype(arg)>) {
+                    call << "buf";
+                } else {
+                    call << +arg;
+                }
+            };
+            (put(args), ...);
+            call << ')';
+            std::lock_guard lock(mutex_);
+            calls_.push_back(call.str());
+            return 100 + number;
+        };
+    }
+
+    std::mutex mutex_;
+    std::vector<std::string> calls_;
+};
+
+#define MOX_RECORD_OP(name, number, effect, kind, params, args)                                                        \
+    std::int32_t RecordingCard::name params { return Note(#name, number) args; }
+MOX_CARD_OPS(MOX_RECORD_OP)
+#undef MOX_RECORD_OP
+
+struct OpCall {
+    std::string_view op;
+    std::function<std::int32_t(RemoteCard&)> call;
+    std::string ran; // the call as the card must see it
+};
+
+std::string OpCallName(const ::testing::TestParamInfo<OpCall>& info) { return std::string(info.param.op); }
+
+const std::vector<OpCall>& EveryOpCall() {
+    static const std::vector<OpCall> calls{
+        {"Initial", [](RemoteCard& c) { return c.Initial(1, -2, 70000, 4); }, "Initial(1,-2,70000,4)"},
+        {"IOCtl",
+         [](RemoteCard& c) {
+             std::array<std::uint8_t, 3> in{vcard::kCmdIdentity, 64, 0};
+             std::array<std::uint8_t, 5> out{};
+             return c.IOCtl(3, in.data(), 5, out.data());
+         },
+         "IOCtl(3,buf,5,buf)"},
+        {"StopIntr", [](RemoteCard& c) { return c.StopIntr(); }, "StopIntr()"},
+        {"StartIntr", [](RemoteCard& c) { return c.StartIntr(7, 301, 2, 29, 999, -3, 1); },
+         "StartIntr(7,301,2,29,999,-3,1)"},
+        {"GetLastADError", [](RemoteCard& c) { return c.GetLastADError(); }, "GetLastADError()"},
+        {"ADResult_DV",
+         [](RemoteCard& c) {
+             std::array<float, 4> results{};
+             return c.ADResult_DV(3, 4, 1, 0, 2.5F, results.data());
+         },
+         "ADResult_DV(3,4,1,0,2.5,buf)"},
+        {"Mox_DA", [](RemoteCard& c) { return c.Mox_DA(3, -2); }, "Mox_DA(3,-2)"},
+        {"Mox_DO", [](RemoteCard& c) { return c.Mox_DO(1, 0x5A); }, "Mox_DO(1,90)"},
+        {"Mox_DOBit", [](RemoteCard& c) { return c.Mox_DOBit(15, 1); }, "Mox_DOBit(15,1)"},
+        {"Mox_DI",
+         [](RemoteCard& c) {
+             std::array<std::int16_t, 2> inputs{};
+             return c.Mox_DI(2, inputs.data());
+         },
+         "Mox_DI(2,buf)"},
+    };
+    return calls;
+}
+
+TEST(RemoteCardOps, EveryOperationHasARoundTripCase) {
+    std::set<std::string_view> listed;
+    for (const auto& op : vcard::kOps) listed.insert(op.name);
+    std::set<std::string_view> tried;
+    for (const auto& c : EveryOpCall()) tried.insert(c.op);
+    EXPECT_EQ(tried, listed);
+}
+
+class RemoteCardOp : public ::testing::TestWithParam<OpCall> {};
+
+// A call packed on the driver's side reaches the same operation of the card
+// with the same arguments through the card server, and its status comes back.
+TEST_P(RemoteCardOp, ReachesTheSameOperationWithTheSameArguments) {
+    const auto* info = [] {
+        for (const auto& op : vcard::kOps) {
+            if (op.name == GetParam().op) return &op;
+        }
+        return static_cast<const vcard::OpInfo*>(nullptr);
+    }();
+    ASSERT_NE(info, nullptr);
+    RecordingCard recorder;
+    ScriptedCard fake;
+    fake.Serve([&](const vnet::Packet& r) {
+        const auto reply = vnet::Serve(recorder, r, nullptr);
+        return reply ? Datagrams{vnet::Encode(*reply)} : Datagrams{};
+    });
+    RemoteCard card(fake.Address());
+    EXPECT_EQ(GetParam().call(card), 100 + info->number);
+    const auto calls = recorder.Calls(GetParam().op);
+    ASSERT_FALSE(calls.empty());
+    // A read the link keeps fresh may have been asked more than once.
+    for (const auto& call : calls) EXPECT_EQ(call, GetParam().ran);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ops, RemoteCardOp, ::testing::ValuesIn(EveryOpCall()), OpCallName);
 
 // Six threads at once against a quick card: a call that spent its time
 // waiting for another caller must not count as the card failing, so the
