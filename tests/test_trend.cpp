@@ -8,6 +8,7 @@
 #include "frmTrend.h"
 #include "history.h"
 #include "reduce.h"
+#include "text.h"
 #include "widgets.h"
 #include "window_test.h"
 
@@ -229,21 +230,7 @@ TEST(TrendReduce, NearestReadingWithinTheGap) {
 
 // ---------------------------------------------------------------- CSV
 
-struct TimeCase {
-    std::int64_t ms;
-    const char* text;
-};
-
-class IsoTimeTest : public ::testing::TestWithParam<TimeCase> {};
-
-TEST_P(IsoTimeTest, UtcWithMilliseconds) { EXPECT_EQ(trend::IsoTimeUtc(GetParam().ms), GetParam().text); }
-
-INSTANTIATE_TEST_SUITE_P(Times, IsoTimeTest,
-                         ::testing::Values(TimeCase{0, "1970-01-01T00:00:00.000Z"},
-                                           TimeCase{-1, "1969-12-31T23:59:59.999Z"},
-                                           TimeCase{951'782'400'000, "2000-02-29T00:00:00.000Z"},
-                                           TimeCase{4'107'542'399'999, "2100-02-28T23:59:59.999Z"},
-                                           TimeCase{1'796'649'798'200, "2026-12-07T13:23:18.200Z"}));
+// The time text itself is tested with moxctl's, in test_text.cpp.
 
 TEST(TrendCsv, ReadsBackTheShownChannelsOfTheSpanExactly) {
     History h(50);
@@ -262,14 +249,16 @@ TEST(TrendCsv, ReadsBackTheShownChannelsOfTheSpanExactly) {
     std::getline(in, line);
     EXPECT_EQ(line, "# read mode: newest, mean volts");
     std::getline(in, line);
-    EXPECT_EQ(line, "time_utc,AI00,AI07,AI31");
+    EXPECT_EQ(line, "utc,monotonic_s,AI00,AI07,AI31");
     std::size_t rows = 0;
     for (std::size_t i = h.LowerBound(span.fromMs); std::getline(in, line); ++i, ++rows) {
         ASSERT_LT(i, h.Size());
         std::istringstream row(line);
         std::string field;
         std::getline(row, field, ',');
-        EXPECT_EQ(field, trend::IsoTimeUtc(h.At(i).wallMs));
+        EXPECT_EQ(field, mox::IsoUtc(h.At(i).wallMs));
+        std::getline(row, field, ',');
+        EXPECT_EQ(field, mox::SecondsText(h.At(i).ms));
         for (int k : channels) {
             ASSERT_TRUE(std::getline(row, field, ','));
             EXPECT_EQ(std::strtof(field.c_str(), nullptr), h.At(i).volts[static_cast<std::size_t>(k)]) << field;
@@ -322,10 +311,10 @@ TEST(TrendGap, AFailedReadIsNeitherDrawnNorCountedNorExportedAsData) {
     // The gap's mode was asked for, never read: the header names only the
     // readings' mode.
     const std::string csv = trend::CsvText(h, {0, 9}, {1800, 2200}, {"newest", "mean AD", "mean volts"});
-    EXPECT_EQ(csv, "# read mode: mean volts\ntime_utc,AI00,AI09\n"
-                   "1970-01-01T00:00:01.800Z,1,1\n"
-                   "1970-01-01T00:00:02.000Z,,\n"
-                   "1970-01-01T00:00:02.200Z,3,3\n");
+    EXPECT_EQ(csv, "# read mode: mean volts\nutc,monotonic_s,AI00,AI09\n"
+                   "1970-01-01T00:00:01.800Z,1.800,1,1\n"
+                   "1970-01-01T00:00:02.000Z,2.000,,\n"
+                   "1970-01-01T00:00:02.200Z,2.200,3,3\n");
 }
 
 // ---------------------------------------------------------------- the window
@@ -468,7 +457,7 @@ TEST_F(TrendWindow, AFailedReadIsAGapInTheTrendWhileTheListIsUnchanged) {
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const QByteArray& row = lines[static_cast<qsizetype>(i) + 2];
         EXPECT_EQ(row.endsWith(",,,,,,,,"), !cases[i].read) << row.toStdString();
-        EXPECT_EQ(row.count(','), 8) << row.toStdString();
+        EXPECT_EQ(row.count(','), 9) << row.toStdString(); // the two times, 8 channels
     }
 }
 
@@ -660,8 +649,10 @@ TEST(TrendClock, AWallClockSetBackAnHourHidesNothing) {
     ASSERT_EQ(lines.size(), 2 + kSamples + 1);
     for (int i = 0; i < kSamples; ++i) {
         const QList<QByteArray> cells = lines[i + 2].split(',');
-        ASSERT_EQ(cells.size(), 2);
-        EXPECT_EQ(cells[0].toStdString(), trend::IsoTimeUtc(walls[static_cast<std::size_t>(i)]));
-        EXPECT_EQ(cells[1].toFloat(), static_cast<float>(i) / 100) << i;
+        ASSERT_EQ(cells.size(), 3);
+        EXPECT_EQ(cells[0].toStdString(), mox::IsoUtc(walls[static_cast<std::size_t>(i)]));
+        // The monotonic column runs on while the wall clock steps back.
+        EXPECT_EQ(cells[1].toStdString(), mox::SecondsText(kSteady0 + 200LL * i));
+        EXPECT_EQ(cells[2].toFloat(), static_cast<float>(i) / 100) << i;
     }
 }

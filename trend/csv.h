@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The visible span of the trend as CSV: UTC time, then one column per shown
+// The visible span of the trend as CSV, in the columns moxctl log writes:
+// UTC time, seconds since the program started, then one column per shown
 // channel, in volts written exactly enough to read back the same value.
 #pragma once
 
@@ -7,21 +8,17 @@
 #include "reduce.h"
 
 #include <array>
-#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace trend {
 
-// 2026-12-07T13:23:18.200Z
-std::string IsoTimeUtc(std::int64_t ms);
-
 // Header lines: "# read mode: <names of the modes read in the span>",
-// then "time_utc,AI00,AI05,..."; then one row per sample in the span, in
-// the order taken, with the wall time at which it was taken (so after the
-// clock was set back, times step back too). A failed read is a row with its
-// time and every value cell empty. modeNames are the names of modes 0..2 as
-// the window shows them.
+// then "utc,monotonic_s,AI00,AI05,..."; then one row per sample in the span,
+// in the order taken, with the wall time at which it was taken (so after the
+// clock was set back, times step back too) and its monotonic time. A failed
+// read is a row with its times and every value cell empty. modeNames are the
+// names of modes 0..2 as the window shows them.
 std::string CsvText(const History& history, const std::vector<int>& channels, Span span,
                     const std::array<std::string, 3>& modeNames);
 

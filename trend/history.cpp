@@ -1,21 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "history.h"
 
+#include "text.h"
+
 #include <algorithm>
 #include <chrono>
 
 namespace trend {
 
-namespace {
-
-template <typename Clock>
-std::int64_t MsOf() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+Stamp Now() {
+    const auto wall = std::chrono::system_clock::now().time_since_epoch();
+    return {mox::SinceStart().count(), std::chrono::floor<std::chrono::milliseconds>(wall).count()};
 }
-
-} // namespace
-
-Stamp Now() { return {MsOf<std::chrono::steady_clock>(), MsOf<std::chrono::system_clock>()}; }
 
 History::History(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
 

@@ -25,11 +25,12 @@ using Volts = std::array<float, kChannels>;
 // synchronisation) must not reorder or hide them. The wall one is what the
 // operator reads: axis labels and exported times.
 struct Stamp {
-    std::int64_t steadyMs = 0; // monotonic milliseconds, any origin
+    std::int64_t steadyMs = 0; // monotonic milliseconds; Now() counts from the program's start
     std::int64_t wallMs = 0;   // milliseconds since 1970 UTC, as the clock said then
 };
 
-// Both clocks now.
+// Both clocks now. The monotonic one is the one moxctl writes too (from the
+// program's start), so an export gives the same monotonic_s column as a log.
 Stamp Now();
 
 struct Sample {
