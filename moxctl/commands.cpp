@@ -3,6 +3,7 @@
 
 #include "pacing.h"
 #include "restart_probe.h"
+#include "text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -33,11 +34,6 @@ constexpr auto kReadGiveUp = std::chrono::seconds(2);
 int Fail(const std::string& message) {
     std::fprintf(stderr, "moxctl: %s\n", message.c_str());
     return kExitFailed;
-}
-
-std::string IdentityText(const mox::CardIdentity& id) {
-    return "card " + std::to_string(id.number) + ", type " + std::to_string(id.type) + ", speed " +
-           std::to_string(id.speedK) + "K, resolution " + std::to_string(id.resolution) + " bits";
 }
 
 // Sleeps until `when`, in short steps so that a stop request is seen.
@@ -103,7 +99,7 @@ int Info(bool json) {
         std::printf("%s\n", j.dump().c_str());
         return kExitOk;
     }
-    std::printf("%s\n", IdentityText(*id).c_str());
+    std::printf("%s\n", mox::IdentityText(*id).c_str());
     std::printf("PC address seen by the card: %s", mox::AddressText(status->pcAddress).c_str());
     if (status->pcAddress != mox::kExpectedPcAddress) {
         std::printf(" (the card expects %s)", mox::AddressText(mox::kExpectedPcAddress).c_str());
@@ -174,8 +170,8 @@ namespace {
 std::string LogHeader(const LogOptions& o, const std::optional<mox::CardIdentity>& id) {
     std::string h = "# moxctl log\n";
     h += "# program: moxctl " MOX_VERSION "\n";
-    h += "# started: " + IsoUtc(std::chrono::system_clock::now()) + "\n";
-    h += "# card: " + (id ? IdentityText(*id) : std::string("did not answer the identity request")) + "\n";
+    h += "# started: " + mox::IsoUtc(std::chrono::system_clock::now()) + "\n";
+    h += "# card: " + (id ? mox::IdentityText(*id) : std::string("did not answer the identity request")) + "\n";
     h += "# scaling: AD code 0..65535 over -5 V..+5 V (16 bits), 32768 = 0 V, volts = (code - 32768) / 32768 * 5\n";
     if (o.request.mean > 0) {
         h += "# mean: the first row comes once the card can have taken its " +
@@ -370,7 +366,10 @@ int ReadDi(bool json) {
     const auto g0 = static_cast<std::uint8_t>(*bits & 0xFF);
     const auto g1 = static_cast<std::uint8_t>(*bits >> 8);
     if (json) {
-        std::printf("{\"group0\":%u,\"group1\":%u}\n", g0, g1);
+        nlohmann::ordered_json j;
+        j["group0"] = g0;
+        j["group1"] = g1;
+        std::printf("%s\n", j.dump().c_str());
     } else {
         std::printf("DI group 0: %s (%s)\nDI group 1: %s (%s)\n", Hex(g0, 2).c_str(), Bits(g0).c_str(),
                     Hex(g1, 2).c_str(), Bits(g1).c_str());

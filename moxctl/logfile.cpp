@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logfile.h"
 
-#include "rows.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -113,7 +112,26 @@ std::optional<std::string> LastLineStarting(std::FILE* f, std::uintmax_t size, c
 // "# reading: newest sample, volts".
 std::string ReadingOf(const std::string& line) { return line.substr(0, line.rfind(", every ")); }
 
-// "utc,monotonic_s,ch00..ch31" for a column line of 34 names.
+// Logs of moxctl before the trend export and it shared their columns named
+// the channels ch00..ch31 (the same channels, in the same order, as
+// AI00..AI31): the column line with those names read as today's.
+std::string CurrentNames(const std::string& columns) {
+    std::string line;
+    std::size_t start = 0;
+    for (std::size_t end = 0; end != std::string::npos; start = end + 1) {
+        end = columns.find(',', start);
+        std::string name = columns.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const auto digit = [&name](std::size_t i) { return name[i] >= '0' && name[i] <= '9'; };
+        const bool old = name.size() >= 4 && name.compare(0, 2, "ch") == 0 && digit(2) && digit(3) &&
+                         (name.size() == 4 || name[4] == '_');
+        if (old) name.replace(0, 2, "AI");
+        if (start > 0) line += ',';
+        line += name;
+    }
+    return line;
+}
+
+// "utc,monotonic_s,AI00..AI31" for a column line of 34 names.
 std::string ColumnsShort(const std::string& line) {
     const auto third = line.find(',', line.find(',', line.find(',') + 1) + 1);
     if (third == std::string::npos) return line;
@@ -136,10 +154,7 @@ constexpr const char* kReadingPrefix = "# reading: ";
 } // namespace
 
 std::string RotatedName(const std::string& path, std::chrono::system_clock::time_point t, int counter) {
-    const std::tm tm = UtcFields(std::chrono::system_clock::to_time_t(t));
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
-    std::string name = stamp;
+    std::string name = mox::CompactUtc(t);
     if (counter > 0) {
         // Appended piece by piece: GCC 12 at -O3 takes "-" + to_string() for
         // an overlapping copy (-Wrestrict) in the Windows build.
@@ -193,7 +208,7 @@ bool LogFile::Check(std::string& error) const {
     std::fclose(f);
     const std::string wantReading = ReadingOf(LineStarting(header_, kReadingPrefix));
     const std::string wantColumns = LastLine(header_);
-    if (reading && columns && ReadingOf(*reading) == wantReading && *columns == wantColumns) return true;
+    if (reading && columns && ReadingOf(*reading) == wantReading && CurrentNames(*columns) == wantColumns) return true;
     const auto what = [](const std::string& r, const std::string& c) {
         return r.substr(std::strlen(kReadingPrefix)) + " (columns " + ColumnsShort(c) + ")";
     };
@@ -234,6 +249,7 @@ bool LogFile::OpenFile(std::string& error) {
         notice_ +=
             "removed an incomplete last line (" + std::to_string(size - complete) + " bytes) from " + path_ + "\n";
     }
+    const std::string header = SessionHeader(complete);
     file_ = std::fopen(path_.c_str(), "ab");
     if (file_ == nullptr) {
         error = Reason("cannot open", path_);
@@ -242,7 +258,20 @@ bool LogFile::OpenFile(std::string& error) {
     bytes_ = complete;
     opened_ = std::chrono::steady_clock::now();
     synced_ = opened_;
-    return Write(header_, error) && Sync(error);
+    return Write(header, error) && Sync(error);
+}
+
+std::string LogFile::SessionHeader(std::uintmax_t size) const {
+    if (size == 0) return header_;
+    std::FILE* f = std::fopen(path_.c_str(), "rb");
+    if (f == nullptr) return header_;
+    const auto columns = LastLineStarting(f, size, "utc,");
+    std::fclose(f);
+    // A log with the old channel names goes on under them: a script reading
+    // it meets one naming, and the rows are the same either way.
+    const std::string wanted = LastLine(header_);
+    if (!columns || *columns == wanted || CurrentNames(*columns) != wanted) return header_;
+    return header_.substr(0, header_.size() - wanted.size() - 1) + *columns + "\n";
 }
 
 bool LogFile::Write(const std::string& text, std::string& error) {

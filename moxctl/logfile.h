@@ -36,8 +36,9 @@ public:
 
     // Whether the file may be written: it does not exist, is empty or is not
     // a regular file, or is a moxctl log whose last session read the same
-    // as `header` says (the interval may differ). Reads only; false with
-    // `error` naming the file and what is wrong with it.
+    // as `header` says (the interval may differ; columns named ch00.. by
+    // older moxctl count as AI00..). Reads only; false with `error` naming
+    // the file and what is wrong with it.
     bool Check(std::string& error) const;
     // Opens (or continues) the file; false with `error` set on failure.
     // Call Check first: Open cuts an incomplete last line.
@@ -60,6 +61,9 @@ public:
 
 private:
     bool OpenFile(std::string& error);
+    // header_, or for a file that goes on under older column names, header_
+    // with the file's own column line.
+    std::string SessionHeader(std::uintmax_t size) const;
     bool Rotate(std::string& error);
     bool Write(const std::string& text, std::string& error);
 

@@ -2,7 +2,7 @@
 #include "selftest.h"
 
 #include "card_io.h"
-#include "rows.h"
+#include "text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -286,7 +286,7 @@ std::vector<std::string> AnalyseDigital(const std::vector<DigitalSample>& sample
 
 Report RunSelfTest(Card& card, const SelfTestOptions& options) {
     Report report;
-    report.started = IsoUtc(std::chrono::system_clock::now());
+    report.started = mox::IsoUtc(std::chrono::system_clock::now());
     report.checks.push_back(IdentityCheck(card));
     report.checks.push_back(LinkCheck(card));
 

@@ -433,6 +433,37 @@ TEST(MoxctlDriver, CardThatDoesNotAnswerEndsWithAMessageWithinTwoSeconds) {
     }
 }
 
+struct JsonCase {
+    const char* command;
+    std::vector<std::string> keys; // in the order written
+};
+
+class MoxctlJson : public ::testing::TestWithParam<JsonCase> {};
+
+// Each line printed with --json is one JSON object of the same keys, in the
+// same order, whatever the command.
+TEST_P(MoxctlJson, PrintsObjectsOfItsKeysInOrder) {
+    const Outcome o = Shell(OnCard(VIRTUAL_CARD_DIR), std::string("$M ") + GetParam().command);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto lines = Lines(o.out);
+    ASSERT_FALSE(lines.empty());
+    for (const auto& line : lines) {
+        const auto j = nlohmann::ordered_json::parse(line, nullptr, false);
+        ASSERT_TRUE(j.is_object()) << line;
+        std::vector<std::string> keys;
+        for (const auto& item : j.items()) keys.push_back(item.key());
+        EXPECT_EQ(keys, GetParam().keys) << line;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, MoxctlJson,
+                         ::testing::Values(JsonCase{"di --json", {"group0", "group1"}},
+                                           JsonCase{"info --json",
+                                                    {"card", "type", "speed_k", "resolution_bits", "pc_address",
+                                                     "expected_pc_address", "link_down_seconds", "link"}},
+                                           JsonCase{"read --json --codes --volts --count 2 --interval 20",
+                                                    {"utc", "monotonic_s", "codes", "volts"}}));
+
 TEST(MoxctlDriver, MissingEntryEndsWithStatus3AndNamesIt) {
     const Outcome o = Shell(OnCard(FAKE_NOINITIAL_DIR), "$M info");
     EXPECT_EQ(o.status, 3) << o.out << o.err;

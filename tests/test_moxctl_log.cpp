@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
     Refused, MoxctlLogForeignFile,
     ::testing::Values(ForeignFile{"image.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10\x01\x02", 22)},
                       ForeignFile{"notes.txt", "first line\nsecond line without an end"},
-                      ForeignFile{"data.csv", "utc,monotonic_s,ch00\n2026-01-01T00:00:00.000Z,0.1,5\n"},
+                      ForeignFile{"data.csv", "utc,monotonic_s,AI00\n2026-01-01T00:00:00.000Z,0.1,5\n"},
                       ForeignFile{"almost.csv", "# moxctl logs\nutc,monotonic_s\n"}));
 
 TEST(MoxctlLog, AnEmptyFileIsStarted) {
@@ -125,6 +125,112 @@ TEST(MoxctlLog, ALogOfOtherColumnsIsRefusedNamingBoth) {
     const Outcome same = Shell(kVirtualCard, "$M log " + file.string() + " --volts --interval 100 --duration 0.2");
     EXPECT_EQ(same.status, 0) << same.err;
     EXPECT_GT(ReadAll(file).size(), before.size());
+    fs::remove(file);
+}
+
+// ---- Logs of older moxctl, whose columns were named ch00.. ----
+
+namespace {
+
+// The column line older moxctl wrote: ch00..ch31, or ch00_code,ch00_volts,..
+std::string OldColumns(bool codes, bool volts) {
+    std::string line = "utc,monotonic_s";
+    for (int k = 0; k < 32; ++k) {
+        const std::string name = (k < 10 ? ",ch0" : ",ch") + std::to_string(k);
+        line += name;
+        if (codes && volts) {
+            line += "_code";
+            line += name;
+            line += "_volts";
+        }
+    }
+    return line;
+}
+
+std::string OldLog(const std::string& reading, const std::string& columns, std::size_t values) {
+    std::string row = "2026-11-30T08:00:00.000Z,0.215";
+    for (std::size_t i = 0; i < values; ++i) row += ",32768";
+    return "# moxctl log\n# program: moxctl 1.0.0\n# started: 2026-11-30T08:00:00.000Z\n# reading: " + reading +
+           ", every 200 ms\n" + columns + "\n" + row + "\n";
+}
+
+} // namespace
+
+struct OldLogCase {
+    const char* options;
+    const char* reading;
+    bool codes;
+    bool volts;
+};
+
+class MoxctlLogOldNames : public ::testing::TestWithParam<OldLogCase> {};
+
+// An old log goes on: its rows kept, new rows of the same width added, and
+// each new session's column line in the file's own naming, so that one
+// naming holds for the whole file.
+TEST_P(MoxctlLogOldNames, IsContinuedInItsOwnColumns) {
+    const fs::path file = TempPath("old.csv");
+    const std::string columns = OldColumns(GetParam().codes, GetParam().volts);
+    const std::size_t values = GetParam().codes && GetParam().volts ? 64 : 32;
+    const std::string before = OldLog(GetParam().reading, columns, values);
+    WriteAll(file, before);
+    const Outcome o =
+        Shell(kVirtualCard, "$M log " + file.string() + " " + GetParam().options + " --interval 50 --duration 0.3");
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string after = ReadAll(file);
+    ASSERT_EQ(after.compare(0, before.size(), before), 0);
+    int columnLines = 0;
+    for (const auto& line : Lines(after)) {
+        if (line.rfind("utc,", 0) != 0) continue;
+        EXPECT_EQ(line, columns);
+        ++columnLines;
+    }
+    EXPECT_EQ(columnLines, 2);
+    const auto rows = Rows(after);
+    ASSERT_EQ(rows.size(), 1u + 6u) << after;
+    for (const auto& row : rows) EXPECT_EQ(row.size(), 2 + values);
+    fs::remove(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Readings, MoxctlLogOldNames,
+                         ::testing::Values(OldLogCase{"", "newest sample, codes", true, false},
+                                           OldLogCase{"--volts", "newest sample, volts", false, true},
+                                           OldLogCase{"--codes --volts", "newest sample, codes and volts", true,
+                                                      true}));
+
+// Old names are read as the new ones, not as any columns: an old log of
+// other readings is refused as before.
+TEST(LogFileOldNames, OnlyTheSameColumnsUnderOldNamesGoOn) {
+    const fs::path file = TempPath("old-unit.csv");
+    const std::string header =
+        "# moxctl log\n# reading: newest sample, volts, every 100 ms\n" + std::string("utc,monotonic_s,AI00,AI01\n");
+    const struct {
+        const char* columns;
+        bool accepted;
+    } cases[] = {{"utc,monotonic_s,ch00,ch01", true},
+                 {"utc,monotonic_s,AI00,AI01", true},
+                 {"utc,monotonic_s,ch00,ch02", false},
+                 {"utc,monotonic_s,ch01,ch00", false},
+                 {"utc,monotonic_s,ch00_volts,ch01_volts", false},
+                 {"utc,monotonic_s,ch00", false},
+                 {"utc,monotonic_s,chan00,ch01", false}};
+    for (const auto& c : cases) {
+        const std::string before = "# moxctl log\n# reading: newest sample, volts, every 50 ms\n" +
+                                   std::string(c.columns) + "\n2026-11-30T08:00:00.000Z,0.1,1,2\n";
+        WriteAll(file, before);
+        LogFile log(file.string(), header, RotatePolicy{});
+        std::string error;
+        EXPECT_EQ(log.Check(error), c.accepted) << c.columns << ": " << error;
+        if (!c.accepted) {
+            EXPECT_NE(error.find("this run reads"), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(log.Open(error)) << error;
+        ASSERT_TRUE(log.Append("2026-11-30T08:01:00.000Z,60.1,3,4\n", error)) << error;
+        ASSERT_TRUE(log.Sync(error)) << error;
+        EXPECT_EQ(ReadAll(file), before + "# moxctl log\n# reading: newest sample, volts, every 100 ms\n" + c.columns +
+                                     "\n2026-11-30T08:01:00.000Z,60.1,3,4\n");
+    }
     fs::remove(file);
 }
 
@@ -170,7 +276,7 @@ TEST(LogFileRotation, RotationsInOneSecondKeepEveryRow) {
     const std::string taken = RotatedName(path, std::chrono::system_clock::now());
     WriteAll(taken, "row earlier\n");
     {
-        LogFile log(path, "# moxctl log\nutc,monotonic_s,ch00\n", RotatePolicy{400, 0s});
+        LogFile log(path, "# moxctl log\nutc,monotonic_s,AI00\n", RotatePolicy{400, 0s});
         std::string error;
         ASSERT_TRUE(log.Open(error)) << error;
         for (int i = 0; i < 200; ++i) ASSERT_TRUE(log.Append("row " + std::to_string(i) + "\n", error)) << error;
