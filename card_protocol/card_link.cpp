@@ -57,6 +57,154 @@ std::string KeyOf(Op op, const std::vector<std::uint8_t>& payload) {
     return key;
 }
 
+// ---- the parts of a link ------------------------------------------------
+
+// The socket, and the thread that runs its I/O and the supervisor's tick.
+// Only that thread touches the socket once it runs.
+struct Socket {
+    asio::io_context io;                      // first: the socket and timer go before the context they run on
+    std::optional<asio::ip::udp::socket> udp; // none when it could not be opened
+    asio::steady_timer tick{io};
+    std::array<std::uint8_t, kMaxDatagram + 1> buffer{};
+    asio::ip::udp::endpoint from; // of the datagram in `buffer`
+    std::thread thread;
+    std::string error; // why the socket could not be opened; empty when it was
+    std::uint16_t localPort = 0;
+};
+
+enum class Kind { Call, Kept, Heartbeat, Restart };
+
+// A caller's call, shared by the caller and its request.
+struct CallState {
+    bool sent = false;      // on the network: a call given up after this may have run
+    bool done = false;      // answered or refused
+    bool abandoned = false; // the caller gave up: not sent again
+    bool refused = false;
+    Answer answer;
+};
+
+// A request on its way, by its sequence number.
+struct Outstanding {
+    Kind kind = Kind::Call;
+    Op op = Op::Initial;
+    std::vector<std::uint8_t> datagram; // as sent, and sent again
+    std::string key;                    // Kept: the read it polls
+    std::shared_ptr<CallState> call;    // Call
+    // The first copy times the round trip, the reply window and the age of
+    // a kept answer; the latest copy times the next resend.
+    Clock::time_point firstSent, lastSent;
+    bool resent = false;
+    int copies = 0;
+};
+
+// A read the supervisor polls for its callers, by its operation and payload.
+struct Kept {
+    Op op = Op::Initial;
+    std::vector<std::uint8_t> payload;
+    std::optional<Answer> answer;                  // the newest, by when it was asked
+    Clock::time_point askedAt;                     // the answer's request first went out: its age
+    Clock::time_point lastUsed;                    // a caller last wanted it: dropped after `keepFor`
+    Clock::time_point lastAsked;                   // the last poll went out: the next is due a poll interval on
+    std::optional<Clock::time_point> sawAcquiring; // asked then, answered with readings
+};
+
+// Every request on its way and every kept read, and the last call: a kept
+// answer asked before a call ended may not show what the call did.
+struct RequestTable {
+    std::uint32_t seq = 0;     // the last sequence number used
+    std::uint32_t session = 0; // random per link: answers to another link's requests are not taken
+    std::map<std::uint32_t, Outstanding> outstanding;
+    std::map<std::string, Kept> kept;
+    Clock::time_point lastCallEnded;     // answered, refused or given up
+    Clock::time_point lastCallConfirmed; // answered: the card ran it
+    // What restarts acquisition on a card found stopped, while set; at most
+    // one restart is on its way.
+    std::optional<std::vector<std::uint8_t>> restartPayload;
+    bool restartInFlight = false;
+};
+
+// The round trip, smoothed as TCP smooths it (RFC 6298). Resends, a call's
+// budget and how long a kept answer stays fresh follow it once measured.
+struct RoundTrip {
+    bool measured = false;
+    double srttMs = 0;   // smoothed; 0 before the first measurement
+    double rttVarMs = 0; // its smoothed variation
+
+    void Add(Clock::duration sample) {
+        const double ms = Ms(sample);
+        if (!measured) {
+            srttMs = ms;
+            rttVarMs = ms / 2;
+            measured = true;
+            return;
+        }
+        rttVarMs = 0.75 * rttVarMs + 0.25 * std::abs(srttMs - ms);
+        srttMs = 0.875 * srttMs + 0.125 * ms;
+    }
+
+    Clock::duration ResendAfter() const {
+        if (!measured) return kMinResend;
+        return std::clamp<Clock::duration>(FromMs(srttMs + 4 * rttVarMs), kMinResend, kMaxResend);
+    }
+
+    // On a link slower than `freshFor` the newest answer the link can have
+    // (asked one round trip and one poll ago) still serves.
+    Clock::duration FreshLimit(const LinkTiming& timing) const {
+        if (!measured) return timing.freshFor;
+        return std::max<Clock::duration>(timing.freshFor, FromMs(srttMs + 4 * rttVarMs) + timing.pollInterval);
+    }
+
+    // Twice the round trip: one for the request, one for a resend after a
+    // lost copy; before any measurement, long enough to find a far card.
+    Clock::duration CallBudget(const LinkTiming& timing) const {
+        if (!measured) return std::max<Clock::duration>(timing.firstCall, timing.callBudget);
+        return std::clamp<Clock::duration>(FromMs(2 * srttMs + 4 * rttVarMs) + kCallMargin, timing.callBudget,
+                                           timing.longestCall);
+    }
+};
+
+// Which of the last kOutcomes polls and heartbeats went unanswered.
+struct LossWindow {
+    std::bitset<kOutcomes> lost;
+    std::size_t next = 0;  // where the next outcome goes
+    std::size_t count = 0; // outcomes recorded, up to kOutcomes
+
+    void Record(bool answered) {
+        lost[next] = !answered;
+        next = (next + 1) % kOutcomes;
+        count = std::min(count + 1, kOutcomes);
+    }
+
+    double Loss() const { return count == 0 ? 0.0 : static_cast<double>(lost.count()) / static_cast<double>(count); }
+};
+
+// The link's state and what it is judged by: when the card was last heard,
+// how long its answers take and how many are lost.
+struct LinkHealth {
+    LinkState state = LinkState::Connecting;
+    // A request overdue with nothing heard since it went out: reads fail at
+    // once instead of each waiting out its budget.
+    bool quiet = false;
+    Clock::time_point started;                   // stands in for an answer until the first one
+    std::optional<Clock::time_point> lastAnswer; // any answer of this session, a late one too
+    Clock::time_point lastSent;                  // any datagram: a heartbeat follows `heartbeat` without one
+    RoundTrip roundTrip;
+    LossWindow loss;
+
+    Clock::time_point Heard() const { return lastAnswer.value_or(started); }
+
+    // Online or degraded, as the round trip and loss say, from `current`.
+    LinkState QualityState(LinkState current) const {
+        const double lossNow = loss.Loss();
+        const double srttMs = roundTrip.srttMs;
+        if (srttMs > kDegradedRoundTripMs || lossNow > kDegradedLoss) return LinkState::Degraded;
+        if (current == LinkState::Degraded && (srttMs > kOnlineRoundTripMs || lossNow > kOnlineLoss)) {
+            return LinkState::Degraded;
+        }
+        return LinkState::Online;
+    }
+};
+
 } // namespace
 
 const char* LinkStateName(LinkState state) {
@@ -74,96 +222,56 @@ const char* LinkStateName(LinkState state) {
 }
 
 struct CardLink::Impl {
-    enum class Kind { Call, Kept, Heartbeat, Restart };
-
-    struct CallState {
-        bool sent = false;
-        bool done = false;
-        bool abandoned = false;
-        bool refused = false;
-        Answer answer;
-    };
-
-    struct Outstanding {
-        Kind kind = Kind::Call;
-        Op op = Op::Initial;
-        std::vector<std::uint8_t> datagram;
-        std::string key;                 // Kept
-        std::shared_ptr<CallState> call; // Call
-        Clock::time_point firstSent, lastSent;
-        bool resent = false;
-        int copies = 0;
-    };
-
-    struct Kept {
-        Op op = Op::Initial;
-        std::vector<std::uint8_t> payload;
-        std::optional<Answer> answer;
-        Clock::time_point askedAt, lastUsed, lastAsked;
-        std::optional<Clock::time_point> sawAcquiring; // asked then, answered with readings
-    };
-
     Impl(const Endpoint& cardEndpoint, std::uint16_t localPort, LinkTiming t, bool traceOn)
-        : card(cardEndpoint), timing(t), trace(traceOn), timer(io) {
+        : card(cardEndpoint), timing(t), trace(traceOn) {
         std::random_device random;
-        seq = random();
-        session = random();
-        started = Clock::now();
-        lastSent = started;
-        auto opened = OpenUdpSocket(io, Endpoint{{}, localPort}, socketError);
+        requests.seq = random();
+        requests.session = random();
+        link.started = Clock::now();
+        link.lastSent = link.started;
+        auto opened = OpenUdpSocket(net.io, Endpoint{{}, localPort}, net.error);
         if (!opened) return;
-        socket.emplace(std::move(*opened));
+        net.udp.emplace(std::move(*opened));
         asio::error_code ec;
-        localPortNumber = socket->local_endpoint(ec).port();
+        net.localPort = net.udp->local_endpoint(ec).port();
         Receive();
         Tick();
-        thread = std::thread([this] { io.run(); });
+        net.thread = std::thread([this] { net.io.run(); });
     }
 
     ~Impl() {
-        io.stop();
-        if (thread.joinable()) thread.join();
+        net.io.stop();
+        if (net.thread.joinable()) net.thread.join();
     }
 
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
 
-    bool Usable() const { return socket && card.port != 0 && state != LinkState::Reconnecting; }
+    bool Usable() const { return net.udp && card.port != 0 && link.state != LinkState::Reconnecting; }
 
     // An answer's age counts from when it was asked: one that took long on
-    // the way is that much older. On a link slower than `freshFor` the
-    // newest answer the link can have (asked one round trip and one poll
-    // ago) still serves; anything older does not.
+    // the way is that much older.
     bool Fresh(const Kept& k, Clock::time_point now) const {
-        return k.answer && now - k.askedAt <= FreshLimit() && k.askedAt > lastCallEnded;
+        return k.answer && now - k.askedAt <= link.roundTrip.FreshLimit(timing) && k.askedAt > requests.lastCallEnded;
     }
 
-    Clock::duration FreshLimit() const {
-        if (!measured) return timing.freshFor;
-        return std::max<Clock::duration>(timing.freshFor, FromMs(srttMs + 4 * rttVarMs) + timing.pollInterval);
-    }
-
-    // Twice the round trip: one for the request, one for a resend after a
-    // lost copy; before any measurement, long enough to find a far card.
-    Clock::duration CallBudget() const {
-        if (!measured) return std::max<Clock::duration>(timing.firstCall, timing.callBudget);
-        return std::clamp<Clock::duration>(FromMs(2 * srttMs + 4 * rttVarMs) + kCallMargin, timing.callBudget,
-                                           timing.longestCall);
-    }
+    Clock::duration CallBudget() const { return link.roundTrip.CallBudget(timing); }
+    Clock::duration ResendAfter() const { return link.roundTrip.ResendAfter(); }
 
     // ---- the I/O thread ----------------------------------------------
 
     void Receive() {
-        socket->async_receive_from(asio::buffer(buffer), from, [this](const asio::error_code& ec, std::size_t got) {
-            if (ec == asio::error::operation_aborted) return;
-            if (!ec) OnDatagram(std::span(buffer.data(), got));
-            Receive();
-        });
+        net.udp->async_receive_from(asio::buffer(net.buffer), net.from,
+                                    [this](const asio::error_code& ec, std::size_t got) {
+                                        if (ec == asio::error::operation_aborted) return;
+                                        if (!ec) OnDatagram(std::span(net.buffer.data(), got));
+                                        Receive();
+                                    });
     }
 
     void Tick() {
-        timer.expires_after(kTick);
-        timer.async_wait([this](const asio::error_code& ec) {
+        net.tick.expires_after(kTick);
+        net.tick.async_wait([this](const asio::error_code& ec) {
             if (ec) return;
             {
                 std::lock_guard lock(m);
@@ -175,72 +283,67 @@ struct CardLink::Impl {
 
     void Send(Outstanding& o, Clock::time_point now) {
         asio::error_code ec;
-        socket->send_to(asio::buffer(o.datagram), ToAsio(card), 0, ec); // a lost datagram is resent or polled again
+        net.udp->send_to(asio::buffer(o.datagram), ToAsio(card), 0, ec); // a lost datagram is resent or polled again
         o.lastSent = now;
         ++o.copies;
-        lastSent = now;
+        link.lastSent = now;
     }
 
     std::uint32_t Start(Kind kind, Op op, const std::vector<std::uint8_t>& payload, Clock::time_point now) {
-        const std::uint32_t s = ++seq;
+        const std::uint32_t s = ++requests.seq;
         Outstanding o;
         o.kind = kind;
         o.op = op;
-        o.datagram = Encode(Packet{false, op, s, session, payload});
+        o.datagram = Encode(Packet{false, op, s, requests.session, payload});
         o.firstSent = now;
         Send(o, now);
-        outstanding.emplace(s, std::move(o));
+        requests.outstanding.emplace(s, std::move(o));
         return s;
     }
 
     void Ask(Kept& k, const std::string& key, Clock::time_point now) {
         const auto s = Start(Kind::Kept, k.op, k.payload, now);
-        outstanding[s].key = key;
+        requests.outstanding[s].key = key;
         k.lastAsked = now;
-    }
-
-    Clock::duration ResendAfter() const {
-        if (!measured) return kMinResend;
-        return std::clamp<Clock::duration>(FromMs(srttMs + 4 * rttVarMs), kMinResend, kMaxResend);
     }
 
     void OnTick(Clock::time_point now) {
         const auto resendAfter = ResendAfter();
-        const auto heard = lastAnswer.value_or(started);
+        const auto heard = link.Heard();
         // Quiet: a request that should have been answered by now, and
         // nothing heard since it went out. Reads then fail at once instead
         // of each waiting out its budget before the link counts as lost.
         const auto expected = std::max<Clock::duration>(2 * resendAfter, kMinQuiet);
         bool nowQuiet = false;
-        for (auto it = outstanding.begin(); it != outstanding.end();) {
+        for (auto it = requests.outstanding.begin(); it != requests.outstanding.end();) {
             Outstanding& o = it->second;
             const bool gone = (o.call && o.call->abandoned) || now - o.firstSent > timing.replyWindow;
             if (gone) {
-                if (o.kind == Kind::Kept || o.kind == Kind::Heartbeat) Record(false);
-                if (o.kind == Kind::Restart) restartInFlight = false;
-                it = outstanding.erase(it);
+                if (o.kind == Kind::Kept || o.kind == Kind::Heartbeat) link.loss.Record(false);
+                if (o.kind == Kind::Restart) requests.restartInFlight = false;
+                it = requests.outstanding.erase(it);
                 continue;
             }
             if ((o.kind == Kind::Call || o.kind == Kind::Restart) && now - o.lastSent >= resendAfter &&
-                state != LinkState::Reconnecting) {
+                link.state != LinkState::Reconnecting) {
                 o.resent = true;
                 Send(o, now);
             }
             if (now - o.firstSent > expected && heard < o.firstSent) nowQuiet = true;
             ++it;
         }
-        if (nowQuiet && !quiet) changed.notify_all();
-        quiet = nowQuiet;
-        if (state != LinkState::Reconnecting && now - heard > timing.silenceLimit) Enter(LinkState::Reconnecting);
-        if (state != LinkState::Reconnecting) PollKept(now);
-        if (now - lastSent >= timing.heartbeat) Start(Kind::Heartbeat, Op::Ping, {}, now);
+        if (nowQuiet && !link.quiet) changed.notify_all();
+        link.quiet = nowQuiet;
+        if (link.state != LinkState::Reconnecting && now - heard > timing.silenceLimit) Enter(LinkState::Reconnecting);
+        if (link.state != LinkState::Reconnecting) PollKept(now);
+        if (now - link.lastSent >= timing.heartbeat) Start(Kind::Heartbeat, Op::Ping, {}, now);
     }
 
     // Reads the program still asks for are polled; the others are dropped.
     void PollKept(Clock::time_point now) {
-        for (auto it = kept.begin(); it != kept.end();) {
+        for (auto it = requests.kept.begin(); it != requests.kept.end();) {
             if (now - it->second.lastUsed > timing.keepFor) {
-                it = kept.erase(it);
+                it = requests.kept.erase(it);
                 continue;
             }
             if (now - it->second.lastAsked >= timing.pollInterval) Ask(it->second, it->first, now);
@@ -249,65 +352,84 @@ struct CardLink::Impl {
     }
 
     void OnDatagram(std::span<const std::uint8_t> bytes) {
-        if (FromAsio(from) != card) return;
+        if (FromAsio(net.from) != card) return;
         const auto packet = Decode(bytes);
-        if (!packet || !packet->reply || packet->session != session) return;
+        if (!packet || !packet->reply || packet->session != requests.session) return;
         const auto now = Clock::now();
         std::lock_guard lock(m);
         if (packet->payload.empty()) {
             Refused(packet->seq, packet->op);
             return;
         }
-        // Any answer of this session shows the card is there, a late one too.
-        lastAnswer = now;
-        quiet = false;
-        const auto it = outstanding.find(packet->seq);
-        const bool waited = it != outstanding.end() && it->second.op == packet->op;
-        // A resent request's round trip is ambiguous: not measured, except
-        // that with nothing measured yet, a request sent several times
-        // stands in for a first measurement with its longest reading (a far
-        // card's first calls are all resent many times, and without a round
-        // trip reads would wait for it in vain). One resend is more likely a
-        // lost copy on a quick link, whose round trip that would overstate.
-        constexpr int kManyCopies = 4;
-        const bool farFirst = !measured && it != outstanding.end() && it->second.copies >= kManyCopies;
-        if (waited && (!it->second.resent || farFirst)) Measure(now - it->second.firstSent);
-        if (state == LinkState::Connecting || state == LinkState::Reconnecting) {
-            for (auto& [key, k] : kept) k.lastAsked = {}; // ask again at the next tick
-            Enter(QualityState(LinkState::Online));
-        }
+        const auto it = requests.outstanding.find(packet->seq);
+        const bool waited = it != requests.outstanding.end() && it->second.op == packet->op;
+        Heard(waited ? &it->second : nullptr, now);
         if (!waited) return;
         Outstanding o = std::move(it->second);
-        outstanding.erase(it);
-        Reader reader(packet->payload);
+        requests.outstanding.erase(it);
+        auto answer = ReadAnswer(packet->payload);
+        if (!answer) return;
+        Answered(o, std::move(*answer), now);
+    }
+
+    // Any answer of this session shows the card is there, a late one too,
+    // or one to a request no longer waited for.
+    void Heard(const Outstanding* request, Clock::time_point now) {
+        link.lastAnswer = now;
+        link.quiet = false;
+        if (request != nullptr) MeasureRoundTrip(*request, now);
+        if (link.state == LinkState::Connecting || link.state == LinkState::Reconnecting) {
+            for (auto& [key, k] : requests.kept) k.lastAsked = {}; // ask again at the next tick
+            Enter(link.QualityState(LinkState::Online));
+        }
+    }
+
+    // A resent request's round trip is ambiguous: not measured, except that
+    // with nothing measured yet, a request sent several times stands in for
+    // a first measurement with its longest reading (a far card's first
+    // calls are all resent many times, and without a round trip reads would
+    // wait for it in vain). One resend is more likely a lost copy on a quick
+    // link, whose round trip that would overstate.
+    void MeasureRoundTrip(const Outstanding& request, Clock::time_point now) {
+        constexpr int kManyCopies = 4;
+        const bool farFirst = !link.roundTrip.measured && request.copies >= kManyCopies;
+        if (!request.resent || farFirst) link.roundTrip.Add(now - request.firstSent);
+    }
+
+    static std::optional<Answer> ReadAnswer(const std::vector<std::uint8_t>& payload) {
+        Reader reader(payload);
         Answer answer;
         answer.status = reader.I32();
-        if (!reader.ok()) return;
+        if (!reader.ok()) return std::nullopt;
         const auto rest = reader.Rest();
         answer.data.assign(rest.begin(), rest.end());
+        return answer;
+    }
+
+    void Answered(const Outstanding& o, Answer answer, Clock::time_point now) {
         switch (o.kind) {
         case Kind::Call:
             o.call->answer = std::move(answer);
             o.call->done = true;
-            lastCallEnded = now;
-            lastCallConfirmed = now;
+            requests.lastCallEnded = now;
+            requests.lastCallConfirmed = now;
             break;
         case Kind::Kept:
-            Record(true);
+            link.loss.Record(true);
             OnKeptAnswer(o, std::move(answer), now);
             break;
         case Kind::Heartbeat:
-            Record(true);
+            link.loss.Record(true);
             break;
         case Kind::Restart:
             // Accepted or not, the card must show readings again before
             // another restart: a card that refuses is not asked in a loop.
-            restartInFlight = false;
-            lastCallEnded = now;
-            lastCallConfirmed = now;
+            requests.restartInFlight = false;
+            requests.lastCallEnded = now;
+            requests.lastCallConfirmed = now;
             break;
         }
-        if (state != LinkState::Reconnecting) Enter(QualityState(state));
+        if (link.state != LinkState::Reconnecting) Enter(link.QualityState(link.state));
         changed.notify_all();
     }
 
@@ -315,110 +437,60 @@ struct CardLink::Impl {
     // is stuck): the call fails at once, and nothing counts as the card
     // answering, so the link is seen to go down.
     void Refused(std::uint32_t seqNumber, Op op) {
-        const auto it = outstanding.find(seqNumber);
-        if (it == outstanding.end() || it->second.op != op) return;
+        const auto it = requests.outstanding.find(seqNumber);
+        if (it == requests.outstanding.end() || it->second.op != op) return;
         if (it->second.call) {
             it->second.call->done = true;
             it->second.call->refused = true;
-            lastCallEnded = Clock::now();
+            requests.lastCallEnded = Clock::now();
         }
-        if (it->second.kind == Kind::Restart) restartInFlight = false;
-        outstanding.erase(it);
+        if (it->second.kind == Kind::Restart) requests.restartInFlight = false;
+        requests.outstanding.erase(it);
         changed.notify_all();
     }
 
     void OnKeptAnswer(const Outstanding& o, Answer answer, Clock::time_point now) {
-        const auto it = kept.find(o.key);
-        if (it == kept.end() || o.firstSent <= it->second.askedAt) return; // an older answer than the one kept
+        const auto it = requests.kept.find(o.key);
+        if (it == requests.kept.end() || o.firstSent <= it->second.askedAt) return; // older than the one kept
         Kept& k = it->second;
         // A card seen acquiring that now says it is not was restarted. Other
         // answers of status 0 (arguments the card refuses) restart nothing.
         // Only the same request counts, answered with readings since the
         // last call the card confirmed (one it did not confirm may not have
         // run, and acquisition calls clear the restart values first).
-        const bool current = k.op == Op::ADResult_DV && o.firstSent > lastCallEnded;
-        const bool stopped = current && answer.status == 0 && k.sawAcquiring && *k.sawAcquiring > lastCallConfirmed;
+        const bool current = k.op == Op::ADResult_DV && o.firstSent > requests.lastCallEnded;
+        const bool stopped =
+            current && answer.status == 0 && k.sawAcquiring && *k.sawAcquiring > requests.lastCallConfirmed;
         if (current && answer.status > 0) k.sawAcquiring = o.firstSent;
         k.answer = std::move(answer);
         k.askedAt = o.firstSent;
-        if (stopped && restartPayload && !restartInFlight) {
-            restartInFlight = true;
-            Start(Kind::Restart, Op::StartIntr, *restartPayload, now);
+        if (stopped && requests.restartPayload && !requests.restartInFlight) {
+            requests.restartInFlight = true;
+            Start(Kind::Restart, Op::StartIntr, *requests.restartPayload, now);
             if (trace) std::fprintf(stderr, "libadcard: the card is not acquiring; starting it again\n");
         }
     }
 
-    void Measure(Clock::duration roundTrip) {
-        const double ms = Ms(roundTrip);
-        if (!measured) {
-            srttMs = ms;
-            rttVarMs = ms / 2;
-            measured = true;
-            return;
-        }
-        rttVarMs = 0.75 * rttVarMs + 0.25 * std::abs(srttMs - ms);
-        srttMs = 0.875 * srttMs + 0.125 * ms;
-    }
-
-    void Record(bool answered) {
-        lost[nextOutcome] = !answered;
-        nextOutcome = (nextOutcome + 1) % kOutcomes;
-        outcomes = std::min(outcomes + 1, kOutcomes);
-    }
-
-    double Loss() const {
-        return outcomes == 0 ? 0.0 : static_cast<double>(lost.count()) / static_cast<double>(outcomes);
-    }
-
-    // Online or degraded, as the round trip and loss say, from `current`.
-    LinkState QualityState(LinkState current) const {
-        const double loss = Loss();
-        if (srttMs > kDegradedRoundTripMs || loss > kDegradedLoss) return LinkState::Degraded;
-        if (current == LinkState::Degraded && (srttMs > kOnlineRoundTripMs || loss > kOnlineLoss)) {
-            return LinkState::Degraded;
-        }
-        return LinkState::Online;
-    }
-
     void Enter(LinkState next) {
-        if (next == state) return;
-        state = next;
+        if (next == link.state) return;
+        link.state = next;
         changed.notify_all();
         if (!trace) return;
         std::fprintf(stderr, "libadcard: link to %s %s: round trip %.1f ms, loss %.0f %%\n", EndpointText(card).c_str(),
-                     LinkStateName(state), srttMs, 100 * Loss());
+                     LinkStateName(link.state), link.roundTrip.srttMs, 100 * link.loss.Loss());
     }
-
-    // ---- shared ---------------------------------------------------------
 
     const Endpoint card;
     const LinkTiming timing;
     const bool trace;
-    asio::io_context io;
-    std::optional<asio::ip::udp::socket> socket;
-    asio::steady_timer timer;
-    std::array<std::uint8_t, kMaxDatagram + 1> buffer{};
-    asio::ip::udp::endpoint from;
-    std::thread thread;
-    std::string socketError;
-    std::uint16_t localPortNumber = 0;
+    Socket net;
 
+    // Taken by callers and the I/O thread alike, for everything below.
     mutable std::mutex m;
+    // A call answered or refused, a kept answer in, the link quiet or its state changed.
     std::condition_variable changed;
-    std::uint32_t seq = 0;
-    std::uint32_t session = 0;
-    LinkState state = LinkState::Connecting;
-    Clock::time_point started, lastSent, lastCallEnded, lastCallConfirmed;
-    std::optional<Clock::time_point> lastAnswer;
-    std::map<std::uint32_t, Outstanding> outstanding;
-    std::map<std::string, Kept> kept;
-    std::optional<std::vector<std::uint8_t>> restartPayload;
-    bool quiet = false;
-    bool restartInFlight = false;
-    bool measured = false;
-    double srttMs = 0, rttVarMs = 0;
-    std::bitset<kOutcomes> lost;
-    std::size_t nextOutcome = 0, outcomes = 0;
+    RequestTable requests;
+    LinkHealth link;
 };
 
 CardLink::CardLink(const Endpoint& card, std::uint16_t localPort, LinkTiming timing, bool trace)
@@ -429,27 +501,27 @@ CardLink::~CardLink() = default;
 std::optional<Answer> CardLink::Call(Op op, std::vector<std::uint8_t> payload, bool* timedOut) {
     Impl& s = *impl_;
     if (timedOut != nullptr) *timedOut = false;
-    auto call = std::make_shared<Impl::CallState>();
+    auto call = std::make_shared<CallState>();
     Clock::time_point deadline;
     {
         std::lock_guard lock(s.m);
         if (!s.Usable()) return std::nullopt;
         deadline = Clock::now() + s.CallBudget();
     }
-    asio::post(s.io, [&s, call, op, payload = std::move(payload)] {
+    asio::post(s.net.io, [&s, call, op, payload = std::move(payload)] {
         std::lock_guard lock(s.m);
         if (call->abandoned) return;
-        const auto seq = s.Start(Impl::Kind::Call, op, payload, Clock::now());
-        s.outstanding[seq].call = call;
+        const auto seq = s.Start(Kind::Call, op, payload, Clock::now());
+        s.requests.outstanding[seq].call = call;
         call->sent = true;
     });
     std::unique_lock lock(s.m);
-    s.changed.wait_until(lock, deadline, [&] { return call->done || s.state == LinkState::Reconnecting; });
+    s.changed.wait_until(lock, deadline, [&] { return call->done || s.link.state == LinkState::Reconnecting; });
     if (!call->done) {
         // Given up: not sent again, and kept answers asked before now may
         // or may not show what it did.
         call->abandoned = true;
-        s.lastCallEnded = Clock::now();
+        s.requests.lastCallEnded = Clock::now();
         if (timedOut != nullptr) *timedOut = call->sent;
         return std::nullopt;
     }
@@ -465,9 +537,9 @@ std::optional<Answer> CardLink::Read(Op op, std::vector<std::uint8_t> payload) {
     const auto now = Clock::now();
     // A read still wanted through an outage stays kept, with what it knew
     // of the card (to tell a restarted card when the link is back).
-    if (const auto known = s.kept.find(key); known != s.kept.end()) known->second.lastUsed = now;
+    if (const auto known = s.requests.kept.find(key); known != s.requests.kept.end()) known->second.lastUsed = now;
     if (!s.Usable()) return std::nullopt;
-    auto [it, added] = s.kept.try_emplace(key);
+    auto [it, added] = s.requests.kept.try_emplace(key);
     if (added) {
         it->second.op = op;
         it->second.payload = std::move(payload);
@@ -476,49 +548,52 @@ std::optional<Answer> CardLink::Read(Op op, std::vector<std::uint8_t> payload) {
     // A fresh answer stays good while the link is quiet: one lost poll, or
     // a card a little late, must not fail reads the kept data still covers.
     if (s.Fresh(it->second, now)) return it->second.answer;
-    if (s.quiet) return std::nullopt;
+    if (s.link.quiet) return std::nullopt;
     // Nothing fresh: ask now rather than at the next poll, unless a request
     // asked after the last call is already on its way.
-    const bool onItsWay = it->second.lastAsked > s.lastCallEnded && now - it->second.lastAsked < s.ResendAfter();
+    const bool onItsWay =
+        it->second.lastAsked > s.requests.lastCallEnded && now - it->second.lastAsked < s.ResendAfter();
     if (!onItsWay) {
-        asio::post(s.io, [&s, key] {
+        asio::post(s.net.io, [&s, key] {
             std::lock_guard postLock(s.m);
-            const auto k = s.kept.find(key);
-            if (k != s.kept.end() && s.state != LinkState::Reconnecting) s.Ask(k->second, key, Clock::now());
+            const auto k = s.requests.kept.find(key);
+            if (k != s.requests.kept.end() && s.link.state != LinkState::Reconnecting)
+                s.Ask(k->second, key, Clock::now());
         });
     }
     // Kept data that only aged (its polls were lost) is waited for briefly:
     // the next poll is due soon, and a reading a little late is better
     // than a GUI held for a round trip. New reads, and reads after a call,
     // wait for their answer within the whole budget.
-    const bool aged = it->second.answer && it->second.askedAt > s.lastCallEnded;
+    const bool aged = it->second.answer && it->second.askedAt > s.requests.lastCallEnded;
     auto until = aged ? std::min(deadline, now + kAgedWait) : deadline;
     // On a link slower than the budget only an answer already on its way
     // can come in time, and it is waited for briefly, as aged data is:
     // otherwise waiting would only hold the caller.
-    if (s.measured && FromMs(s.srttMs) > s.timing.callBudget) {
-        const Impl::Kept& k = it->second;
+    if (s.link.roundTrip.measured && FromMs(s.link.roundTrip.srttMs) > s.timing.callBudget) {
+        const Kept& k = it->second;
         until = std::min(until, now + kAgedWait);
-        const bool coming = k.lastAsked > s.lastCallEnded && k.lastAsked + FromMs(s.srttMs) <= until;
+        const bool coming =
+            k.lastAsked > s.requests.lastCallEnded && k.lastAsked + FromMs(s.link.roundTrip.srttMs) <= until;
         if (!coming) until = now;
     }
     std::optional<Answer> result;
     s.changed.wait_until(lock, until, [&] {
-        const auto k = s.kept.find(key);
-        if (k != s.kept.end() && s.Fresh(k->second, Clock::now())) result = k->second.answer;
-        return result.has_value() || s.state == LinkState::Reconnecting || s.quiet;
+        const auto k = s.requests.kept.find(key);
+        if (k != s.requests.kept.end() && s.Fresh(k->second, Clock::now())) result = k->second.answer;
+        return result.has_value() || s.link.state == LinkState::Reconnecting || s.link.quiet;
     });
     return result;
 }
 
 void CardLink::SetRestart(std::optional<std::vector<std::uint8_t>> startPayload) {
     std::lock_guard lock(impl_->m);
-    impl_->restartPayload = std::move(startPayload);
+    impl_->requests.restartPayload = std::move(startPayload);
 }
 
 LinkQuality CardLink::Quality() const {
     std::lock_guard lock(impl_->m);
-    return LinkQuality{impl_->state, impl_->srttMs, impl_->Loss()};
+    return LinkQuality{impl_->link.state, impl_->link.roundTrip.srttMs, impl_->link.loss.Loss()};
 }
 
 Clock::duration CardLink::CallBudget() const {
@@ -528,11 +603,11 @@ Clock::duration CardLink::CallBudget() const {
 
 Clock::time_point CardLink::LastAnswer() const {
     std::lock_guard lock(impl_->m);
-    return impl_->lastAnswer.value_or(impl_->started);
+    return impl_->link.Heard();
 }
 
-std::uint16_t CardLink::LocalPort() const { return impl_->localPortNumber; }
+std::uint16_t CardLink::LocalPort() const { return impl_->net.localPort; }
 
-const std::string& CardLink::SocketError() const { return impl_->socketError; }
+const std::string& CardLink::SocketError() const { return impl_->net.error; }
 
 } // namespace vnet
