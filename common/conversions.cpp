@@ -63,73 +63,90 @@ double ReadHex(Reader& in) {
 // change a double's correctly rounded value.
 constexpr std::size_t kMaxSignificantDigits = 800;
 
-double ReadDecimal(Reader& in) {
-    bool negative = false;
-    if (in.Peek() == '+' || in.Peek() == '-') {
-        negative = in.Peek() == '-';
-        in.Next();
-    }
-    // Significant digits start at the first non-zero one; `point` is the
-    // decimal exponent of the position just after the last integer digit,
-    // counted from the first significant digit.
+// A leading sign: true for '-'.
+bool ReadSign(Reader& in) {
+    if (in.Peek() != '+' && in.Peek() != '-') return false;
+    const bool negative = in.Peek() == '-';
+    in.Next();
+    return negative;
+}
+
+// The digits of a decimal number before its exponent. Significant digits
+// start at the first non-zero one, and only the first kMaxSignificantDigits
+// are kept; the two counts place the first of them against the point.
+struct Mantissa {
     std::string digits;
     long long intDigits = 0; // integer digits after the leading zeros
     long long fracZeros = 0; // zeros between the point and the first significant digit
     bool anyDigit = false;
+
+    void Take(char c) {
+        if (digits.size() < kMaxSignificantDigits) digits.push_back(c);
+    }
+};
+
+Mantissa ReadMantissa(Reader& in) {
+    Mantissa m;
     while (IsDigit(in.Peek())) {
         const char c = in.Peek();
         in.Next();
-        anyDigit = true;
-        if (digits.empty() && c == '0') continue;
-        if (digits.size() < kMaxSignificantDigits) digits.push_back(c);
-        ++intDigits;
+        m.anyDigit = true;
+        if (m.digits.empty() && c == '0') continue;
+        m.Take(c);
+        ++m.intDigits;
     }
-    if (in.Peek() == '.') {
+    if (in.Peek() != '.') return m;
+    in.Next();
+    while (IsDigit(in.Peek())) {
+        const char c = in.Peek();
         in.Next();
-        while (IsDigit(in.Peek())) {
-            const char c = in.Peek();
-            in.Next();
-            anyDigit = true;
-            if (digits.empty() && c == '0') {
-                ++fracZeros;
-                continue;
-            }
-            if (digits.size() < kMaxSignificantDigits) digits.push_back(c);
+        m.anyDigit = true;
+        if (m.digits.empty() && c == '0') {
+            ++m.fracZeros;
+            continue;
         }
+        m.Take(c);
     }
-    if (!anyDigit) return 0;
+    return m;
+}
 
+// "E" or "e", an optional sign and digits; 0 without an "E". Capped far
+// beyond any double's exponent, so that no run of digits overflows it.
+long long ReadExponent(Reader& in) {
+    if (in.Peek() != 'E' && in.Peek() != 'e') return 0;
+    in.Next();
+    const bool negative = ReadSign(in);
+    constexpr long long kExponentCap = 1'000'000'000;
     long long exponent = 0;
-    if (in.Peek() == 'E' || in.Peek() == 'e') {
+    while (IsDigit(in.Peek())) {
+        exponent = std::min(exponent * 10 + (in.Peek() - '0'), kExponentCap);
         in.Next();
-        bool expNegative = false;
-        if (in.Peek() == '+' || in.Peek() == '-') {
-            expNegative = in.Peek() == '-';
-            in.Next();
-        }
-        constexpr long long kExponentCap = 1'000'000'000;
-        while (IsDigit(in.Peek())) {
-            exponent = std::min(exponent * 10 + (in.Peek() - '0'), kExponentCap);
-            in.Next();
-        }
-        if (expNegative) exponent = -exponent;
     }
-    if (digits.empty()) return 0; // all digits were zeros
+    return negative ? -exponent : exponent;
+}
+
+// 0.<digits> x 10^(lead + 1), saturated to DBL_MAX or 0 beyond the double range.
+double ScaledDigits(const std::string& digits, long long lead) {
+    if (lead > DBL_MAX_10_EXP) return DBL_MAX;
+    if (lead < DBL_MIN_10_EXP - DBL_DIG - 10) return 0;
+    double value = 0;
+    const std::string normal = "0." + digits + "e" + std::to_string(lead + 1);
+    const auto [ptr, ec] = std::from_chars(normal.data(), normal.data() + normal.size(), value);
+    (void)ptr;
+    if (ec == std::errc::result_out_of_range) value = lead > 0 ? DBL_MAX : 0.0;
+    return value;
+}
+
+double ReadDecimal(Reader& in) {
+    const bool negative = ReadSign(in);
+    const Mantissa m = ReadMantissa(in);
+    if (!m.anyDigit) return 0;
+    const long long exponent = ReadExponent(in);
+    if (m.digits.empty()) return 0; // all digits were zeros
 
     // Decimal exponent of the first significant digit.
-    const long long lead = (intDigits > 0 ? intDigits - 1 : -(fracZeros + 1)) + exponent;
-    double value = 0;
-    if (lead > DBL_MAX_10_EXP) {
-        value = DBL_MAX;
-    } else if (lead < DBL_MIN_10_EXP - DBL_DIG - 10) {
-        value = 0;
-    } else {
-        // 0.<digits> x 10^(lead + 1)
-        std::string normal = "0." + digits + "e" + std::to_string(lead + 1);
-        const auto [ptr, ec] = std::from_chars(normal.data(), normal.data() + normal.size(), value);
-        (void)ptr;
-        if (ec == std::errc::result_out_of_range) value = lead > 0 ? DBL_MAX : 0.0;
-    }
+    const long long lead = (m.intDigits > 0 ? m.intDigits - 1 : -(m.fracZeros + 1)) + exponent;
+    const double value = ScaledDigits(m.digits, lead);
     if (value == 0) return 0; // never a negative zero
     return negative ? -value : value;
 }
