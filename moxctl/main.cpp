@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
 
 namespace {
 
@@ -75,24 +76,88 @@ struct ReadFlags {
     ReadRequest Request() const { return {mean, codes || !volts, volts}; }
 };
 
+// Each sub-command: its name and help as `moxctl --help` lists them, the
+// options it reads into its own members, and what it runs once they are read.
+struct InfoCommand {
+    static constexpr const char* kName = "info";
+    static constexpr const char* kHelp = "card identity and network link";
+    bool json = false;
+
+    void Add(CLI::App* cmd) { cmd->add_flag("--json", json, "one JSON object instead of text"); }
+    int Run() const { return Info(json); }
+};
+
+struct ReadCommand {
+    static constexpr const char* kName = "read";
+    static constexpr const char* kHelp = "start acquisition and print the 32 inputs (CSV, or JSON lines)";
+    ReadOptions options;
+    ReadFlags flags;
+    long interval = 200;
+    bool json = false;
+
+    void Add(CLI::App* cmd) {
+        flags.Add(cmd);
+        IntegerOption(cmd, "--count", options.count, 0, 1000000000, "rows to print; 0 = until Ctrl-C")
+            ->default_str(std::to_string(options.count));
+        IntegerOption(cmd, "--interval", interval, 10, 3600000, "milliseconds between rows (10..3600000)")
+            ->default_str(std::to_string(interval));
+        cmd->add_flag("--json", json, "JSON lines instead of CSV");
+    }
+    int Run() {
+        options.request = flags.Request();
+        options.interval = std::chrono::milliseconds(interval);
+        options.format = json ? Format::Json : Format::Csv;
+        return Read(options);
+    }
+};
+
+struct LogCommand {
+    static constexpr const char* kName = "log";
+    static constexpr const char* kHelp = "append readings to a CSV file that survives a crash or power cut";
+    LogOptions options;
+    ReadFlags flags;
+    long interval = 200;
+    double duration = 0;
+    std::uint64_t rotateSize = 0;
+    long rotateTime = 0;
+
+    void Add(CLI::App* cmd) {
+        cmd->add_option("file", options.path, "CSV file; an existing file is continued")->required();
+        flags.Add(cmd);
+        IntegerOption(cmd, "--interval", interval, 10, 3600000, "milliseconds between rows (10..3600000)")
+            ->default_str(std::to_string(interval));
+        NumberOption(cmd, "--duration", duration, 0.001, 1e9, "seconds to log; without it, until Ctrl-C");
+        IntegerOption(cmd, "--rotate-size", rotateSize, 65536, 1LL << 50,
+                      "start a new file once this one has BYTES (at least 65536)");
+        IntegerOption(cmd, "--rotate-time", rotateTime, 1, 100000000, "start a new file every SECONDS (at least 1)");
+    }
+    int Run() {
+        options.request = flags.Request();
+        options.interval = std::chrono::milliseconds(interval);
+        if (duration > 0) options.duration = std::chrono::duration<double>(duration);
+        options.rotate = {rotateSize, std::chrono::seconds(rotateTime)};
+        return Log(options);
+    }
+};
+
 // The output commands. Their values are read here, strictly, and only the
 // values read are sent: the windows' own conversions read a prefixed text
 // such as "0xFF" as 0.
 struct DaCommand {
+    static constexpr const char* kName = "da";
+    static constexpr const char* kHelp = "set an analog output from a DA code or a voltage";
     std::string channel, code, volts, range = "bipolar";
     CLI::Option* codeOpt = nullptr;
     CLI::Option* voltsOpt = nullptr;
 
-    void Add(CLI::App& app, int& result) {
-        auto* da = app.add_subcommand("da", "set an analog output from a DA code or a voltage");
-        da->add_option("channel", channel, "DA channel 0..3")->required();
-        codeOpt = da->add_option("--code", code, "hexadecimal DA code 0..FFF");
-        voltsOpt = da->add_option("--volts", volts, "voltage within the range");
+    void Add(CLI::App* cmd) {
+        cmd->add_option("channel", channel, "DA channel 0..3")->required();
+        codeOpt = cmd->add_option("--code", code, "hexadecimal DA code 0..FFF");
+        voltsOpt = cmd->add_option("--volts", volts, "voltage within the range");
         codeOpt->excludes(voltsOpt);
-        da->add_option("--range", range, "output range of --volts: bipolar (-5..+5 V) or unipolar (0..10 V)")
+        cmd->add_option("--range", range, "output range of --volts: bipolar (-5..+5 V) or unipolar (0..10 V)")
             ->check(CLI::IsMember({"bipolar", "unipolar"}))
             ->capture_default_str();
-        da->callback([this, &result] { result = Run(); });
     }
 
     int Run() const {
@@ -113,39 +178,100 @@ struct DaCommand {
 };
 
 struct DoCommand {
+    static constexpr const char* kName = "do";
+    static constexpr const char* kHelp = "set a group of eight digital outputs from a hexadecimal byte";
     std::string group, byte;
 
-    void Add(CLI::App& app, int& result) {
-        auto* dout = app.add_subcommand("do", "set a group of eight digital outputs from a hexadecimal byte");
-        dout->add_option("group", group, "output group 0 or 1")->required();
-        dout->add_option("byte", byte, "hexadecimal byte 0..FF")->required();
-        dout->callback([this, &result] {
-            const auto g = IntegerIn(group, 0, 1);
-            if (!g) throw BadValue("group", group, "an output group 0 or 1");
-            const auto b = HexIn(byte, 0xFF);
-            if (!b) throw BadValue("byte", byte, "a hexadecimal byte 0..FF");
-            result = SetDo(static_cast<std::int16_t>(*g), static_cast<std::int16_t>(*b));
-        });
+    void Add(CLI::App* cmd) {
+        cmd->add_option("group", group, "output group 0 or 1")->required();
+        cmd->add_option("byte", byte, "hexadecimal byte 0..FF")->required();
+    }
+    int Run() const {
+        const auto g = IntegerIn(group, 0, 1);
+        if (!g) throw BadValue("group", group, "an output group 0 or 1");
+        const auto b = HexIn(byte, 0xFF);
+        if (!b) throw BadValue("byte", byte, "a hexadecimal byte 0..FF");
+        return SetDo(static_cast<std::int16_t>(*g), static_cast<std::int16_t>(*b));
     }
 };
 
 struct DoBitCommand {
+    static constexpr const char* kName = "dobit";
+    static constexpr const char* kHelp = "set one digital output";
     std::string bit, value;
 
-    void Add(CLI::App& app, int& result) {
-        auto* dobit = app.add_subcommand("dobit", "set one digital output");
-        dobit->add_option("bit", bit, "output 1..16, as numbered in the digital I/O window")->required();
-        dobit->add_option("value", value, "0 or 1")->required();
-        dobit->callback([this, &result] {
-            const auto n = IntegerIn(bit, 1, 16);
-            if (!n) throw BadValue("bit", bit, "an output 1..16");
-            const auto v = IntegerIn(value, 0, 1);
-            if (!v) throw BadValue("value", value, "0 or 1");
-            // Numbered 1..16 as in the window; the driver counts from 0.
-            result = SetDoBit(static_cast<std::int16_t>(*n - 1), static_cast<std::int16_t>(*v));
-        });
+    void Add(CLI::App* cmd) {
+        cmd->add_option("bit", bit, "output 1..16, as numbered in the digital I/O window")->required();
+        cmd->add_option("value", value, "0 or 1")->required();
+    }
+    int Run() const {
+        const auto n = IntegerIn(bit, 1, 16);
+        if (!n) throw BadValue("bit", bit, "an output 1..16");
+        const auto v = IntegerIn(value, 0, 1);
+        if (!v) throw BadValue("value", value, "0 or 1");
+        // Numbered 1..16 as in the window; the driver counts from 0.
+        return SetDoBit(static_cast<std::int16_t>(*n - 1), static_cast<std::int16_t>(*v));
     }
 };
+
+struct DiCommand {
+    static constexpr const char* kName = "di";
+    static constexpr const char* kHelp = "read both digital input groups";
+    bool json = false;
+
+    void Add(CLI::App* cmd) { cmd->add_flag("--json", json, "one JSON object instead of text"); }
+    int Run() const { return ReadDi(json); }
+};
+
+struct SelfTestCommand {
+    static constexpr const char* kName = "selftest";
+    static constexpr const char* kHelp =
+        "loopback self-test (DA0..3 -> inputs 0..3, DO group n -> DI group n): pass/fail table";
+    SelfTestOptions options;
+    SelfTestFiles files;
+    long settleMs = 100;
+
+    void Add(CLI::App* cmd) {
+        NumberOption(cmd, "--tolerance", options.toleranceVolts, 0.001, 5, "largest analog loop error, volts")
+            ->default_str(Plain(options.toleranceVolts));
+        NumberOption(cmd, "--noise", options.noiseLimitVolts, 0.0001, 5,
+                     "largest input noise (standard deviation), volts")
+            ->default_str(Plain(options.noiseLimitVolts));
+        IntegerOption(cmd, "--settle", settleMs, 1, 10000, "milliseconds between setting an output and reading it")
+            ->default_str(std::to_string(settleMs));
+        cmd->add_option("--json", files.json, "write the report as JSON to FILE");
+        cmd->add_option("--junit", files.junit, "write the report as JUnit XML to FILE");
+    }
+    int Run() {
+        options.settle = std::chrono::milliseconds(settleMs);
+        return SelfTest(options, files);
+    }
+};
+
+// In the order `moxctl --help` lists them.
+using Commands =
+    std::tuple<InfoCommand, ReadCommand, LogCommand, DaCommand, DoCommand, DoBitCommand, DiCommand, SelfTestCommand>;
+
+// A command's result is the program's exit status; a usage error found
+// while it runs is thrown as CLI11's own.
+template <typename Command>
+void AddCommand(CLI::App& app, Command& command, int& result) {
+    auto* cmd = app.add_subcommand(Command::kName, Command::kHelp);
+    command.Add(cmd);
+    cmd->callback([&command, &result] { result = command.Run(); });
+}
+
+// CLI11 would only say that a command is required.
+bool UnknownCommand(CLI::App& app, int argc, char** argv) {
+    if (argc <= 1 || argv[1][0] == '-') return false;
+    try {
+        app.get_subcommand(argv[1]);
+    } catch (const CLI::OptionNotFound&) {
+        std::fprintf(stderr, "moxctl: unknown command \"%s\"\nRun with --help for the commands.\n", argv[1]);
+        return true;
+    }
+    return false;
+}
 
 const char* kDescription =
     "moxctl: a MOX data-acquisition card from the command line.\n"
@@ -166,95 +292,10 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "moxctl " MOX_VERSION);
     app.require_subcommand(1);
     int result = kExitOk;
+    Commands commands;
+    std::apply([&](auto&... command) { (AddCommand(app, command, result), ...); }, commands);
 
-    bool infoJson = false;
-    auto* info = app.add_subcommand("info", "card identity and network link");
-    info->add_flag("--json", infoJson, "one JSON object instead of text");
-    info->callback([&] { result = Info(infoJson); });
-
-    ReadOptions readOptions;
-    ReadFlags readFlags;
-    long readInterval = 200;
-    bool readJson = false;
-    auto* read = app.add_subcommand("read", "start acquisition and print the 32 inputs (CSV, or JSON lines)");
-    readFlags.Add(read);
-    IntegerOption(read, "--count", readOptions.count, 0, 1000000000, "rows to print; 0 = until Ctrl-C")
-        ->default_str(std::to_string(readOptions.count));
-    IntegerOption(read, "--interval", readInterval, 10, 3600000, "milliseconds between rows (10..3600000)")
-        ->default_str(std::to_string(readInterval));
-    read->add_flag("--json", readJson, "JSON lines instead of CSV");
-    read->callback([&] {
-        readOptions.request = readFlags.Request();
-        readOptions.interval = std::chrono::milliseconds(readInterval);
-        readOptions.format = readJson ? Format::Json : Format::Csv;
-        result = Read(readOptions);
-    });
-
-    LogOptions logOptions;
-    ReadFlags logFlags;
-    long logInterval = 200;
-    double logDuration = 0;
-    std::uint64_t rotateSize = 0;
-    long rotateTime = 0;
-    auto* log = app.add_subcommand("log", "append readings to a CSV file that survives a crash or power cut");
-    log->add_option("file", logOptions.path, "CSV file; an existing file is continued")->required();
-    logFlags.Add(log);
-    IntegerOption(log, "--interval", logInterval, 10, 3600000, "milliseconds between rows (10..3600000)")
-        ->default_str(std::to_string(logInterval));
-    NumberOption(log, "--duration", logDuration, 0.001, 1e9, "seconds to log; without it, until Ctrl-C");
-    IntegerOption(log, "--rotate-size", rotateSize, 65536, 1LL << 50,
-                  "start a new file once this one has BYTES (at least 65536)");
-    IntegerOption(log, "--rotate-time", rotateTime, 1, 100000000, "start a new file every SECONDS (at least 1)");
-    log->callback([&] {
-        logOptions.request = logFlags.Request();
-        logOptions.interval = std::chrono::milliseconds(logInterval);
-        if (logDuration > 0) {
-            logOptions.duration = std::chrono::duration<double>(logDuration);
-        }
-        logOptions.rotate = {rotateSize, std::chrono::seconds(rotateTime)};
-        result = Log(logOptions);
-    });
-
-    DaCommand daCommand;
-    daCommand.Add(app, result);
-    DoCommand doCommand;
-    doCommand.Add(app, result);
-    DoBitCommand doBitCommand;
-    doBitCommand.Add(app, result);
-
-    bool diJson = false;
-    auto* di = app.add_subcommand("di", "read both digital input groups");
-    di->add_flag("--json", diJson, "one JSON object instead of text");
-    di->callback([&] { result = ReadDi(diJson); });
-
-    SelfTestOptions selfOptions;
-    SelfTestFiles selfFiles;
-    long settleMs = 100;
-    auto* self = app.add_subcommand(
-        "selftest", "loopback self-test (DA0..3 -> inputs 0..3, DO group n -> DI group n): pass/fail table");
-    NumberOption(self, "--tolerance", selfOptions.toleranceVolts, 0.001, 5, "largest analog loop error, volts")
-        ->default_str(Plain(selfOptions.toleranceVolts));
-    NumberOption(self, "--noise", selfOptions.noiseLimitVolts, 0.0001, 5,
-                 "largest input noise (standard deviation), volts")
-        ->default_str(Plain(selfOptions.noiseLimitVolts));
-    IntegerOption(self, "--settle", settleMs, 1, 10000, "milliseconds between setting an output and reading it")
-        ->default_str(std::to_string(settleMs));
-    self->add_option("--json", selfFiles.json, "write the report as JSON to FILE");
-    self->add_option("--junit", selfFiles.junit, "write the report as JUnit XML to FILE");
-    self->callback([&] {
-        selfOptions.settle = std::chrono::milliseconds(settleMs);
-        result = SelfTest(selfOptions, selfFiles);
-    });
-
-    // CLI11 would only say that a command is required.
-    if (argc > 1 && argv[1][0] != '-') {
-        try {
-            app.get_subcommand(argv[1]);
-        } catch (const CLI::OptionNotFound&) {
-            std::fprintf(stderr, "moxctl: unknown command \"%s\"\nRun with --help for the commands.\n", argv[1]);
-            return kExitUsage;
-        }
-    }
+    if (UnknownCommand(app, argc, argv)) return kExitUsage;
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
