@@ -274,8 +274,9 @@ private:
     std::vector<std::string> calls_;
 };
 
+// `args` is the parenthesised argument list of the call itself.
 #define MOX_RECORD_OP(name, number, effect, kind, params, args)                                                        \
-    std::int32_t RecordingCard::name params { return Note(#name, number) args; }
+    std::int32_t RecordingCard::name params { return Note(#name, number) args; } // NOLINT(bugprone-macro-parentheses)
 MOX_CARD_OPS(MOX_RECORD_OP)
 #undef MOX_RECORD_OP
 
