@@ -42,6 +42,24 @@ FrmMultiBuf::FrmMultiBuf(QWidget* parent) : QWidget(parent) {
         [](const std::string& word) { return QCoreApplication::translate("Readouts", word.c_str()).toStdString(); });
     setFixedSize(Twips(0, 0, 5085, 6915).size());
 
+    // Created in this order: the order of the window's children, and Tab's
+    // order among the controls SetTabOrder does not name.
+    CreateReadouts();
+    CreateBottomRow();
+
+    TimerAD = new QTimer(this);
+    TimerAD->setObjectName(QStringLiteral("TimerAD"));
+    TimerAD->setInterval(kTimerADIntervalMs);
+
+    SetUpKeyboard();
+    SetAccessibleTexts();
+    CreateConnections();
+    CreateTrendAccess();
+    Form_Load();
+}
+
+// The inputs' and the network's boxes, and how the inputs are read.
+void FrmMultiBuf::CreateReadouts() {
     txtInfo = mox::MakeTextBox(this, QStringLiteral("txtInfo"), QStringLiteral("Info"), Twips(0, 45, 2475, 5865));
     txtSts = mox::MakeTextBox(this, QStringLiteral("txtSts"), QStringLiteral("Info"), Twips(2520, 45, 2475, 3390));
     Frame2 = mox::MakeFrame(this, QStringLiteral("Frame2"), tr("读取数据方式"), Twips(2610, 3555, 1995, 1950));
@@ -59,7 +77,10 @@ FrmMultiBuf::FrmMultiBuf(QWidget* parent) : QWidget(parent) {
     chkUDP_Online->setObjectName(QStringLiteral("chkUDP_Online"));
     chkUDP_Online->setGeometry(Twips(225, 1530, 1140, 285));
     chkUDP_Online->setChecked(true);
+}
 
+// The card's identity and the command buttons under the boxes.
+void FrmMultiBuf::CreateBottomRow() {
     Label2 = mox::MakeLabel(this, QStringLiteral("Label2"), tr("板卡信息:"), Twips(0, 6075, 810, 180));
     lblCardInfo =
         mox::MakeLabel(this, QStringLiteral("lblCardInfo"), QStringLiteral("lblCardInfo"), Twips(855, 6075, 990, 180));
@@ -68,17 +89,17 @@ FrmMultiBuf::FrmMultiBuf(QWidget* parent) : QWidget(parent) {
     cmdSW = mox::MakeButton(this, QStringLiteral("cmdSW"), tr("开关量"), Twips(1935, 6345, 915, 465));
     cmdDAOut = mox::MakeButton(this, QStringLiteral("cmdDAOut"), tr("DA输出"), Twips(2880, 6345, 825, 465));
     cmdExit = mox::MakeButton(this, QStringLiteral("cmdExit"), tr("退出"), Twips(3735, 6345, 840, 480));
+}
 
-    TimerAD = new QTimer(this);
-    TimerAD->setObjectName(QStringLiteral("TimerAD"));
-    TimerAD->setInterval(kTimerADIntervalMs);
-
+void FrmMultiBuf::SetUpKeyboard() {
     // Focus order by TabIndex; cmdExit (0) has the focus at start.
     mox::SetTabOrder({cmdExit, cmdStart, cmdStop, Label2, lblCardInfo, txtInfo, cmdDAOut, cmdSW, Frame2, optADRMode[0],
                       optADRMode[1], optADRMode[2], Label1[4], txtMeanNum, chkUDP_Online, txtSts});
     cmdExit->setFocus();
     mox::TabToCheckedOption({optADRMode[0], optADRMode[1], optADRMode[2]});
+}
 
+void FrmMultiBuf::SetAccessibleTexts() {
     mox::SetAccessible(txtInfo, tr("32路输入读数"), tr("每个输入一行：通道号和读数"));
     mox::SetAccessible(txtSts, tr("网络状态"), tr("板卡看到的PC地址和网络断开时间"));
     mox::SetAccessible(optADRMode[0], tr("最新AD值"), tr("读取方式：每路最新的AD值"));
@@ -91,14 +112,18 @@ FrmMultiBuf::FrmMultiBuf(QWidget* parent) : QWidget(parent) {
     mox::SetAccessible(cmdSW, tr("开关量"), tr("打开开关量测试窗口"));
     mox::SetAccessible(cmdDAOut, tr("DA输出"), tr("打开DA输出测试窗口"));
     mox::SetAccessible(cmdExit, tr("退出"), tr("停止采集并结束程序"));
+}
 
+void FrmMultiBuf::CreateConnections() {
     connect(cmdStart, &QPushButton::clicked, this, &FrmMultiBuf::cmdStart_Click);
     connect(cmdStop, &QPushButton::clicked, this, &FrmMultiBuf::cmdStop_Click);
     connect(cmdExit, &QPushButton::clicked, this, &FrmMultiBuf::cmdExit_Click);
     connect(cmdDAOut, &QPushButton::clicked, this, &FrmMultiBuf::cmdDAOut_Click);
     connect(cmdSW, &QPushButton::clicked, this, &FrmMultiBuf::cmdSW_Click);
     connect(TimerAD, &QTimer::timeout, this, &FrmMultiBuf::TimerAD_Timer);
+}
 
+void FrmMultiBuf::CreateTrendAccess() {
     // The trend window, without a control of its own on this fixed layout.
     txtInfo->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(txtInfo, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -109,8 +134,6 @@ FrmMultiBuf::FrmMultiBuf(QWidget* parent) : QWidget(parent) {
     auto* trendKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     trendKey->setObjectName(QStringLiteral("shortcutTrend"));
     connect(trendKey, &QShortcut::activated, this, &FrmMultiBuf::ShowTrend);
-
-    Form_Load();
 }
 
 FrmMultiBuf::~FrmMultiBuf() {

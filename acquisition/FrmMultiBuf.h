@@ -64,25 +64,31 @@ protected:
     void closeEvent(QCloseEvent* event) override; // Form_Unload
 
 private:
+    void CreateReadouts();
+    void CreateBottomRow();
+    void SetUpKeyboard();
+    void SetAccessibleTexts();
+    void CreateConnections();
+    void CreateTrendAccess();
     void Form_Unload();
     void ShowResults(int mode);
     void RecordTrend(int mode, const std::array<float, acq::kResultElements>& results, bool read);
 
-    QPlainTextEdit* txtInfo;
-    QPlainTextEdit* txtSts;
-    QGroupBox* Frame2;
+    QPlainTextEdit* txtInfo = nullptr;
+    QPlainTextEdit* txtSts = nullptr;
+    QGroupBox* Frame2 = nullptr;
     std::array<QRadioButton*, 3> optADRMode{};
     std::map<int, QLabel*> Label1;
-    QLineEdit* txtMeanNum;
-    QCheckBox* chkUDP_Online;
-    QLabel* Label2;
-    QLabel* lblCardInfo;
-    QPushButton* cmdStart;
-    QPushButton* cmdStop;
-    QPushButton* cmdSW;
-    QPushButton* cmdDAOut;
-    QPushButton* cmdExit;
-    QTimer* TimerAD;
+    QLineEdit* txtMeanNum = nullptr;
+    QCheckBox* chkUDP_Online = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* lblCardInfo = nullptr;
+    QPushButton* cmdStart = nullptr;
+    QPushButton* cmdStop = nullptr;
+    QPushButton* cmdSW = nullptr;
+    QPushButton* cmdDAOut = nullptr;
+    QPushButton* cmdExit = nullptr;
+    QTimer* TimerAD = nullptr;
 
     QPointer<frmDA> m_frmDA;
     QPointer<frmSW> m_frmSW;

@@ -50,6 +50,24 @@ frmDA::frmDA(QWidget* parent) : QWidget(parent) {
     setWindowTitle(tr("DA输出测试例程"));
     setFixedSize(Twips(0, 0, 6945, 4035).size());
 
+    // Created in this order: the order of the window's children, and Tab's
+    // order among the controls SetTabOrder does not name.
+    CreateInstructions();
+    CreateHexFrame();
+    CreateVoltageFrame();
+    // Empty members of the label array, below the visible part of their frames.
+    Label1[4] = mox::MakeLabel(Frame3[1], mox::IndexedName("Label1", 4), QString(), Twips(120, 1020, 15, 180));
+    Label1[19] = mox::MakeLabel(Frame3[0], mox::IndexedName("Label1", 19), QString(), Twips(120, 1290, 15, 180));
+
+    cmdExit = mox::MakeButton(this, QStringLiteral("cmdExit"), tr("退出"), Twips(2475, 3285, 2940, 600));
+
+    SetUpKeyboard();
+    SetAccessibleTexts();
+    CreateConnections();
+    Form_Load();
+}
+
+void frmDA::CreateInstructions() {
     Label1[22] = mox::MakeLabel(this, mox::IndexedName("Label1", 22),
                                 tr("测试方法：输出不同地DA值，用万用表在JA1的17.18.19.20上测量DA输出结果"),
                                 Twips(405, 225, 6120, 180));
@@ -58,7 +76,9 @@ frmDA::frmDA(QWidget* parent) : QWidget(parent) {
                        Twips(405, 495, 5340, 360), false);
     Label1[21]->setWordWrap(true);
     Label1[21]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
 
+void frmDA::CreateHexFrame() {
     Frame3[1] = mox::MakeFrame(this, mox::IndexedName("Frame3", 1), tr("DA输出测试--16进制DA值输入模式"),
                                Twips(405, 900, 6465, 990));
     Label1[23] = mox::MakeLabel(Frame3[1], mox::IndexedName("Label1", 23), tr("通道号（0-3:DA0-DA3）："),
@@ -71,7 +91,9 @@ frmDA::frmDA(QWidget* parent) : QWidget(parent) {
     txtDAValue =
         mox::MakeLineEdit(Frame3[1], QStringLiteral("txtDAValue"), QStringLiteral("800"), Twips(2520, 600, 735, 288));
     cmdDA = mox::MakeButton(Frame3[1], QStringLiteral("cmdDA"), tr("输出"), Twips(3360, 360, 768, 336));
+}
 
+void frmDA::CreateVoltageFrame() {
     Frame3[0] = mox::MakeFrame(this, mox::IndexedName("Frame3", 0), tr("DA输出测试--DA电压值输入"),
                                Twips(405, 1980, 6465, 1260));
     Label1[1] = mox::MakeLabel(Frame3[0], mox::IndexedName("Label1", 1), tr("通道号（0-3:DA0-DA3）："),
@@ -91,17 +113,16 @@ frmDA::frmDA(QWidget* parent) : QWidget(parent) {
     OptionDA[1] =
         mox::MakeOption(Frame1, mox::IndexedName("OptionDA", 1), QStringLiteral("0-10V"), Twips(180, 495, 1140, 285));
     OptionDA[0]->setChecked(true);
-    // Empty members of the label array, below the visible part of their frames.
-    Label1[4] = mox::MakeLabel(Frame3[1], mox::IndexedName("Label1", 4), QString(), Twips(120, 1020, 15, 180));
-    Label1[19] = mox::MakeLabel(Frame3[0], mox::IndexedName("Label1", 19), QString(), Twips(120, 1290, 15, 180));
+}
 
-    cmdExit = mox::MakeButton(this, QStringLiteral("cmdExit"), tr("退出"), Twips(2475, 3285, 2940, 600));
-
+void frmDA::SetUpKeyboard() {
     mox::SetTabOrder(
         {txtDAChn, txtDAValue, cmdDA, VSDA1, VSDA2, cmdDA2, txtDAV, txtDAChn2, OptionDA[0], OptionDA[1], cmdExit});
     txtDAChn->setFocus();
     mox::TabToCheckedOption({OptionDA[0], OptionDA[1]});
+}
 
+void frmDA::SetAccessibleTexts() {
     mox::SetAccessible(txtDAChn, tr("DA通道号（十六进制输入）"), tr("DA通道0到3"));
     mox::SetAccessible(txtDAValue, tr("DA值（十六进制）"), tr("十六进制DA码，0到FFF"));
     mox::SetAccessible(cmdDA, tr("输出十六进制DA值"), tr("把十六进制DA值输出到所选通道"));
@@ -113,7 +134,9 @@ frmDA::frmDA(QWidget* parent) : QWidget(parent) {
     mox::SetAccessible(OptionDA[0], tr("-5V~+5V"), tr("DA输出量程：双极性"));
     mox::SetAccessible(OptionDA[1], tr("0-10V"), tr("DA输出量程：单极性"));
     mox::SetAccessible(cmdExit, tr("退出"), tr("关闭DA输出测试窗口"));
+}
 
+void frmDA::CreateConnections() {
     connect(cmdDA, &QPushButton::clicked, this, &frmDA::cmdDA_Click);
     connect(cmdDA2, &QPushButton::clicked, this, &frmDA::cmdDA2_Click);
     connect(txtDAChn, &QLineEdit::textChanged, this, &frmDA::txtDAChn_Change);
@@ -121,8 +144,6 @@ frmDA::frmDA(QWidget* parent) : QWidget(parent) {
     connect(VSDA1, &QScrollBar::valueChanged, this, &frmDA::VSDA1_Change);
     connect(VSDA2, &QScrollBar::valueChanged, this, &frmDA::VSDA2_Change);
     connect(cmdExit, &QPushButton::clicked, this, &frmDA::cmdExit_Click);
-
-    Form_Load();
 }
 
 void frmDA::Form_Load() { VSDA1->setValue(0); }

@@ -31,17 +31,24 @@ public:
     void cmdExit_Click();
 
 private:
+    void CreateInstructions();
+    void CreateHexFrame();
+    void CreateVoltageFrame();
+    void SetUpKeyboard();
+    void SetAccessibleTexts();
+    void CreateConnections();
+
     std::map<int, QLabel*> Label1;
     std::array<QGroupBox*, 2> Frame3{};
-    QGroupBox* Frame1;
-    QLineEdit* txtDAChn;
-    QScrollBar* VSDA1;
-    QLineEdit* txtDAValue;
-    QPushButton* cmdDA;
-    QLineEdit* txtDAChn2;
-    QScrollBar* VSDA2;
-    QLineEdit* txtDAV;
-    QPushButton* cmdDA2;
+    QGroupBox* Frame1 = nullptr;
+    QLineEdit* txtDAChn = nullptr;
+    QScrollBar* VSDA1 = nullptr;
+    QLineEdit* txtDAValue = nullptr;
+    QPushButton* cmdDA = nullptr;
+    QLineEdit* txtDAChn2 = nullptr;
+    QScrollBar* VSDA2 = nullptr;
+    QLineEdit* txtDAV = nullptr;
+    QPushButton* cmdDA2 = nullptr;
     std::array<QRadioButton*, 2> OptionDA{};
-    QPushButton* cmdExit;
+    QPushButton* cmdExit = nullptr;
 };

@@ -50,6 +50,26 @@ frmSW::frmSW(QWidget* parent) : QWidget(parent) {
     setWindowTitle(tr("开关量测试例程"));
     setFixedSize(Twips(0, 0, 5520, 4770).size());
 
+    // Created in this order: the order of the window's children, and Tab's
+    // order among the controls SetTabOrder does not name.
+    CreateInputs();
+    CreateByteOutput();
+    CreateBitOutput();
+    cmdExit = mox::MakeButton(this, QStringLiteral("cmdExit"), tr("退出"), Twips(3825, 3690, 1185, 510));
+    lblMsg = mox::MakeLabel(this, QStringLiteral("lblMsg"), tr("检测状态:"), Twips(225, 4455, 810, 180));
+
+    Timer_DI = new QTimer(this);
+    Timer_DI->setObjectName(QStringLiteral("Timer_DI"));
+    Timer_DI->setInterval(kTimerDIIntervalMs);
+
+    SetUpKeyboard();
+    SetAccessibleTexts();
+    CreateConnections();
+    Timer_DI->start();
+}
+
+// Both input groups: as one hexadecimal pair, and bit by bit.
+void frmSW::CreateInputs() {
     Label1[12] = mox::MakeLabel(this, mox::IndexedName("Label1", 12), tr("开关量输入:"), Twips(90, 135, 990, 180));
     lblDI = new QLabel(this);
     lblDI->setObjectName(QStringLiteral("lblDI"));
@@ -66,7 +86,9 @@ frmSW::frmSW(QWidget* parent) : QWidget(parent) {
     lblDI_0 = mox::MakeLabel(Frame2, QStringLiteral("lblDI_0"), QStringLiteral("DI0"), Twips(1320, 690, 240, 195));
     Label1[7] = mox::MakeLabel(Frame2, mox::IndexedName("Label1", 7), tr("开关量输入1："), Twips(144, 1056, 948, 192));
     lblDI_1 = mox::MakeLabel(Frame2, QStringLiteral("lblDI_1"), QStringLiteral("DI1"), Twips(1320, 1050, 240, 195));
+}
 
+void frmSW::CreateByteOutput() {
     Frame1 =
         mox::MakeFrame(this, QStringLiteral("Frame1"), tr("开关量输出--按字节输出模式"), Twips(90, 2115, 3555, 1110));
     Label1[9] =
@@ -76,7 +98,9 @@ frmSW::frmSW(QWidget* parent) : QWidget(parent) {
         mox::MakeLabel(Frame1, mox::IndexedName("Label1", 8), tr("开关量输出值(hex)："), Twips(45, 750, 1740, 180));
     txtSWO_0 = mox::MakeLineEdit(Frame1, QStringLiteral("txtSWO_0"), QStringLiteral("00"), Twips(2064, 675, 516, 288));
     cmdSWO = mox::MakeButton(Frame1, QStringLiteral("cmdSWO"), tr("输出"), Twips(2700, 450, 768, 336));
+}
 
+void frmSW::CreateBitOutput() {
     Frame3[0] = mox::MakeFrame(this, mox::IndexedName("Frame3", 0), tr("开关量输出--按位输出模式"),
                                Twips(90, 3285, 3555, 1110));
     Label1[11] = mox::MakeLabel(Frame3[0], mox::IndexedName("Label1", 11), tr("开关量输出值(0 /1)："),
@@ -93,17 +117,14 @@ frmSW::frmSW(QWidget* parent) : QWidget(parent) {
     UpDownBitNum->setObjectName(QStringLiteral("UpDownBitNum"));
     UpDownBitNum->setGeometry(Twips(2385, 675, 240, 285));
     cmdDOOutput = mox::MakeButton(Frame3[0], QStringLiteral("cmdDOOutput"), tr("输出"), Twips(2790, 540, 630, 510));
+}
 
-    cmdExit = mox::MakeButton(this, QStringLiteral("cmdExit"), tr("退出"), Twips(3825, 3690, 1185, 510));
-    lblMsg = mox::MakeLabel(this, QStringLiteral("lblMsg"), tr("检测状态:"), Twips(225, 4455, 810, 180));
-
-    Timer_DI = new QTimer(this);
-    Timer_DI->setObjectName(QStringLiteral("Timer_DI"));
-    Timer_DI->setInterval(kTimerDIIntervalMs);
-
+void frmSW::SetUpKeyboard() {
     mox::SetTabOrder({cmdExit, txtswChn, txtSWO_0, cmdSWO, UpDownBitNum, cmdDOOutput, txtDOChn, txtDOValue});
     cmdExit->setFocus();
+}
 
+void frmSW::SetAccessibleTexts() {
     mox::SetAccessible(cmdExit, tr("退出"), tr("关闭开关量测试窗口"));
     mox::SetAccessible(txtswChn, tr("开关量输出通道组"), tr("输出组0或1"));
     mox::SetAccessible(txtSWO_0, tr("开关量输出值（十六进制）"), tr("一组8路输出的字节值，00到FF"));
@@ -112,14 +133,15 @@ frmSW::frmSW(QWidget* parent) : QWidget(parent) {
     mox::SetAccessible(cmdDOOutput, tr("按位输出"), tr("把0或1输出到所选通道"));
     mox::SetAccessible(txtDOChn, tr("输出通道号（1-16）"), tr("按位输出的通道号"));
     mox::SetAccessible(txtDOValue, tr("开关量输出值（0/1）"), tr("按位输出的值；双击改变"));
+}
 
+void frmSW::CreateConnections() {
     txtDOValue->installEventFilter(this);
     connect(Timer_DI, &QTimer::timeout, this, &frmSW::Timer_DI_Timer);
     connect(cmdSWO, &QPushButton::clicked, this, &frmSW::cmdSWO_Click);
     connect(cmdDOOutput, &QPushButton::clicked, this, &frmSW::cmdDOOutput_Click);
     connect(UpDownBitNum, &UpDown::valueChanged, this, &frmSW::UpDownBitNum_Change);
     connect(cmdExit, &QPushButton::clicked, this, &frmSW::cmdExit_Click);
-    Timer_DI->start();
 }
 
 void frmSW::Timer_DI_Timer() {

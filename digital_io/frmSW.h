@@ -51,22 +51,29 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void CreateInputs();
+    void CreateByteOutput();
+    void CreateBitOutput();
+    void SetUpKeyboard();
+    void SetAccessibleTexts();
+    void CreateConnections();
+
     std::map<int, QLabel*> Label1;
     std::array<QGroupBox*, 1> Frame3{};
-    QLabel* lblDI;
-    QGroupBox* Frame2;
-    QLabel* lblBit;
-    QLabel* lblDI_0;
-    QLabel* lblDI_1;
-    QGroupBox* Frame1;
-    QLineEdit* txtswChn;
-    QLineEdit* txtSWO_0;
-    QPushButton* cmdSWO;
-    QLineEdit* txtDOValue;
-    QLineEdit* txtDOChn;
-    UpDown* UpDownBitNum;
-    QPushButton* cmdDOOutput;
-    QPushButton* cmdExit;
-    QLabel* lblMsg;
-    QTimer* Timer_DI;
+    QLabel* lblDI = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QLabel* lblBit = nullptr;
+    QLabel* lblDI_0 = nullptr;
+    QLabel* lblDI_1 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QLineEdit* txtswChn = nullptr;
+    QLineEdit* txtSWO_0 = nullptr;
+    QPushButton* cmdSWO = nullptr;
+    QLineEdit* txtDOValue = nullptr;
+    QLineEdit* txtDOChn = nullptr;
+    UpDown* UpDownBitNum = nullptr;
+    QPushButton* cmdDOOutput = nullptr;
+    QPushButton* cmdExit = nullptr;
+    QLabel* lblMsg = nullptr;
+    QTimer* Timer_DI = nullptr;
 };

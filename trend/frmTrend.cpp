@@ -116,6 +116,31 @@ frmTrend::frmTrend(const trend::History& history, QWidget* parent, Clock clock)
 }
 
 void frmTrend::BuildControls() {
+    // Created in this order, the channel picker last: the order Tab follows.
+    QHBoxLayout* bar = CreateToolBar();
+    CreatePlot();
+    CreateCursorAndStats();
+
+    auto* right = new QVBoxLayout;
+    right->addLayout(bar);
+    right->addWidget(plotTrend, 3);
+    right->addWidget(lblCursor);
+    right->addWidget(tblStats, 1);
+
+    auto* top = new QHBoxLayout(this);
+    top->addWidget(BuildChannelPicker());
+    top->addLayout(right, 1);
+
+    mox::SetAccessible(plotTrend, tr("趋势曲线"), tr("所选通道的电压随时间变化的曲线"));
+    mox::SetAccessible(cboSpan, tr("时间范围"), tr("曲线显示的时间长度"));
+    mox::SetAccessible(cboScale, tr("纵轴"), tr("纵轴固定为正负5伏或适应数据"));
+    mox::SetAccessible(cmdPause, tr("暂停"), tr("冻结曲线，记录继续"));
+    mox::SetAccessible(cmdExport, tr("导出"), tr("把可见时间范围导出为CSV、PNG或PDF"));
+    mox::SetAccessible(tblStats, tr("通道统计"), tr("可见时间范围内每个显示通道的最小、最大、平均和标准差"));
+}
+
+// The mode caption and the span, scale, pause and export controls above the plot.
+QHBoxLayout* frmTrend::CreateToolBar() {
     lblMode = new QLabel(this);
     lblMode->setObjectName(QStringLiteral("lblMode"));
     lblMode->setTextFormat(Qt::PlainText);
@@ -151,7 +176,10 @@ void frmTrend::BuildControls() {
     bar->addWidget(cboScale);
     bar->addWidget(cmdPause);
     bar->addWidget(cmdExport);
+    return bar;
+}
 
+void frmTrend::CreatePlot() {
     plotTrend = new QCustomPlot(this);
     plotTrend->setObjectName(QStringLiteral("plotTrend"));
     plotTrend->setMinimumSize(400, 250);
@@ -179,7 +207,10 @@ void frmTrend::BuildControls() {
     cursorLine_->setPen(QPen(Qt::gray, 1, Qt::DashLine));
     cursorLine_->setVisible(false);
     connect(plotTrend, &QCustomPlot::mouseMove, this, &frmTrend::OnMouseMove);
+}
 
+// The cursor's readout and the visible span's figures under the plot.
+void frmTrend::CreateCursorAndStats() {
     lblCursor = new QLabel(tr("光标: 将鼠标移到曲线上"), this);
     lblCursor->setObjectName(QStringLiteral("lblCursor"));
     lblCursor->setTextFormat(Qt::PlainText);
@@ -193,23 +224,6 @@ void frmTrend::BuildControls() {
     tblStats->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     tblStats->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     tblStats->setMinimumHeight(150);
-
-    auto* right = new QVBoxLayout;
-    right->addLayout(bar);
-    right->addWidget(plotTrend, 3);
-    right->addWidget(lblCursor);
-    right->addWidget(tblStats, 1);
-
-    auto* top = new QHBoxLayout(this);
-    top->addWidget(BuildChannelPicker());
-    top->addLayout(right, 1);
-
-    mox::SetAccessible(plotTrend, tr("趋势曲线"), tr("所选通道的电压随时间变化的曲线"));
-    mox::SetAccessible(cboSpan, tr("时间范围"), tr("曲线显示的时间长度"));
-    mox::SetAccessible(cboScale, tr("纵轴"), tr("纵轴固定为正负5伏或适应数据"));
-    mox::SetAccessible(cmdPause, tr("暂停"), tr("冻结曲线，记录继续"));
-    mox::SetAccessible(cmdExport, tr("导出"), tr("把可见时间范围导出为CSV、PNG或PDF"));
-    mox::SetAccessible(tblStats, tr("通道统计"), tr("可见时间范围内每个显示通道的最小、最大、平均和标准差"));
 }
 
 QWidget* frmTrend::BuildChannelPicker() {

@@ -21,6 +21,7 @@ class QComboBox;
 class QCPGraph;
 class QCPItemStraightLine;
 class QCustomPlot;
+class QHBoxLayout;
 class QLabel;
 class QMouseEvent;
 class QPushButton;
@@ -63,6 +64,9 @@ public:
 
 private:
     void BuildControls();
+    QHBoxLayout* CreateToolBar();
+    void CreatePlot();
+    void CreateCursorAndStats();
     QWidget* BuildChannelPicker();
     void Refresh();
     void UpdateStats();
