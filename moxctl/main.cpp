@@ -78,12 +78,17 @@ struct ReadFlags {
 
 // Each sub-command: its name and help as `moxctl --help` lists them, the
 // options it reads into its own members, and what it runs once they are read.
-struct InfoCommand {
-    static constexpr const char* kName = "info";
-    static constexpr const char* kHelp = "card identity and network link";
+// info and di: text, or one JSON object.
+struct TextOrJsonCommand {
     bool json = false;
 
     void Add(CLI::App* cmd) { cmd->add_flag("--json", json, "one JSON object instead of text"); }
+};
+
+struct InfoCommand : TextOrJsonCommand {
+    static constexpr const char* kName = "info";
+    static constexpr const char* kHelp = "card identity and network link";
+
     int Run() const { return Info(json); }
 };
 
@@ -214,12 +219,10 @@ struct DoBitCommand {
     }
 };
 
-struct DiCommand {
+struct DiCommand : TextOrJsonCommand {
     static constexpr const char* kName = "di";
     static constexpr const char* kHelp = "read both digital input groups";
-    bool json = false;
 
-    void Add(CLI::App* cmd) { cmd->add_flag("--json", json, "one JSON object instead of text"); }
     int Run() const { return ReadDi(json); }
 };
 
