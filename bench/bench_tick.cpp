@@ -7,14 +7,13 @@
 //
 //   bench_tick [--spacing_ms=200] [--ticks=150] [google benchmark flags]
 #include "FrmMultiBuf.h"
+#include "acquiring_window.h"
 #include "flags.h"
 #include "timing.h"
 #include "widgets.h"
 
 #include <QApplication>
-#include <QPushButton>
 #include <QRadioButton>
-#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -30,21 +29,10 @@ namespace {
 int g_spacingMs = FrmMultiBuf::kTimerADIntervalMs;
 int g_ticks = 150;
 
-FrmMultiBuf& Window() {
-    static FrmMultiBuf* window = [] {
-        auto* w = new FrmMultiBuf;
-        w->show();
-        w->findChild<QPushButton*>(QStringLiteral("cmdStart"))->click();
-        w->findChild<QTimer*>(QStringLiteral("TimerAD"))->stop(); // ticks are driven here
-        return w;
-    }();
-    return *window;
-}
-
 // range(0): reading mode; range(1): 1 to include the repaint that Qt does
 // after the handler, in the event loop.
 void BM_Tick(benchmark::State& state) {
-    FrmMultiBuf& window = Window();
+    FrmMultiBuf& window = bench::AcquiringWindow();
     const bool paint = state.range(1) != 0;
     window.findChild<QRadioButton*>(QStringLiteral("optADRMode(%1)").arg(state.range(0)))->setChecked(true);
     window.TimerAD_Timer();

@@ -9,6 +9,7 @@
 //
 //   bench_trend [--redraws=200] [--ticks=150] [--spacing_ms=200] [google benchmark flags]
 #include "FrmMultiBuf.h"
+#include "acquiring_window.h"
 #include "flags.h"
 #include "frmTrend.h"
 #include "history.h"
@@ -16,8 +17,6 @@
 #include "widgets.h"
 
 #include <QApplication>
-#include <QPushButton>
-#include <QTimer>
 
 #include <benchmark/benchmark.h>
 #include <qcustomplot.h>
@@ -60,7 +59,7 @@ void BM_Redraw(benchmark::State& state) {
     const std::int64_t now = 1'796'649'798'000;
     trend::History history;
     FillHour(history, now);
-    frmTrend window(history, nullptr, [now] { return trend::Stamp{now, now}; });
+    frmTrend window(history, nullptr, [] { return trend::Stamp{now, now}; });
     window.SetChannels(std::vector<int>(32) = [] {
         std::vector<int> all(32);
         for (int k = 0; k < 32; ++k) all[static_cast<std::size_t>(k)] = k;
@@ -91,20 +90,9 @@ void BM_Redraw(benchmark::State& state) {
     bench::Report(state, micros);
 }
 
-FrmMultiBuf& Window() {
-    static FrmMultiBuf* window = [] {
-        auto* w = new FrmMultiBuf;
-        w->show();
-        w->findChild<QPushButton*>(QStringLiteral("cmdStart"))->click();
-        w->findChild<QTimer*>(QStringLiteral("TimerAD"))->stop(); // ticks are driven here
-        return w;
-    }();
-    return *window;
-}
-
 // range(0): 1 with the trend window open (8 channels, 10 s: as it opens).
 void BM_TickPeriod(benchmark::State& state) {
-    FrmMultiBuf& window = Window();
+    FrmMultiBuf& window = bench::AcquiringWindow();
     if (state.range(0) != 0) {
         window.ShowTrend();
         window.TrendWindow()->resize(1100, 720);
