@@ -25,6 +25,15 @@ QString BoxText(const std::string& text) {
     return out;
 }
 
+// A control of the window's fixed layout: made with its text, named, placed.
+template <typename Control>
+Control* Place(QWidget* parent, const QString& name, QRect geometry, const QString& text) {
+    auto* control = new Control(text, parent);
+    control->setObjectName(name);
+    control->setGeometry(geometry);
+    return control;
+}
+
 } // namespace
 
 QFont UiFont(double pointSize) {
@@ -63,25 +72,19 @@ void SetCaption(QLabel* label, const QString& text) {
 }
 
 QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& text, QRect geometry) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
-    button->setGeometry(geometry);
+    auto* button = Place<QPushButton>(parent, name, geometry, text);
     button->setAutoDefault(false);
     return button;
 }
 
 QLineEdit* MakeLineEdit(QWidget* parent, const QString& name, const QString& text, QRect geometry) {
-    auto* edit = new QLineEdit(text, parent);
-    edit->setObjectName(name);
-    edit->setGeometry(geometry);
+    auto* edit = Place<QLineEdit>(parent, name, geometry, text);
     edit->setMaxLength(std::numeric_limits<int>::max()); // no length limit
     return edit;
 }
 
 QPlainTextEdit* MakeTextBox(QWidget* parent, const QString& name, const QString& text, QRect geometry) {
-    auto* box = new QPlainTextEdit(text, parent);
-    box->setObjectName(name);
-    box->setGeometry(geometry);
+    auto* box = Place<QPlainTextEdit>(parent, name, geometry, text);
     box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     box->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     // Tab moves on to the next control, as in every other box.
@@ -90,17 +93,11 @@ QPlainTextEdit* MakeTextBox(QWidget* parent, const QString& name, const QString&
 }
 
 QGroupBox* MakeFrame(QWidget* parent, const QString& name, const QString& title, QRect geometry) {
-    auto* frame = new QGroupBox(title, parent);
-    frame->setObjectName(name);
-    frame->setGeometry(geometry);
-    return frame;
+    return Place<QGroupBox>(parent, name, geometry, title);
 }
 
 QRadioButton* MakeOption(QWidget* parent, const QString& name, const QString& text, QRect geometry) {
-    auto* option = new QRadioButton(text, parent);
-    option->setObjectName(name);
-    option->setGeometry(geometry);
-    return option;
+    return Place<QRadioButton>(parent, name, geometry, text);
 }
 
 void SetTabOrder(std::initializer_list<QWidget*> order) {
