@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-l10n-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev libqcustomplot-dev libasio-dev
+  libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libqcustomplot-dev libasio-dev
   fonts-wqy-zenhei fontconfig
   xvfb xauth x11-utils xdotool imagemagick dpkg-dev file desktop-file-utils lintian
   g++-mingw-w64-i686
