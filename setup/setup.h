@@ -6,6 +6,7 @@
 #pragma once
 
 #include "channel_scaling.h"
+#include "limit_watch.h"
 
 #include <array>
 #include <optional>
@@ -15,11 +16,7 @@
 
 namespace mox::setup {
 
-// All optional; a level not given never trips.
-struct Limits {
-    std::optional<double> alarmLow, warnLow, warnHigh, alarmHigh; // in the channel's unit
-    double hysteresis = 0;                                        // >= 0, in the channel's unit
-};
+using Limits = vcard::Limits; // one definition, shared with the level watch
 
 struct Calibration {
     vcard::Linear correction;                          // volts -> calibrated volts
