@@ -3,6 +3,7 @@
 
 #include "pacing.h"
 #include "restart_probe.h"
+#include "setup_columns.h"
 #include "text.h"
 
 #include <nlohmann/json.hpp>
@@ -129,11 +130,25 @@ void SayIfRepeated(RepeatWatch& repeats, const Reading& reading, std::chrono::mi
 
 } // namespace
 
+bool LoadSetup(const std::string& path, std::optional<mox::setup::Setup>& setup) {
+    if (path.empty()) return true;
+    auto loaded = mox::setup::Load(path);
+    if (const auto* error = std::get_if<mox::setup::Error>(&loaded)) {
+        std::fprintf(stderr, "moxctl: %s\n", error->Text().c_str());
+        return false;
+    }
+    setup = std::get<mox::setup::Setup>(std::move(loaded));
+    const std::string today = mox::IsoUtc(std::chrono::system_clock::now()).substr(0, 10);
+    for (const auto& due : OverdueCalibrations(*setup, today)) std::fprintf(stderr, "moxctl: %s\n", due.c_str());
+    return true;
+}
+
 int Read(const ReadOptions& o) {
     Card card;
     if (!StartOrSay(card)) return kExitFailed;
     SayMeanLimit(o.request);
-    if (o.format == Format::Csv) std::fputs(CsvHeader(o.request).c_str(), stdout);
+    const mox::setup::Setup* setup = o.setup ? &*o.setup : nullptr;
+    if (o.format == Format::Csv) std::fputs(CsvHeader(o.request, setup).c_str(), stdout);
     // A mean's first row waits until the card can have taken its points.
     RowSchedule schedule(Clock::now(), o.interval, std::nullopt, MeanFillTime(o.request.mean));
     RepeatWatch repeats;
@@ -155,8 +170,8 @@ int Read(const ReadOptions& o) {
         schedule.Taken(lastGood);
         SayIfRepeated(repeats, *reading, o.interval);
         const Stamp stamp = Now();
-        const std::string row =
-            o.format == Format::Csv ? CsvRow(o.request, stamp, *reading) : JsonRow(o.request, stamp, *reading);
+        const std::string row = o.format == Format::Csv ? CsvRow(o.request, stamp, *reading, setup)
+                                                        : JsonRow(o.request, stamp, *reading, setup);
         std::fputs(row.c_str(), stdout);
         std::fflush(stdout);
         ++i;
@@ -177,8 +192,9 @@ std::string LogHeader(const LogOptions& o, const std::optional<mox::CardIdentity
         h += "# mean: the first row comes once the card can have taken its " +
              std::to_string(MeanPoints(o.request.mean)) + " points (again after a restart)\n";
     }
+    if (o.setup) h += SetupHeaderLines(*o.setup);
     h += "# reading: " + Describe(o.request) + ", every " + std::to_string(o.interval.count()) + " ms\n";
-    return h + CsvHeader(o.request);
+    return h + CsvHeader(o.request, o.setup ? &*o.setup : nullptr);
 }
 
 int Usage(const std::string& message) {
@@ -223,7 +239,7 @@ private:
         if (!linkUp_ && !Resumed(error)) return false;
         probe_.Learn(Clock::now());
         SayIfRepeated(repeats_, *reading, o_.interval);
-        return file_.Append(CsvRow(o_.request, Now(), *reading), error);
+        return file_.Append(CsvRow(o_.request, Now(), *reading, o_.setup ? &*o_.setup : nullptr), error);
     }
 
     // Readings fail: the link is down, or the card answers but does not

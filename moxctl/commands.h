@@ -8,6 +8,7 @@
 #include "logfile.h"
 #include "rows.h"
 #include "selftest.h"
+#include "setup.h"
 
 #include <atomic>
 #include <chrono>
@@ -32,6 +33,7 @@ struct ReadOptions {
     long count = 1; // 0: until stopped
     std::chrono::milliseconds interval{200};
     Format format = Format::Csv;
+    std::optional<mox::setup::Setup> setup;
 };
 int Read(const ReadOptions& o);
 
@@ -42,8 +44,14 @@ struct LogOptions {
     // Rows due before it are taken; until stopped without it.
     std::optional<std::chrono::duration<double>> duration;
     RotatePolicy rotate;
+    std::optional<mox::setup::Setup> setup;
 };
 int Log(const LogOptions& o);
+
+// Reads a setup file (an empty path: none) and warns of calibrations past
+// their due date; false, with the file's fault on standard error, for a
+// file that is not taken. Called before the card is touched.
+bool LoadSetup(const std::string& path, std::optional<mox::setup::Setup>& setup);
 
 // Values already checked and converted by the caller.
 int SetDa(std::int16_t channel, std::int16_t code, const std::string& how);

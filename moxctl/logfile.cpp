@@ -215,7 +215,7 @@ bool LogFile::Check(std::string& error) const {
     error = path_ + " is a moxctl log of " +
             (reading && columns ? what(ReadingOf(*reading), *columns) : std::string("unknown readings")) +
             "; this run reads " + what(wantReading, wantColumns) +
-            ": continue it with the same reading options, or name a new file";
+            ": continue it with the same reading options and setup, or name a new file";
     return false;
 }
 

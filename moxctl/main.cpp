@@ -6,6 +6,7 @@
 #include "args.h"
 #include "card_io.h"
 #include "commands.h"
+#include "setup_columns.h"
 
 #include <CLI/CLI.hpp>
 
@@ -99,6 +100,7 @@ struct ReadCommand {
     ReadFlags flags;
     long interval = 200;
     bool json = false;
+    std::string setupPath;
 
     void Add(CLI::App* cmd) {
         flags.Add(cmd);
@@ -107,11 +109,13 @@ struct ReadCommand {
         IntegerOption(cmd, "--interval", interval, 10, 3600000, "milliseconds between rows (10..3600000)")
             ->default_str(std::to_string(interval));
         cmd->add_flag("--json", json, "JSON lines instead of CSV");
+        cmd->add_option("--setup", setupPath, "setup file: each input also in its unit, and the limits passed");
     }
     int Run() {
         options.request = flags.Request();
         options.interval = std::chrono::milliseconds(interval);
         options.format = json ? Format::Json : Format::Csv;
+        if (!LoadSetup(setupPath, options.setup)) return kExitUsage;
         return Read(options);
     }
 };
@@ -125,6 +129,7 @@ struct LogCommand {
     double duration = 0;
     std::uint64_t rotateSize = 0;
     long rotateTime = 0;
+    std::string setupPath;
 
     void Add(CLI::App* cmd) {
         cmd->add_option("file", options.path, "CSV file; an existing file is continued")->required();
@@ -135,12 +140,14 @@ struct LogCommand {
         IntegerOption(cmd, "--rotate-size", rotateSize, 65536, 1LL << 50,
                       "start a new file once this one has BYTES (at least 65536)");
         IntegerOption(cmd, "--rotate-time", rotateTime, 1, 100000000, "start a new file every SECONDS (at least 1)");
+        cmd->add_option("--setup", setupPath, "setup file: each input also in its unit, and the limits passed");
     }
     int Run() {
         options.request = flags.Request();
         options.interval = std::chrono::milliseconds(interval);
         if (duration > 0) options.duration = std::chrono::duration<double>(duration);
         options.rotate = {rotateSize, std::chrono::seconds(rotateTime)};
+        if (!LoadSetup(setupPath, options.setup)) return kExitUsage;
         return Log(options);
     }
 };
@@ -150,17 +157,22 @@ struct LogCommand {
 // such as "0xFF" as 0.
 struct DaCommand {
     static constexpr const char* kName = "da";
-    static constexpr const char* kHelp = "set an analog output from a DA code or a voltage";
-    std::string channel, code, volts, range = "bipolar";
+    static constexpr const char* kHelp = "set an analog output from a DA code, a voltage or a value in its unit";
+    std::string channel, code, volts, unitValue, setupPath, range = "bipolar";
     CLI::Option* codeOpt = nullptr;
     CLI::Option* voltsOpt = nullptr;
+    CLI::Option* valueOpt = nullptr;
 
     void Add(CLI::App* cmd) {
         cmd->add_option("channel", channel, "DA channel 0..3")->required();
         codeOpt = cmd->add_option("--code", code, "hexadecimal DA code 0..FFF");
         voltsOpt = cmd->add_option("--volts", volts, "voltage within the range");
         codeOpt->excludes(voltsOpt);
-        cmd->add_option("--range", range, "output range of --volts: bipolar (-5..+5 V) or unipolar (0..10 V)")
+        valueOpt = cmd->add_option("--value", unitValue, "value in the output's unit, as the setup file scales it");
+        valueOpt->excludes(codeOpt)->excludes(voltsOpt);
+        cmd->add_option("--setup", setupPath, "setup file giving the output's unit and scaling (with --value)");
+        cmd->add_option("--range", range,
+                        "output range of --volts and --value: bipolar (-5..+5 V) or unipolar (0..10 V)")
             ->check(CLI::IsMember({"bipolar", "unipolar"}))
             ->capture_default_str();
     }
@@ -169,7 +181,8 @@ struct DaCommand {
         const auto ch = IntegerIn(channel, 0, 3);
         if (!ch) throw BadValue("channel", channel, "a DA channel 0..3");
         const auto da = static_cast<std::int16_t>(*ch);
-        if (codeOpt->count() == 0 && voltsOpt->count() == 0) throw CLI::RequiredError("--code or --volts");
+        if (valueOpt->count() > 0) return RunValue(da);
+        if (codeOpt->count() == 0 && voltsOpt->count() == 0) throw CLI::RequiredError("--code, --volts or --value");
         if (codeOpt->count() > 0) {
             const auto value = HexIn(code, 0xFFF);
             if (!value) throw BadValue("--code", code, "a hexadecimal DA code 0..FFF");
@@ -179,6 +192,24 @@ struct DaCommand {
         const auto v = NumberIn(volts, bipolar ? -5 : 0, bipolar ? 5 : 10);
         if (!v) throw BadValue("--volts", volts, bipolar ? "a voltage -5..5" : "a voltage 0..10");
         return SetDa(da, mox::DaCodeFromVolts(*v, bipolar), " from " + volts + " V, " + range);
+    }
+
+    // The value goes through the output's scaling and calibration exactly;
+    // one the output cannot give is refused, never clipped.
+    int RunValue(std::int16_t da) const {
+        if (setupPath.empty()) throw CLI::RequiredError("--setup (--value is in the unit a setup file gives)");
+        const auto v = NumberIn(unitValue, -1e300, 1e300);
+        if (!v) throw BadValue("--value", unitValue, "a finite number");
+        std::optional<mox::setup::Setup> setup;
+        if (!LoadSetup(setupPath, setup)) return kExitUsage;
+        const bool bipolar = range == "bipolar";
+        std::string why;
+        const auto daCode = DaCodeForValue(*setup, da, *v, bipolar, why);
+        if (!daCode) throw CLI::ValidationError("--value", why);
+        const auto& out = setup->outputs[static_cast<std::size_t>(da)];
+        return SetDa(da, static_cast<std::int16_t>(*daCode),
+                     " from " + unitValue + " " + out.unit + " (" + out.name + ", " + range + "); the code gives " +
+                         ValueText(DaValueOfCode(*setup, da, *daCode, bipolar)) + " " + out.unit);
     }
 };
 

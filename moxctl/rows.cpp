@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rows.h"
 
+#include "setup_columns.h"
 #include "text.h"
 
 #include <nlohmann/json.hpp>
@@ -13,9 +14,12 @@ std::string NoteLine(std::chrono::system_clock::time_point t, const std::string&
     return "# " + mox::IsoUtc(t) + " " + text + "\n";
 }
 
-std::string CsvHeader(const ReadRequest& request) { return mox::ReadingsColumns(request.codes, request.volts) + "\n"; }
+std::string CsvHeader(const ReadRequest& request, const mox::setup::Setup* setup) {
+    return mox::ReadingsColumns(request.codes, request.volts) + (setup != nullptr ? SetupColumns(*setup) : "") + "\n";
+}
 
-std::string CsvRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading) {
+std::string CsvRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading,
+                   const mox::setup::Setup* setup) {
     std::string line = mox::IsoUtc(stamp.utc);
     line += ',';
     line += mox::SecondsText(stamp.monotonicMs);
@@ -30,10 +34,20 @@ std::string CsvRow(const ReadRequest& request, const Stamp& stamp, const Reading
             line += mox::ShortestText(reading.volts[k]);
         }
     }
+    if (setup != nullptr) {
+        const auto values = EngineeringValues(*setup, request, reading);
+        for (const double v : values) {
+            line += ',';
+            line += ValueText(v);
+        }
+        line += ',';
+        line += BeyondLimits(*setup, values);
+    }
     return line + "\n";
 }
 
-std::string JsonRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading) {
+std::string JsonRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading,
+                    const mox::setup::Setup* setup) {
     nlohmann::ordered_json row;
     row["utc"] = mox::IsoUtc(stamp.utc);
     row["monotonic_s"] = static_cast<double>(stamp.monotonicMs) / 1000;
@@ -42,6 +56,12 @@ std::string JsonRow(const ReadRequest& request, const Stamp& stamp, const Readin
         for (double code : reading.codes) row["codes"].push_back(static_cast<float>(code));
     }
     if (request.volts) row["volts"] = reading.volts;
+    if (setup != nullptr) {
+        const auto values = EngineeringValues(*setup, request, reading);
+        for (std::size_t k = 0; k < values.size(); ++k)
+            row[setup->ColumnName(static_cast<int>(k))] = static_cast<float>(values[k]);
+        row["beyond_limits"] = BeyondLimits(*setup, values);
+    }
     return row.dump() + "\n";
 }
 

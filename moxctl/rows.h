@@ -4,6 +4,7 @@
 #pragma once
 
 #include "card.h"
+#include "setup.h"
 
 #include <chrono>
 #include <cstdint>
@@ -24,10 +25,14 @@ Stamp Now();
 std::string NoteLine(std::chrono::system_clock::time_point t, const std::string& text);
 
 // The CSV column line: utc,monotonic_s,AI00,...; with codes and volts
-// side by side, AI00_code,AI00_volts,...
-std::string CsvHeader(const ReadRequest& request);
-std::string CsvRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading);
-// {"utc":...,"monotonic_s":...,"codes":[...],"volts":[...]}
-std::string JsonRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading);
+// side by side, AI00_code,AI00_volts,... With a setup, then each input in
+// its unit and beyond_limits (setup_columns.h).
+std::string CsvHeader(const ReadRequest& request, const mox::setup::Setup* setup = nullptr);
+std::string CsvRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading,
+                   const mox::setup::Setup* setup = nullptr);
+// {"utc":...,"monotonic_s":...,"codes":[...],"volts":[...]}, with a setup
+// then "pump_pressure[bar]":...,"beyond_limits":"..."
+std::string JsonRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading,
+                    const mox::setup::Setup* setup = nullptr);
 
 } // namespace moxctl

@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "setup_columns.h"
+
+#include "text.h"
+
+#include <cfloat>
+#include <cmath>
+
+namespace moxctl {
+
+namespace {
+
+vcard::Linear Correction(const mox::setup::Channel& c) {
+    return c.calibration ? c.calibration->correction : vcard::Linear{};
+}
+
+// The level a value is beyond, the alarm before the warning.
+const char* LevelPassed(const mox::setup::Limits& l, double v) {
+    if (l.alarmHigh && v > *l.alarmHigh) return "alarm_high";
+    if (l.alarmLow && v < *l.alarmLow) return "alarm_low";
+    if (l.warnHigh && v > *l.warnHigh) return "warn_high";
+    if (l.warnLow && v < *l.warnLow) return "warn_low";
+    return nullptr;
+}
+
+std::string CalibrationLine(const std::string& id, const mox::setup::Calibration& c) {
+    std::string line = "# calibration: " + id + " " + c.date + ", due " + c.due + ", gain " +
+                       mox::ShortestText(c.correction.gain) + ", offset " + mox::ShortestText(c.correction.offset);
+    if (!c.operatorName.empty()) line += ", by " + c.operatorName;
+    if (!c.cardIdentity.empty()) line += ", card " + c.cardIdentity;
+    return line + "\n";
+}
+
+} // namespace
+
+std::string SetupColumns(const mox::setup::Setup& setup) {
+    std::string columns;
+    for (int k = 0; k < mox::kInputChannels; ++k) columns += "," + setup.ColumnName(k);
+    return columns + ",beyond_limits";
+}
+
+std::array<double, mox::kInputChannels> EngineeringValues(const mox::setup::Setup& setup, const ReadRequest& request,
+                                                          const Reading& reading) {
+    std::array<double, mox::kInputChannels> values{};
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        const float volts = request.volts ? reading.volts[k] : mox::CodeVolts(reading.codes[k]);
+        values[k] = setup.Engineering(static_cast<int>(k), static_cast<double>(volts));
+    }
+    return values;
+}
+
+std::string ValueText(double value) {
+    if (std::isfinite(value) && std::fabs(value) <= FLT_MAX) return mox::ShortestText(static_cast<float>(value));
+    return mox::ShortestText(value);
+}
+
+std::string BeyondLimits(const mox::setup::Setup& setup, const std::array<double, mox::kInputChannels>& values) {
+    std::string beyond;
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        const char* level = LevelPassed(setup.inputs[k].limits, values[k]);
+        if (level == nullptr) continue;
+        if (!beyond.empty()) beyond += ';';
+        beyond += setup.inputs[k].name + ":" + level;
+    }
+    return beyond;
+}
+
+std::string SetupHeaderLines(const mox::setup::Setup& setup) {
+    std::string lines = "# setup: " + setup.path + ", sha256 " + setup.digest + "\n";
+    if (!setup.calibrationPath.empty()) lines += "# calibration file: " + setup.calibrationPath + "\n";
+    for (std::size_t k = 0; k < setup.inputs.size(); ++k) {
+        if (setup.inputs[k].calibration)
+            lines += CalibrationLine("AI" + std::to_string(k), *setup.inputs[k].calibration);
+    }
+    for (std::size_t k = 0; k < setup.outputs.size(); ++k) {
+        if (setup.outputs[k].calibration)
+            lines += CalibrationLine("AO" + std::to_string(k), *setup.outputs[k].calibration);
+    }
+    return lines;
+}
+
+std::vector<std::string> OverdueCalibrations(const mox::setup::Setup& setup, const std::string& today) {
+    std::vector<std::string> overdue;
+    const auto check = [&](const mox::setup::Channel& c, const std::string& id) {
+        if (c.calibration && c.calibration->due < today)
+            overdue.push_back(id + " calibration was due " + c.calibration->due);
+    };
+    for (std::size_t k = 0; k < setup.inputs.size(); ++k) check(setup.inputs[k], "AI" + std::to_string(k));
+    for (std::size_t k = 0; k < setup.outputs.size(); ++k) check(setup.outputs[k], "AO" + std::to_string(k));
+    return overdue;
+}
+
+std::optional<int> DaCodeForValue(const mox::setup::Setup& setup, int output, double value, bool bipolar,
+                                  std::string& why) {
+    if (output < 0 || output >= vcard::kDaChannels) {
+        why = "there is no output AO" + std::to_string(output);
+        return std::nullopt;
+    }
+    const auto& c = setup.outputs[static_cast<std::size_t>(output)];
+    const std::string what = mox::ShortestText(value) + " " + c.unit;
+    if (!std::isfinite(value)) {
+        why = "the value is not a finite number";
+        return std::nullopt;
+    }
+    if (const char* level = LevelPassed({c.limits.alarmLow, {}, {}, c.limits.alarmHigh, 0}, value)) {
+        why = what + " is beyond " + c.name + "'s " + level + " in " + setup.path;
+        return std::nullopt;
+    }
+    const auto volts = vcard::VoltsForEngineering(value, Correction(c), c.scale);
+    const auto code = volts ? vcard::DaCodeForVolts(*volts, bipolar) : std::nullopt;
+    if (!code) {
+        why = what + (volts ? " needs " + mox::ShortestText(*volts) + " V" : std::string(" has no voltage")) +
+              ", which the output cannot give in the " + (bipolar ? "bipolar (-5..+5 V)" : "unipolar (0..10 V)") +
+              " range (codes 0..4095)";
+    }
+    return code;
+}
+
+double DaValueOfCode(const mox::setup::Setup& setup, int output, int code, bool bipolar) {
+    const auto& c = setup.outputs.at(static_cast<std::size_t>(output));
+    return vcard::Apply(c.scale, vcard::Apply(Correction(c), vcard::DaVolts(code, bipolar)));
+}
+
+} // namespace moxctl
