@@ -250,7 +250,7 @@ Channel ReadChannel(const Reader& r, const toml::node& node, const std::string& 
     c.given = true;
     places.table = node.source();
     std::map<std::string, toml::source_region> at;
-    const toml::node* scaling = nullptr;
+    std::optional<std::pair<toml::key, const toml::node*>> scaling;
     for (auto&& [key, value] : r.Table(node, id)) {
         const std::string k(key.str());
         const std::string field = id + "." + k;
@@ -265,8 +265,13 @@ Channel ReadChannel(const Reader& r, const toml::node& node, const std::string& 
             c.unit = r.String(value, field);
             if (const auto fault = UnitFault(c.unit)) r.Refuse(value.source(), field, "the unit " + *fault);
         } else if (k == "scale" || k == "points") {
-            if (scaling != nullptr) r.Refuse(key.source(), field, "give either scale or points, not both");
-            scaling = &value;
+            // Keys come in name order: the one written later is the one named.
+            if (scaling) {
+                const bool thisLater = key.source().begin > scaling->first.source().begin;
+                const toml::key& later = thisLater ? key : scaling->first;
+                r.Refuse(later.source(), id + "." + std::string(later.str()), "give either scale or points, not both");
+            }
+            scaling.emplace(key, &value);
             c.scale = k == "scale" ? FromGainOffset(r, value, field) : FromPoints(r, value, field);
         } else if (!ReadLimitKey(r, c.limits, k, value, field)) {
             r.Refuse(key.source(), field,
