@@ -29,6 +29,14 @@ struct Refusal {
     Error error;
 };
 
+// "AI4.scale": where in the file a value stands.
+std::string Field(const std::string& table, const std::string& key) {
+    std::string field = table;
+    field += '.';
+    field += key;
+    return field;
+}
+
 std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 std::string NumberText(double v) {
@@ -253,7 +261,7 @@ Channel ReadChannel(const Reader& r, const toml::node& node, const std::string& 
     std::optional<std::pair<toml::key, const toml::node*>> scaling;
     for (auto&& [key, value] : r.Table(node, id)) {
         const std::string k(key.str());
-        const std::string field = id + "." + k;
+        const std::string field = Field(id, k);
         at[k] = value.source();
         if (k == "name") {
             c.name = r.String(value, field);
@@ -389,7 +397,7 @@ Calibration ReadCalibrationTable(const Reader& r, const toml::node& node, const 
     std::map<std::string, toml::source_region> at;
     for (auto&& [key, value] : r.Table(node, id)) {
         const std::string k(key.str());
-        const std::string field = id + "." + k;
+        const std::string field = Field(id, k);
         at[k] = value.source();
         if (k == "gain") {
             c.correction.gain = r.Number(value, field);
