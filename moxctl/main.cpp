@@ -7,6 +7,7 @@
 #include "card_io.h"
 #include "commands.h"
 #include "setup_columns.h"
+#include "watch.h"
 
 #include <CLI/CLI.hpp>
 
@@ -282,9 +283,30 @@ struct SelfTestCommand {
     }
 };
 
+struct WatchCommand {
+    static constexpr const char* kName = "watch";
+    static constexpr const char* kHelp =
+        "report each input crossing a limit of a setup file, one line per level change; exit 1 if an alarm was reached";
+    WatchOptions options;
+    long interval = 200;
+    double duration = 0;
+
+    void Add(CLI::App* cmd) {
+        cmd->add_option("--setup", options.setupPath, "setup file with the inputs' limits")->required();
+        IntegerOption(cmd, "--interval", interval, 10, 3600000, "milliseconds between readings (10..3600000)")
+            ->default_str(std::to_string(interval));
+        NumberOption(cmd, "--duration", duration, 0.001, 1e9, "seconds to watch; without it, until Ctrl-C");
+    }
+    int Run() {
+        options.interval = std::chrono::milliseconds(interval);
+        if (duration > 0) options.duration = std::chrono::duration<double>(duration);
+        return Watch(options);
+    }
+};
+
 // In the order `moxctl --help` lists them.
-using Commands =
-    std::tuple<InfoCommand, ReadCommand, LogCommand, DaCommand, DoCommand, DoBitCommand, DiCommand, SelfTestCommand>;
+using Commands = std::tuple<InfoCommand, ReadCommand, LogCommand, WatchCommand, DaCommand, DoCommand, DoBitCommand,
+                            DiCommand, SelfTestCommand>;
 
 // A command's result is the program's exit status; a usage error found
 // while it runs is thrown as CLI11's own.
@@ -311,7 +333,8 @@ const char* kDescription =
     "moxctl: a MOX data-acquisition card from the command line.\n"
     "The card is reached through the card driver library, as by moxpanel: the bundled virtual card,\n"
     "another libadcard.so named by LD_LIBRARY_PATH, or a card on the network with MOX_CARD_ADDRESS=host:port.\n"
-    "Exit status: 0 done (selftest: passed), 1 the card did not answer, refused or a check failed,\n"
+    "Exit status: 0 done (selftest: passed; watch: no alarm level reached), 1 the card did not answer,\n"
+    "refused or a check failed (watch: an input reached an alarm level),\n"
     "2 usage error, 3 no card driver, 4 a write (da, do, dobit) was not confirmed by the card:\n"
     "it may or may not have been applied.";
 
