@@ -183,7 +183,8 @@ struct DaCommand {
         if (!ch) throw BadValue("channel", channel, "a DA channel 0..3");
         const auto da = static_cast<std::int16_t>(*ch);
         if (valueOpt->count() > 0) return RunValue(da);
-        if (codeOpt->count() == 0 && voltsOpt->count() == 0) throw CLI::RequiredError("--code, --volts or --value");
+        if (codeOpt->count() == 0 && voltsOpt->count() == 0)
+            throw CLI::RequiredError("--code or --volts (or --value with --setup)");
         if (codeOpt->count() > 0) {
             const auto value = HexIn(code, 0xFFF);
             if (!value) throw BadValue("--code", code, "a hexadecimal DA code 0..FFF");
