@@ -35,7 +35,12 @@ std::string CalibrationLine(const std::string& id, const mox::setup::Calibration
 
 std::string SetupColumns(const mox::setup::Setup& setup) {
     std::string columns;
-    for (int k = 0; k < mox::kInputChannels; ++k) columns += "," + setup.ColumnName(k);
+    // Appended piece by piece: GCC 12 at -O3 takes "," + name for an
+    // overlapping copy (-Wrestrict) in the Windows build.
+    for (int k = 0; k < mox::kInputChannels; ++k) {
+        columns += ',';
+        columns += setup.ColumnName(k);
+    }
     return columns + ",beyond_limits";
 }
 
