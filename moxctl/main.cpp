@@ -287,7 +287,7 @@ struct SelfTestCommand {
 struct WatchCommand {
     static constexpr const char* kName = "watch";
     static constexpr const char* kHelp =
-        "report each input crossing a limit of a setup file, one line per level change; exit 1 if an alarm was reached";
+        "print each limit crossing of a setup file's inputs; exit 1 if an alarm level was reached";
     WatchOptions options;
     long interval = 200;
     double duration = 0;
