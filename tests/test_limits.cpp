@@ -212,16 +212,4 @@ TEST(LimitHysteresis, RandomWalkKeepsTheRules) {
     EXPECT_GT(changes, 100);
 }
 
-TEST(LimitNames, AreTheSetupFieldNames) {
-    EXPECT_EQ(LevelName(Level::Normal), "normal");
-    EXPECT_EQ(LevelName(Level::WarnLow), "warn_low");
-    EXPECT_EQ(LevelName(Level::WarnHigh), "warn_high");
-    EXPECT_EQ(LevelName(Level::AlarmLow), "alarm_low");
-    EXPECT_EQ(LevelName(Level::AlarmHigh), "alarm_high");
-    EXPECT_TRUE(IsAlarm(Level::AlarmLow) && IsAlarm(Level::AlarmHigh));
-    EXPECT_FALSE(IsAlarm(Level::Normal) || IsAlarm(Level::WarnLow) || IsAlarm(Level::WarnHigh));
-    EXPECT_FALSE(HasLevels(kNone));
-    EXPECT_TRUE(HasLevels(kHighAlarmOnly));
-}
-
 } // namespace
