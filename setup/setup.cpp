@@ -76,16 +76,41 @@ bool ValidName(std::string_view name) {
     return true;
 }
 
+// What in a text would break the line it is written on, or turn the text
+// around where it is shown: control characters (C0, DEL, C1), the Unicode
+// line and paragraph separators and the direction controls. The text is
+// UTF-8, as TOML has checked.
+bool BreaksLine(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto u = static_cast<unsigned char>(text[i]);
+        const auto next = [&](std::size_t k) {
+            return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+        };
+        if (u < 0x20 || u == 0x7F) return true;
+        if (u == 0xC2 && next(1) >= 0x80 && next(1) <= 0x9F) return true; // U+0080..U+009F
+        if (u != 0xE2) continue;
+        const unsigned b1 = next(1), b2 = next(2);
+        if (b1 == 0x80 && ((b2 >= 0x8E && b2 <= 0x8F) || (b2 >= 0xA8 && b2 <= 0xAE))) return true; // 200E/F, 2028..202E
+        if (b1 == 0x81 && b2 >= 0xA6 && b2 <= 0xA9) return true;                                   // 2066..2069
+    }
+    return false;
+}
+
 // What in a unit would break a CSV column or its "name[unit]" heading.
 std::optional<std::string> UnitFault(std::string_view unit) {
     if (unit.empty()) return "is empty (leave the key out for volts)";
     for (const char c : unit) {
-        const auto u = static_cast<unsigned char>(c);
         if (c == ',' || c == '"' || c == '[' || c == ']') return std::string("may not contain ") + Quoted({&c, 1});
-        if (u < 0x20 || u == 0x7F) return "may not contain control characters";
     }
+    if (BreaksLine(unit)) return "may not contain control, line-breaking or direction characters";
     return std::nullopt;
 }
+
+// Gains and offsets a sensor's scaling can have: every value of the chain
+// from ±5 V through a calibration and a scaling then stays far inside what
+// a reading (single precision) can hold, and an output's inverse is finite.
+constexpr double kMaxScale = 1e12;
+constexpr double kMinGain = 1e-12;
 
 // Reads one parsed file's nodes, each fault thrown as a Refusal that names
 // the node's place.
@@ -117,6 +142,22 @@ public:
         return s->get();
     }
 
+    // A text written on one line of a log's header.
+    std::string LineText(const toml::node& n, const std::string& field) const {
+        std::string s = String(n, field);
+        if (BreaksLine(s)) Refuse(n.source(), field, "may not contain control, line-breaking or direction characters");
+        return s;
+    }
+
+    // A gain or offset within what a sensor's scaling can be (kMaxScale).
+    void CheckLine(const toml::node& n, const std::string& field, const vcard::Linear& line) const {
+        const double g = std::fabs(line.gain);
+        if (g > kMaxScale || g < kMinGain)
+            Refuse(n.source(), field, "the gain " + NumberText(line.gain) + " is not between 1e-12 and 1e12 in size");
+        if (std::fabs(line.offset) > kMaxScale)
+            Refuse(n.source(), field, "the offset " + NumberText(line.offset) + " is beyond ±1e12");
+    }
+
     const toml::table& Table(const toml::node& n, const std::string& field) const {
         const auto* t = n.as_table();
         if (t == nullptr) Refuse(n.source(), field, "must be a table, not " + TypeName(n));
@@ -130,6 +171,8 @@ public:
             y = date->get().year;
             m = date->get().month;
             d = date->get().day;
+        } else if (n.is_date_time() || n.is_time()) {
+            Refuse(n.source(), field, "must be a date alone, YYYY-MM-DD, not a time");
         } else {
             const std::string s = String(n, field);
             const auto digits = [&s](std::size_t from, std::size_t count) {
@@ -193,6 +236,7 @@ vcard::Linear FromPoints(const Reader& r, const toml::node& n, const std::string
     if (gain == 0) r.Refuse(n.source(), field, "both points give the same value: the gain would be 0");
     const vcard::Linear line{gain, e1 - gain * v1};
     if (!std::isfinite(line.gain) || !std::isfinite(line.offset)) r.Refuse(n.source(), field, "the line is too steep");
+    r.CheckLine(n, field, line);
     return line;
 }
 
@@ -208,6 +252,7 @@ vcard::Linear FromGainOffset(const Reader& r, const toml::node& n, const std::st
         }
     }
     if (line.gain == 0) r.Refuse(n.source(), field + ".gain", "is 0: every reading would give the same value");
+    r.CheckLine(n, field, line);
     return line;
 }
 
@@ -343,10 +388,10 @@ const toml::node& RequireVersion(const Reader& r, const toml::table& root) {
     const toml::node* v = root.get("version");
     if (v == nullptr) r.Refuse(root.source(), "version", "missing: the file starts with version = 1");
     const auto* i = v->as_integer();
-    if (i == nullptr || i->get() != kSupportedVersion) {
+    if (i == nullptr) r.Refuse(v->source(), "version", "must be the whole number 1, not " + Reader::TypeName(*v));
+    if (i->get() != kSupportedVersion) {
         r.Refuse(v->source(), "version",
-                 "version " + (i != nullptr ? std::to_string(i->get()) : Reader::TypeName(*v)) +
-                     " is not supported: this program reads version 1");
+                 "version " + std::to_string(i->get()) + " is not supported: this program reads version 1");
     }
     return *v;
 }
@@ -410,9 +455,9 @@ Calibration ReadCalibrationTable(const Reader& r, const toml::node& node, const 
         } else if (k == "due") {
             c.due = r.Date(value, field);
         } else if (k == "operator") {
-            c.operatorName = r.String(value, field);
+            c.operatorName = r.LineText(value, field);
         } else if (k == "card") {
-            c.cardIdentity = r.String(value, field);
+            c.cardIdentity = r.LineText(value, field);
         } else {
             r.Refuse(key.source(), field, "unknown key (gain, offset, date, due, operator, card)");
         }
@@ -421,6 +466,7 @@ Calibration ReadCalibrationTable(const Reader& r, const toml::node& node, const 
         if (at.count(required) == 0) r.Refuse(node.source(), id + "." + required, "missing");
     }
     if (c.due < c.date) r.Refuse(at.at("due"), id + ".due", c.due + " is before the calibration's date " + c.date);
+    r.CheckLine(node, id, c.correction);
     return c;
 }
 
@@ -497,6 +543,8 @@ std::variant<Setup, Error> Parse(std::string_view text, const std::string& sourc
 }
 
 std::variant<Setup, Error> Load(const std::string& path) {
+    // The name goes into a log's header line as it is.
+    if (BreaksLine(path)) return Error{path, 0, 0, "", "the file's name has control or line-breaking characters"};
     std::string text;
     if (const auto fault = ReadFile(path, text)) return Error{path, 0, 0, "", *fault};
     try {

@@ -211,7 +211,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"version = 1\n[AI0\nname = \"x\"\n", 2, "", ""}, // TOML syntax
         BadFile{"[AI0]\nname = \"x\"\n", 1, "version", "missing"},
         BadFile{"version = 2\n", 1, "version", "not supported"},
-        BadFile{"version = \"1\"\n", 1, "version", "not supported"},
+        BadFile{"version = \"1\"\n", 1, "version", "whole number 1, not a text"},
+        BadFile{"version = 1.0\n", 1, "version", "whole number 1, not a number"},
         BadFile{"version = 1\n[AI32]\n", 2, "AI32", "unknown table"},
         BadFile{"version = 1\n\n[AO4]\n", 3, "AO4", "unknown table"},
         BadFile{"version = 1\n[XX]\n", 2, "XX", "unknown table"},
@@ -240,6 +241,18 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"version = 1\n[AI7]\nunit = \"m[s]\"\n", 3, "AI7.unit", "may not contain \"[\""},
         BadFile{"version = 1\n[AI7]\nunit = \"m\\ts\"\n", 3, "AI7.unit", "control"},
         BadFile{"version = 1\n[AI7]\nunit = \"\"\n", 3, "AI7.unit", "empty"},
+        // Characters that break a line or turn it around where it is shown:
+        // NEL (C1), the line separator, a right-to-left override.
+        BadFile{"version = 1\n[AI7]\nunit = \"a\\u0085b\"\n", 3, "AI7.unit", "line-breaking"},
+        BadFile{"version = 1\n[AI7]\nunit = \"a\\u2028b\"\n", 3, "AI7.unit", "line-breaking"},
+        BadFile{"version = 1\n[AI7]\nunit = \"\\u202Em\"\n", 3, "AI7.unit", "direction"},
+        // Scalings whose values would not fit a reading, or whose inverse
+        // would not be finite.
+        BadFile{"version = 1\n[AI1]\nscale = { gain = 1e308, offset = 1e308 }\n", 3, "AI1.scale",
+                "not between 1e-12 and 1e12"},
+        BadFile{"version = 1\n[AO1]\nscale = { gain = 1e-320 }\n", 3, "AO1.scale", "not between 1e-12 and 1e12"},
+        BadFile{"version = 1\n[AI1]\nscale = { gain = 2, offset = -2e12 }\n", 3, "AI1.scale", "beyond"},
+        BadFile{"version = 1\n[AI1]\npoints = [[0, 0], [1e-9, 1e9]]\n", 3, "AI1.points", "not between"},
         BadFile{"version = 1\nAI8 = 3\n", 2, "AI8", "must be a table"},
         BadFile{"version = 1\ncalibration = \"\"\n", 2, "calibration", "empty"}));
 
@@ -296,6 +309,18 @@ INSTANTIATE_TEST_SUITE_P(
         BadCalibration{"version = 1\n[AI3]\ngain = 0\noffset = 0\ndate = 2026-05-01\ndue = 2027-01-01\n", 3, "AI3.gain",
                        "is 0"},
         BadCalibration{"version = 1\n[AI3]\nscale = 2\n", 3, "AI3.scale", "unknown key"},
+        // Written into a log's header line: a line break there would start a
+        // row of its own.
+        BadCalibration{"version = 1\n[AI3]\ngain = 1\noffset = 0\ndate = 2026-05-01\ndue = 2027-01-01\n"
+                       "operator = \"a\\nb\"\n",
+                       7, "AI3.operator", "line-breaking"},
+        BadCalibration{"version = 1\n[AI3]\ngain = 1\noffset = 0\ndate = 2026-05-01\ndue = 2027-01-01\n"
+                       "card = \"7710\\u2029\"\n",
+                       7, "AI3.card", "line-breaking"},
+        BadCalibration{"version = 1\n[AI3]\ngain = 1e13\noffset = 0\ndate = 2026-05-01\ndue = 2027-01-01\n", 2, "AI3",
+                       "not between 1e-12 and 1e12"},
+        BadCalibration{"version = 1\n[AI3]\ngain = 1\noffset = 0\ndate = 2026-05-01T10:00:00\ndue = 2027-01-01\n", 5,
+                       "AI3.date", "not a time"},
         BadCalibration{"version = 1\n[AI40]\n", 2, "AI40", "unknown table"},
         BadCalibration{"[AI3]\n", 1, "version", "missing"}, BadCalibration{"version = 1\n[AI3\n", 2, "", ""}));
 
