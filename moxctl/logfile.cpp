@@ -138,6 +138,28 @@ std::string ColumnsShort(const std::string& line) {
     return line.substr(0, third) + ".." + line.substr(line.rfind(',') + 1);
 }
 
+// Where two column lines part: "; column 35 is pump_pressure[bar] there,
+// AI00[V] here", or nothing when they are the same.
+std::string FirstDifference(const std::string& there, const std::string& here) {
+    std::size_t a = 0, b = 0;
+    for (int column = 1;; ++column) {
+        const auto endA = std::min(there.find(',', a), there.size());
+        const auto endB = std::min(here.find(',', b), here.size());
+        const std::string x = a <= there.size() ? there.substr(a, endA - a) : "(none)";
+        const std::string y = b <= here.size() ? here.substr(b, endB - b) : "(none)";
+        if (x != y) {
+            std::string where = "; column " + std::to_string(column) + " is ";
+            where += x;
+            where += " there, ";
+            where += y;
+            return where + " here";
+        }
+        if (a > there.size() && b > here.size()) return {};
+        a = endA + 1;
+        b = endB + 1;
+    }
+}
+
 // The line of `text` that starts with `prefix`, and its last line.
 std::string LineStarting(const std::string& text, const std::string& prefix) {
     const auto at = text.find("\n" + prefix);
@@ -215,6 +237,7 @@ bool LogFile::Check(std::string& error) const {
     error = path_ + " is a moxctl log of " +
             (reading && columns ? what(ReadingOf(*reading), *columns) : std::string("unknown readings")) +
             "; this run reads " + what(wantReading, wantColumns) +
+            (columns ? FirstDifference(CurrentNames(*columns), wantColumns) : std::string()) +
             ": continue it with the same reading options and setup, or name a new file";
     return false;
 }

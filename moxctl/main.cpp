@@ -171,7 +171,9 @@ struct DaCommand {
         codeOpt->excludes(voltsOpt);
         valueOpt = cmd->add_option("--value", unitValue, "value in the output's unit, as the setup file scales it");
         valueOpt->excludes(codeOpt)->excludes(voltsOpt);
-        cmd->add_option("--setup", setupPath, "setup file giving the output's unit and scaling (with --value)");
+        cmd->add_option("--setup", setupPath,
+                        "setup file giving the output's unit and scaling (with --value); with any value, a code "
+                        "beyond the output's alarm levels is refused");
         cmd->add_option("--range", range,
                         "output range of --volts and --value: bipolar (-5..+5 V) or unipolar (0..10 V)")
             ->check(CLI::IsMember({"bipolar", "unipolar"}))
@@ -185,15 +187,27 @@ struct DaCommand {
         if (valueOpt->count() > 0) return RunValue(da);
         if (codeOpt->count() == 0 && voltsOpt->count() == 0)
             throw CLI::RequiredError("--code or --volts (or --value with --setup)");
+        // A setup given is read, and its limits kept, whichever way the value comes.
+        std::optional<mox::setup::Setup> setup;
+        if (!setupPath.empty() && !LoadSetup(setupPath, setup)) return kExitUsage;
+        const bool bipolar = range == "bipolar";
         if (codeOpt->count() > 0) {
             const auto value = HexIn(code, 0xFFF);
             if (!value) throw BadValue("--code", code, "a hexadecimal DA code 0..FFF");
+            CheckAlarms(setup, da, static_cast<int>(*value), bipolar, "--code");
             return SetDa(da, static_cast<std::int16_t>(*value), "");
         }
-        const bool bipolar = range == "bipolar";
         const auto v = NumberIn(volts, bipolar ? -5 : 0, bipolar ? 5 : 10);
         if (!v) throw BadValue("--volts", volts, bipolar ? "a voltage -5..5" : "a voltage 0..10");
-        return SetDa(da, mox::DaCodeFromVolts(*v, bipolar), " from " + volts + " V, " + range);
+        const std::int16_t daCode = mox::DaCodeFromVolts(*v, bipolar);
+        CheckAlarms(setup, da, daCode, bipolar, "--volts");
+        return SetDa(da, daCode, " from " + volts + " V, " + range);
+    }
+
+    static void CheckAlarms(const std::optional<mox::setup::Setup>& setup, int da, int daCode, bool bipolar,
+                            const char* option) {
+        std::string why;
+        if (setup && !DaCodeWithinAlarms(*setup, da, daCode, bipolar, why)) throw CLI::ValidationError(option, why);
     }
 
     // The value goes through the output's scaling and calibration exactly;
@@ -201,7 +215,7 @@ struct DaCommand {
     int RunValue(std::int16_t da) const {
         if (setupPath.empty()) throw CLI::RequiredError("--setup (--value is in the unit a setup file gives)");
         const auto v = NumberIn(unitValue, -1e300, 1e300);
-        if (!v) throw BadValue("--value", unitValue, "a finite number");
+        if (!v) throw BadValue("--value", unitValue, "a plain number such as 12.5 or -3e-2");
         std::optional<mox::setup::Setup> setup;
         if (!LoadSetup(setupPath, setup)) return kExitUsage;
         const bool bipolar = range == "bipolar";

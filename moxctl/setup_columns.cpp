@@ -5,6 +5,8 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 
 namespace moxctl {
 
@@ -71,8 +73,14 @@ std::string BeyondLimits(const mox::setup::Setup& setup, const std::array<double
 }
 
 std::string SetupHeaderLines(const mox::setup::Setup& setup) {
-    std::string lines = "# setup: " + setup.path + ", sha256 " + setup.digest + "\n";
-    if (!setup.calibrationPath.empty()) lines += "# calibration file: " + setup.calibrationPath + "\n";
+    // Whole paths: a log is often read far from where it was written.
+    const auto whole = [](const std::string& p) {
+        std::error_code ec;
+        const auto absolute = std::filesystem::absolute(p, ec);
+        return ec ? p : absolute.lexically_normal().string();
+    };
+    std::string lines = "# setup: " + whole(setup.path) + ", sha256 " + setup.digest + "\n";
+    if (!setup.calibrationPath.empty()) lines += "# calibration file: " + whole(setup.calibrationPath) + "\n";
     for (std::size_t k = 0; k < setup.inputs.size(); ++k) {
         if (setup.inputs[k].calibration)
             lines += CalibrationLine("AI" + std::to_string(k), *setup.inputs[k].calibration);
@@ -117,8 +125,22 @@ std::optional<int> DaCodeForValue(const mox::setup::Setup& setup, int output, do
         why = what + (volts ? " needs " + mox::ShortestText(*volts) + " V" : std::string(" has no voltage")) +
               ", which the output cannot give in the " + (bipolar ? "bipolar (-5..+5 V)" : "unipolar (0..10 V)") +
               " range (codes 0..4095)";
+        return std::nullopt;
     }
+    if (!DaCodeWithinAlarms(setup, output, *code, bipolar, why)) return std::nullopt;
     return code;
+}
+
+bool DaCodeWithinAlarms(const mox::setup::Setup& setup, int output, int code, bool bipolar, std::string& why) {
+    const auto& c = setup.outputs.at(static_cast<std::size_t>(output));
+    const double gives = DaValueOfCode(setup, output, code, bipolar);
+    const char* level = LevelPassed({c.limits.alarmLow, {}, {}, c.limits.alarmHigh, 0}, gives);
+    if (level == nullptr) return true;
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%03X", static_cast<unsigned>(code));
+    why = std::string("code ") + hex + " gives " + mox::ShortestText(static_cast<float>(gives)) + " " + c.unit +
+          ", beyond " + c.name + "'s " + level + " in " + setup.path;
+    return false;
 }
 
 double DaValueOfCode(const mox::setup::Setup& setup, int output, int code, bool bipolar) {

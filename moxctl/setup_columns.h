@@ -48,4 +48,8 @@ std::optional<int> DaCodeForValue(const mox::setup::Setup& setup, int output, do
 // The value in the output's unit that a code really gives.
 double DaValueOfCode(const mox::setup::Setup& setup, int output, int code, bool bipolar);
 
+// Whether what a code really gives on the output (after rounding to a code)
+// stays inside the output's alarm levels; `why` says what it gives if not.
+bool DaCodeWithinAlarms(const mox::setup::Setup& setup, int output, int code, bool bipolar, std::string& why);
+
 } // namespace moxctl

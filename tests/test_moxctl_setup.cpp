@@ -152,7 +152,16 @@ INSTANTIATE_TEST_SUITE_P(Moxctl, MoxctlSetupRefused,
                                            RefusedValue{"--value 6000 --setup \"$W\"", "cannot give in the bipolar"},
                                            RefusedValue{"--value -100 --range unipolar --setup \"$W\"", "unipolar"},
                                            RefusedValue{"--value nan --setup \"$B\"", "--value"},
-                                           RefusedValue{"--value 12 --code 800 --setup \"$B\"", "excludes"}));
+                                           RefusedValue{"--value 12 --code 800 --setup \"$B\"", "excludes"},
+                                           // 20 mA is the alarm level itself, but the nearest code gives
+                                           // 20.004885 mA: what is written is judged, not what was asked.
+                                           RefusedValue{"--value 20 --range unipolar --setup \"$B\"",
+                                                        "code 800 gives 20.004885 mA, beyond valve_setpoint's "
+                                                        "alarm_high"},
+                                           // A setup given with a code or a voltage still keeps its limits.
+                                           RefusedValue{"--code 000 --setup \"$B\"", "alarm_low"},
+                                           RefusedValue{"--volts 0 --setup \"$B\"", "alarm_low"},
+                                           RefusedValue{"--code CCC --setup /nonexistent.toml", "cannot be read"}));
 
 // A driver without its Initial entry ends moxctl with status 3 as soon as
 // the card is reached for; a bad setup ends it with 2 before that.
@@ -161,8 +170,8 @@ TEST(MoxctlSetup, ABadFileStopsEverythingBeforeTheCard) {
     Write(bad, "version = 1\n[AI0]\nname = \"pump\"\n[AI32]\n");
     const std::string brokenDriver = "-u MOX_CARD_ADDRESS LD_LIBRARY_PATH='" FAKE_NOINITIAL_DIR "'";
     const fs::path never = TempPath("never.csv");
-    for (const std::string& command :
-         {std::string("read --count 1"), "log " + never.string(), std::string("da 1 --value 12")}) {
+    for (const std::string& command : {std::string("read --count 1"), "log " + never.string(),
+                                       std::string("da 1 --value 12"), std::string("da 1 --code CCC")}) {
         EXPECT_EQ(Shell(brokenDriver, "$M " + command + " --setup " + kBench).status, 3) << command;
         fs::remove(never);
         const Outcome o = Shell(brokenDriver, "$M " + command + " --setup " + bad.string());
@@ -193,6 +202,14 @@ TEST(MoxctlSetup, LogRecordsTheSetupAndKeepsItsColumns) {
     const Outcome plain = Shell(OnVirtualCard(), "$M log " + log.string() + " --duration 0.1");
     EXPECT_EQ(plain.status, 2) << plain.err;
     EXPECT_NE(plain.err.find("same reading options and setup"), std::string::npos) << plain.err;
+    // Another setup: the refusal says where the columns part.
+    const fs::path other = TempPath("other.toml");
+    Write(other, "version = 1\n[AI0]\nname = \"inlet\"\nunit = \"bar\"\n");
+    const Outcome renamed =
+        Shell(OnVirtualCard(), "$M log " + log.string() + " --duration 0.1 --setup " + other.string());
+    EXPECT_EQ(renamed.status, 2) << renamed.err;
+    EXPECT_NE(renamed.err.find(" is pump_pressure[bar] there, inlet[bar] here"), std::string::npos) << renamed.err;
+    fs::remove(other);
     const Outcome again = Shell(OnVirtualCard(), "$M log " + log.string() + " --duration 0.2 --setup " + kBench);
     EXPECT_EQ(again.status, 0) << again.err;
     fs::remove(log);
