@@ -172,9 +172,10 @@ TEST(MoxctlSetup, ABadFileStopsEverythingBeforeTheCard) {
     const fs::path never = TempPath("never.csv");
     for (const std::string& command : {std::string("read --count 1"), "log " + never.string(),
                                        std::string("da 1 --value 12"), std::string("da 1 --code CCC")}) {
-        EXPECT_EQ(Shell(brokenDriver, "$M " + command + " --setup " + kBench).status, 3) << command;
+        const std::string run = "$M " + command + " --setup ";
+        EXPECT_EQ(Shell(brokenDriver, run + kBench).status, 3) << command;
         fs::remove(never);
-        const Outcome o = Shell(brokenDriver, "$M " + command + " --setup " + bad.string());
+        const Outcome o = Shell(brokenDriver, run + bad.string());
         EXPECT_EQ(o.status, 2) << command << "\n" << o.err;
         // Line 4, column 2: the table's name inside its brackets.
         EXPECT_EQ(o.err,
