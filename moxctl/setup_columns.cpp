@@ -18,11 +18,9 @@ vcard::Linear Correction(const mox::setup::Channel& c) {
 
 // The level a value is beyond, the alarm before the warning.
 const char* LevelPassed(const mox::setup::Limits& l, double v) {
-    if (l.alarmHigh && v > *l.alarmHigh) return "alarm_high";
-    if (l.alarmLow && v < *l.alarmLow) return "alarm_low";
-    if (l.warnHigh && v > *l.warnHigh) return "warn_high";
-    if (l.warnLow && v < *l.warnLow) return "warn_low";
-    return nullptr;
+    // A watch that has seen nothing before: the level of this value alone.
+    const auto level = vcard::LimitWatch(l).Feed(v);
+    return level ? vcard::LevelName(*level).data() : nullptr;
 }
 
 std::string CalibrationLine(const std::string& id, const mox::setup::Calibration& c) {
