@@ -265,10 +265,20 @@ void FrmMultiBuf::ShowTrend() {
     if (!m_frmTrend) {
         m_frmTrend = new frmTrend(history_);
         m_frmTrend->setAttribute(Qt::WA_DeleteOnClose);
+        if (trendSetup_) m_frmTrend->SetSetup(*trendSetup_);
+        // Opened again later, it starts with the setup last loaded in it.
+        connect(m_frmTrend, &frmTrend::SetupChanged, this, [this] {
+            if (m_frmTrend && m_frmTrend->CurrentSetup()) trendSetup_ = *m_frmTrend->CurrentSetup();
+        });
     }
     m_frmTrend->show();
     m_frmTrend->raise();
     m_frmTrend->activateWindow();
+}
+
+void FrmMultiBuf::SetTrendSetup(const mox::setup::Setup& setup) {
+    trendSetup_ = setup;
+    if (m_frmTrend) m_frmTrend->SetSetup(setup);
 }
 
 QMenu* FrmMultiBuf::CreateInfoMenu() {

@@ -7,12 +7,14 @@
 #include "frmTrend.h"
 #include "history.h"
 #include "readouts.h"
+#include "setup.h"
 
 #include <QPointer>
 #include <QWidget>
 
 #include <array>
 #include <map>
+#include <optional>
 
 class QCheckBox;
 class QGroupBox;
@@ -44,6 +46,9 @@ public:
     void cmdSW_Click();
     // The trend window: from the list's context menu or Ctrl+T.
     void ShowTrend();
+    // The setup the trend window starts with (moxpanel --setup FILE); the
+    // other windows do not use it. One loaded in the trend window replaces it.
+    void SetTrendSetup(const mox::setup::Setup& setup);
 
     // Procedures of the tick.
     void ShowNetStatus();
@@ -94,5 +99,6 @@ private:
     QPointer<frmSW> m_frmSW;
     QPointer<frmTrend> m_frmTrend;
     trend::History history_; // every list read, in volts, for the trend window
-    acq::Words words_;       // of the identity caption and the status text, translated
+    std::optional<mox::setup::Setup> trendSetup_;
+    acq::Words words_; // of the identity caption and the status text, translated
 };

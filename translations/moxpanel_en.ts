@@ -599,5 +599,93 @@
         <source>导出失败: %1</source>
         <translation>Export failed: %1</translation>
     </message>
+    <message>
+        <source>数值 (%1)</source>
+        <translation>Value (%1)</translation>
+    </message>
+    <message>
+        <source>单位</source>
+        <translation>Unit</translation>
+    </message>
+    <message>
+        <source>光标处</source>
+        <translation>At cursor</translation>
+    </message>
+    <message>
+        <source>最小</source>
+        <translation>Min</translation>
+    </message>
+    <message>
+        <source>最大</source>
+        <translation>Max</translation>
+    </message>
+    <message>
+        <source>平均</source>
+        <translation>Mean</translation>
+    </message>
+    <message>
+        <source>标准差</source>
+        <translation>Std dev</translation>
+    </message>
+    <message>
+        <source>预警下限</source>
+        <translation>warning low</translation>
+    </message>
+    <message>
+        <source>预警上限</source>
+        <translation>warning high</translation>
+    </message>
+    <message>
+        <source>报警下限</source>
+        <translation>alarm low</translation>
+    </message>
+    <message>
+        <source>报警上限</source>
+        <translation>alarm high</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>Setup</translation>
+    </message>
+    <message>
+        <source>打开设置…</source>
+        <translation>Open setup…</translation>
+    </message>
+    <message>
+        <source>打开设置文件：通道名称、单位和限值</source>
+        <translation>Open a setup file: channel names, units and limits</translation>
+    </message>
+    <message>
+        <source>%1, %2</source>
+        <translation>%1, %2</translation>
+    </message>
+    <message>
+        <source>限值</source>
+        <translation>Level</translation>
+    </message>
+    <message>
+        <source>通道 %1 %2</source>
+        <translation>Channel %1 %2</translation>
+    </message>
+    <message>
+        <source>打开设置</source>
+        <translation>Open setup</translation>
+    </message>
+    <message>
+        <source>设置文件 (*.toml);;所有文件 (*)</source>
+        <translation>Setup files (*.toml);;All files (*)</translation>
+    </message>
+    <message>
+        <source>设置文件未载入，原来的设置不变:
+%1</source>
+        <translation>The setup file was not loaded; the previous setup stays:
+%1</translation>
+    </message>
+    <message>
+        <source>设置文件有误，程序未启动:
+%1</source>
+        <translation>The setup file is not valid; the program did not start:
+%1</translation>
+    </message>
 </context>
 </TS>

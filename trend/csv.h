@@ -6,6 +6,7 @@
 
 #include "history.h"
 #include "reduce.h"
+#include "setup.h"
 
 #include <array>
 #include <string>
@@ -19,7 +20,18 @@ namespace trend {
 // clock was set back, times step back too) and its monotonic time. A failed
 // read is a row with its times and every value cell empty. modeNames are the
 // names of modes 0..2 as the window shows them.
+//
+// With a setup, the volts' columns stay as they are and each shown channel
+// gets a second column after them, its value in its unit, named as moxctl
+// names it ("pump_pressure[bar]"); a "# setup: PATH, sha256 DIGEST" line
+// joins the header, and under the column names a unit row, "#unit,s,V,...,bar",
+// one cell per column so that it lines up with the names (its first cell
+// starts with '#', so readers that skip comments skip it too).
 std::string CsvText(const History& history, const std::vector<int>& channels, Span span,
-                    const std::array<std::string, 3>& modeNames);
+                    const std::array<std::string, 3>& modeNames, const mox::setup::Setup* setup = nullptr);
+
+// The column names' line and the unit row, without line feeds.
+std::string CsvColumns(const std::vector<int>& channels, const mox::setup::Setup* setup);
+std::string CsvUnitRow(const std::vector<int>& channels, const mox::setup::Setup& setup);
 
 } // namespace trend

@@ -2,6 +2,7 @@
 #include "frmTrend.h"
 
 #include "csv.h"
+#include "engineering.h"
 #include "save.h"
 #include "widgets.h"
 
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -52,12 +54,6 @@ QIcon Swatch(const QColor& colour) {
     return QIcon(pixmap);
 }
 
-QString Figure(double v) {
-    if (std::isnan(v)) return QStringLiteral("—");
-    if (std::fabs(v) < 0.00005) v = 0; // no "-0.0000"
-    return QString::number(v, 'f', 4);
-}
-
 QString LocalTime(std::int64_t ms) {
     return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
 }
@@ -92,7 +88,11 @@ void ZigZag(const trend::Envelope& band, double offset, QVector<QCPGraphData>& l
     }
 }
 
-enum StatsColumn { kColChannel, kColCursor, kColMin, kColMax, kColMean, kColStd, kStatsColumns };
+using trend::kColChannel;
+using trend::kColLevel;
+using trend::kColUnit;
+using trend::kStatsColumns;
+
 enum ExportKind { kCsv, kPng, kPdf };
 
 } // namespace
@@ -137,6 +137,7 @@ void frmTrend::BuildControls() {
     mox::SetAccessible(cmdPause, tr("暂停"), tr("冻结曲线，记录继续"));
     mox::SetAccessible(cmdExport, tr("导出"), tr("把可见时间范围导出为CSV、PNG或PDF"));
     mox::SetAccessible(tblStats, tr("通道统计"), tr("可见时间范围内每个显示通道的最小、最大、平均和标准差"));
+    mox::SetAccessible(cmdSetup, tr("设置"), tr("打开设置文件：通道名称、单位和限值"));
 }
 
 // The mode caption and the span, scale, pause and export controls above the plot.
@@ -168,6 +169,13 @@ QHBoxLayout* frmTrend::CreateToolBar() {
     exportMenu->addAction(tr("PDF 文档…"), this, [this] { ExportWithDialog(kPdf); });
     cmdExport->setMenu(exportMenu);
 
+    cmdSetup = new QPushButton(tr("设置"), this);
+    cmdSetup->setObjectName(QStringLiteral("cmdSetup"));
+    auto* setupMenu = new QMenu(cmdSetup);
+    setupMenu->addAction(tr("打开设置…"), this, &frmTrend::OpenSetupWithDialog)
+        ->setObjectName(QStringLiteral("actOpenSetup"));
+    cmdSetup->setMenu(setupMenu);
+
     auto* bar = new QHBoxLayout;
     bar->addWidget(lblMode, 1);
     bar->addWidget(new QLabel(tr("时间范围:"), this));
@@ -176,6 +184,7 @@ QHBoxLayout* frmTrend::CreateToolBar() {
     bar->addWidget(cboScale);
     bar->addWidget(cmdPause);
     bar->addWidget(cmdExport);
+    bar->addWidget(cmdSetup);
     return bar;
 }
 
@@ -191,7 +200,7 @@ void frmTrend::CreatePlot() {
     ticker->setDateTimeFormat(QStringLiteral("hh:mm:ss"));
     plotTrend->xAxis->setTicker(ticker);
     plotTrend->xAxis->setLabel(tr("时间"));
-    plotTrend->yAxis->setLabel(tr("电压 (V)"));
+    plotTrend->yAxis->setLabel(trend::AxisLabel(std::nullopt));
     plotTrend->yAxis->setRange(-kFixedVolts, kFixedVolts);
     for (int k = 0; k < trend::kChannels; ++k) {
         // A cosmetic pen takes the rasteriser's fast path for thin lines.
@@ -206,6 +215,7 @@ void frmTrend::CreatePlot() {
     cursorLine_ = new QCPItemStraightLine(plotTrend);
     cursorLine_->setPen(QPen(Qt::gray, 1, Qt::DashLine));
     cursorLine_->setVisible(false);
+    CreateLimitLines();
     connect(plotTrend, &QCustomPlot::mouseMove, this, &frmTrend::OnMouseMove);
 }
 
@@ -217,13 +227,18 @@ void frmTrend::CreateCursorAndStats() {
 
     tblStats = new QTableWidget(0, kStatsColumns, this);
     tblStats->setObjectName(QStringLiteral("tblStats"));
-    tblStats->setHorizontalHeaderLabels(
-        {tr("通道"), tr("光标处 (V)"), tr("最小 (V)"), tr("最大 (V)"), tr("平均 (V)"), tr("标准差 (V)")});
+    tblStats->setHorizontalHeaderLabels(trend::StatsHeaders(false));
+    tblStats->setColumnHidden(kColUnit, true); // units and levels come with a setup
+    tblStats->setColumnHidden(kColLevel, true);
     tblStats->verticalHeader()->setVisible(false);
     tblStats->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblStats->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     tblStats->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     tblStats->setMinimumHeight(150);
+    connect(tblStats, &QTableWidget::currentCellChanged, this, [this](int row) {
+        const std::vector<int> channels = ShownChannels();
+        if (row >= 0 && row < static_cast<int>(channels.size())) SelectChannel(channels[static_cast<std::size_t>(row)]);
+    });
 }
 
 QWidget* frmTrend::BuildChannelPicker() {
@@ -235,7 +250,7 @@ QWidget* frmTrend::BuildChannelPicker() {
     grid->setVerticalSpacing(0);
     // One column per bank of eight, so the presets below match the columns.
     for (int k = 0; k < trend::kChannels; ++k) {
-        auto* box = new QCheckBox(QStringLiteral("%1").arg(k, 2, 10, QLatin1Char('0')), picker);
+        auto* box = new QCheckBox(trend::PickerText(nullptr, k), picker);
         box->setObjectName(mox::IndexedName("chkChannel", k));
         box->setIcon(Swatch(ChannelColour(k)));
         box->setAccessibleName(tr("通道 %1").arg(k));
@@ -341,6 +356,10 @@ void frmTrend::Redraw() {
     shownOffsetMs_ = WallOffsetMs();
     const double offset = static_cast<double>(shownOffsetMs_) / 1000.0;
     const int columns = std::max(1, plotTrend->axisRect()->width());
+    const std::vector<int> shownChannels = ShownChannels();
+    const mox::setup::Setup* setup = CurrentSetup();
+    const std::optional<std::string> unit = trend::SharedUnit(setup, shownChannels);
+    const bool inUnit = unit.has_value();
     double lo = std::numeric_limits<double>::infinity();
     double hi = -lo;
     QVector<QCPGraphData> line;
@@ -351,7 +370,8 @@ void frmTrend::Redraw() {
             graphs_[k]->data()->clear();
             continue;
         }
-        const trend::Envelope band = trend::MinMaxColumns(history_, static_cast<int>(k), span, columns);
+        trend::Envelope band = trend::MinMaxColumns(history_, static_cast<int>(k), span, columns);
+        if (inUnit) band = trend::InUnit(*setup, static_cast<int>(k), std::move(band));
         for (const auto& p : band.low)
             if (!std::isnan(p.value)) lo = std::min(lo, p.value);
         for (const auto& p : band.high)
@@ -361,40 +381,41 @@ void frmTrend::Redraw() {
     }
     plotTrend->xAxis->setRange(static_cast<double>(span.fromMs) / 1000.0 + offset,
                                static_cast<double>(span.toMs) / 1000.0 + offset);
+    plotTrend->yAxis->setLabel(trend::AxisLabel(unit));
     if (!fit_ || lo > hi) {
-        plotTrend->yAxis->setRange(-kFixedVolts, kFixedVolts);
+        const trend::Range fixed = trend::FixedRange(setup, shownChannels, inUnit);
+        plotTrend->yAxis->setRange(fixed.lower, fixed.upper);
     } else {
         const double margin = std::max((hi - lo) * 0.05, 0.01);
         plotTrend->yAxis->setRange(lo - margin, hi + margin);
     }
     UpdateStats();
     UpdateModeCaption();
+    UpdateLimitLines();
     plotTrend->replot(QCustomPlot::rpQueuedRefresh);
 }
 
 void frmTrend::UpdateStats() {
     const std::vector<int> channels = ShownChannels();
     const trend::Span span = VisibleSpan();
+    if (levels_) levels_->Follow(history_, *setup_);
     tblStats->setRowCount(static_cast<int>(channels.size()));
     int row = 0;
     for (int k : channels) {
         const trend::Stats st = trend::SpanStats(history_, k, span);
         const trend::Nearest at = cursorShown_ ? trend::NearestReading(history_, k, cursorMs_) : trend::Nearest{};
-        const QString texts[kStatsColumns] = {QStringLiteral("AI%1").arg(k, 2, 10, QLatin1Char('0')),
-                                              at.found ? Figure(at.volts) : QStringLiteral("—"),
-                                              Figure(st.min),
-                                              Figure(st.max),
-                                              Figure(st.mean),
-                                              Figure(st.stddev)};
+        const vcard::Level level = levels_ ? levels_->Current(k) : vcard::Level::Normal;
+        const auto texts = trend::StatsTexts(CurrentSetup(), k, st, at, level);
         for (int c = 0; c < kStatsColumns; ++c) {
             QTableWidgetItem* item = tblStats->item(row, c);
             if (!item) {
                 item = new QTableWidgetItem;
                 tblStats->setItem(row, c, item);
             }
-            item->setText(texts[c]);
+            item->setText(texts[static_cast<std::size_t>(c)]);
             if (c == kColChannel) item->setIcon(Swatch(ChannelColour(k)));
         }
+        if (levels_) ColourRow(row, level);
         ++row;
     }
 }
@@ -439,8 +460,8 @@ bool frmTrend::Export(const QString& path, const QByteArray& content) {
 }
 
 bool frmTrend::ExportCsv(const QString& path) {
-    return Export(path,
-                  QByteArray::fromStdString(trend::CsvText(history_, ShownChannels(), VisibleSpan(), ModeNames())));
+    return Export(path, QByteArray::fromStdString(
+                            trend::CsvText(history_, ShownChannels(), VisibleSpan(), ModeNames(), CurrentSetup())));
 }
 
 // The plot as it stands on screen, as QCustomPlot::savePng draws it, but
@@ -502,4 +523,125 @@ void frmTrend::ExportWithDialog(int kind) {
     if (path.isEmpty()) return;
     const bool written = kind == kCsv ? ExportCsv(path) : kind == kPng ? ExportPng(path) : ExportPdf(path);
     if (!written) QMessageBox::warning(this, windowTitle(), tr("导出失败: %1").arg(lastError_));
+}
+
+// A row beyond a level says so in its colour and in words: the level is
+// named in its own column and in what a screen reader says of the channel.
+void frmTrend::ColourRow(int row, vcard::Level level) {
+    const QColor background = trend::LevelBackground(level);
+    const QColor foreground = trend::LevelForeground(level);
+    for (int c = 0; c < kStatsColumns; ++c) {
+        QTableWidgetItem* item = tblStats->item(row, c);
+        item->setBackground(background.isValid() ? QBrush(background) : QBrush());
+        item->setForeground(foreground.isValid() ? QBrush(foreground) : QBrush());
+    }
+    QTableWidgetItem* name = tblStats->item(row, kColChannel);
+    name->setData(Qt::AccessibleTextRole, level == vcard::Level::Normal
+                                              ? name->text()
+                                              : tr("%1, %2").arg(name->text(), trend::LevelText(level)));
+}
+
+void frmTrend::CreateLimitLines() {
+    for (std::size_t i = 0; i < limitLines_.size(); ++i) {
+        auto* line = new QCPItemStraightLine(plotTrend);
+        line->setObjectName(QStringLiteral("limitLine(%1)").arg(i));
+        line->setVisible(false);
+        auto* label = new QCPItemText(plotTrend);
+        label->setObjectName(QStringLiteral("limitLabel(%1)").arg(i));
+        label->position->setTypeX(QCPItemPosition::ptAxisRectRatio);
+        label->position->setTypeY(QCPItemPosition::ptPlotCoords);
+        label->setPositionAlignment(Qt::AlignRight | Qt::AlignBottom);
+        label->setVisible(false);
+        limitLines_[i] = line;
+        limitLabels_[i] = label;
+    }
+}
+
+// The selected channel's levels as horizontal lines, alarms solid red,
+// warnings dashed amber, each named at the plot's right edge.
+void frmTrend::UpdateLimitLines() {
+    const int channel = SelectedChannel();
+    const bool axisInUnit = trend::SharedUnit(CurrentSetup(), ShownChannels()).has_value();
+    std::vector<trend::LimitLine> lines;
+    if (setup_ && channel >= 0) lines = trend::LimitLines(*setup_, channel, axisInUnit);
+    for (std::size_t i = 0; i < limitLines_.size(); ++i) {
+        const bool shown = i < lines.size();
+        limitLines_[i]->setVisible(shown);
+        limitLabels_[i]->setVisible(shown);
+        if (!shown) continue;
+        const trend::LimitLine& l = lines[i];
+        const QColor colour = trend::LevelBackground(l.level);
+        limitLines_[i]->setPen(QPen(colour, 1.5, vcard::IsAlarm(l.level) ? Qt::SolidLine : Qt::DashLine));
+        limitLines_[i]->point1->setCoords(0, l.axis);
+        limitLines_[i]->point2->setCoords(1, l.axis);
+        limitLabels_[i]->position->setCoords(0.995, l.axis);
+        limitLabels_[i]->setColor(colour.darker(130));
+        limitLabels_[i]->setText(trend::LimitLabel(*setup_, channel, l));
+    }
+}
+
+void frmTrend::SelectChannel(int channel) {
+    selected_ = channel;
+    UpdateLimitLines();
+    plotTrend->replot(QCustomPlot::rpQueuedReplot);
+}
+
+int frmTrend::SelectedChannel() const {
+    const std::vector<int> channels = ShownChannels();
+    if (std::find(channels.begin(), channels.end(), selected_) != channels.end()) return selected_;
+    return channels.empty() ? -1 : channels.front();
+}
+
+bool frmTrend::LoadSetup(const QString& path) {
+    auto loaded = mox::setup::Load(QFile::encodeName(path).toStdString());
+    if (const auto* error = std::get_if<mox::setup::Error>(&loaded)) {
+        lastError_ = QString::fromStdString(error->Text());
+        return false;
+    }
+    SetSetup(std::get<mox::setup::Setup>(loaded));
+    return true;
+}
+
+void frmTrend::SetSetup(const mox::setup::Setup& setup) {
+    setup_ = setup;
+    ApplySetup();
+}
+
+// Everything a setup changes, at once: the picker, the table's columns and
+// the levels, followed afresh through the whole history kept.
+void frmTrend::ApplySetup() {
+    const mox::setup::Setup* setup = CurrentSetup();
+    for (int k = 0; k < trend::kChannels; ++k) {
+        QCheckBox* box = chkChannel[static_cast<std::size_t>(k)];
+        box->setText(trend::PickerText(setup, k));
+        box->setToolTip(setup ? QString::fromStdString(setup->ColumnName(k)) : QString());
+        box->setAccessibleName(setup ? tr("通道 %1 %2").arg(k).arg(trend::ChannelLabel(setup, k))
+                                     : tr("通道 %1").arg(k));
+    }
+    tblStats->setHorizontalHeaderLabels(trend::StatsHeaders(setup != nullptr));
+    tblStats->setColumnHidden(kColUnit, setup == nullptr);
+    tblStats->setColumnHidden(kColLevel, setup == nullptr);
+    // Names are read whole; the figures share what is left.
+    tblStats->horizontalHeader()->setSectionResizeMode(kColChannel,
+                                                       setup ? QHeaderView::ResizeToContents : QHeaderView::Stretch);
+    tblStats->clearContents(); // no colour of the last setup's levels stays behind
+    levels_.reset();
+    if (setup) levels_.emplace(*setup);
+    if (isVisible()) {
+        Redraw();
+    } else {
+        UpdateStats();
+        UpdateLimitLines();
+    }
+}
+
+void frmTrend::OpenSetupWithDialog() {
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("打开设置"), QString(), tr("设置文件 (*.toml);;所有文件 (*)"));
+    if (path.isEmpty()) return;
+    if (!LoadSetup(path)) {
+        QMessageBox::warning(this, windowTitle(), tr("设置文件未载入，原来的设置不变:\n%1").arg(lastError_));
+        return;
+    }
+    emit SetupChanged();
 }

@@ -5,14 +5,17 @@
 // the driver.
 #pragma once
 
+#include "engineering.h"
 #include "history.h"
 #include "reduce.h"
+#include "setup.h"
 
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QByteArray;
@@ -20,6 +23,7 @@ class QCheckBox;
 class QComboBox;
 class QCPGraph;
 class QCPItemStraightLine;
+class QCPItemText;
 class QCustomPlot;
 class QHBoxLayout;
 class QLabel;
@@ -62,6 +66,21 @@ public:
     // The cursor readout at a monotonic time within the span.
     void PlaceCursor(std::int64_t ms);
 
+    // A setup file's names, units and limits (docs/setup-file.md). Taken
+    // whole: a file that cannot be read leaves the setup as it was, with the
+    // reason in LastError. No setup, no change to what the window shows.
+    bool LoadSetup(const QString& path);
+    void SetSetup(const mox::setup::Setup& setup);
+    const mox::setup::Setup* CurrentSetup() const { return setup_ ? &*setup_ : nullptr; }
+
+    // The channel whose limit lines are drawn: the figures' current row, or
+    // the first shown channel when none is current.
+    void SelectChannel(int channel);
+    int SelectedChannel() const;
+
+signals:
+    void SetupChanged(); // another setup file was loaded from the menu
+
 private:
     void BuildControls();
     QHBoxLayout* CreateToolBar();
@@ -73,6 +92,11 @@ private:
     void UpdateModeCaption();
     void OnMouseMove(QMouseEvent* event);
     void ExportWithDialog(int kind);
+    void OpenSetupWithDialog();
+    void ApplySetup();
+    void CreateLimitLines();
+    void UpdateLimitLines();
+    void ColourRow(int row, vcard::Level level);
     bool Export(const QString& path, const QByteArray& content);
     // The wall clock's reading minus the monotonic one at the end of the view.
     std::int64_t WallOffsetMs() const;
@@ -88,15 +112,21 @@ private:
     std::int64_t cursorMs_ = 0;
     std::int64_t shownOffsetMs_ = 0; // WallOffsetMs() of the last redraw: the axis' keys
     QString lastError_;
+    std::optional<mox::setup::Setup> setup_;
+    std::optional<trend::LevelFollower> levels_;
+    int selected_ = -1; // the channel picked in the figures, if any
 
     QCustomPlot* plotTrend = nullptr;
     std::array<QCPGraph*, trend::kChannels> graphs_{};
     QCPItemStraightLine* cursorLine_ = nullptr;
+    std::array<QCPItemStraightLine*, 4> limitLines_{}; // a channel has at most four levels
+    std::array<QCPItemText*, 4> limitLabels_{};
     std::array<QCheckBox*, trend::kChannels> chkChannel{};
     QComboBox* cboSpan = nullptr;
     QComboBox* cboScale = nullptr;
     QPushButton* cmdPause = nullptr;
     QPushButton* cmdExport = nullptr;
+    QPushButton* cmdSetup = nullptr;
     QLabel* lblMode = nullptr;
     QLabel* lblCursor = nullptr;
     QTableWidget* tblStats = nullptr;

@@ -22,6 +22,7 @@ void History::Append(Stamp at, std::uint8_t mode, const Volts& volts) {
 void History::AppendGap(Stamp at, std::uint8_t mode) { Push({at.steadyMs, at.wallMs, mode, false, {}}); }
 
 void History::Push(Sample sample) {
+    ++appended_;
     if (size_ > 0) sample.ms = std::max(sample.ms, Newest().ms);
     if (ring_.size() < capacity_) {
         // Filled as samples come, so a short run never holds the whole hour.

@@ -56,6 +56,9 @@ public:
     std::size_t Size() const { return size_; }
     std::size_t Capacity() const { return capacity_; }
     bool Empty() const { return size_ == 0; }
+    // Samples appended since construction, Clear() or not: whoever follows
+    // the history sample by sample knows from it which ones are new.
+    std::uint64_t Appended() const { return appended_; }
     // i = 0 is the oldest sample kept.
     const Sample& At(std::size_t i) const { return ring_[(head_ + i) % capacity_]; }
     const Sample& Newest() const { return At(size_ - 1); }
@@ -72,6 +75,7 @@ private:
     std::vector<Sample> ring_; // grows to capacity_, then is overwritten in place
     std::size_t head_ = 0;     // index of the oldest sample in ring_
     std::size_t size_ = 0;
+    std::uint64_t appended_ = 0;
 };
 
 } // namespace trend
