@@ -15,6 +15,24 @@
 
 namespace mox::setup {
 
+// Control characters (C0, DEL, C1), the Unicode line and paragraph
+// separators and the direction controls, in UTF-8.
+bool BreaksLine(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto u = static_cast<unsigned char>(text[i]);
+        const auto next = [&](std::size_t k) {
+            return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+        };
+        if (u < 0x20 || u == 0x7F) return true;
+        if (u == 0xC2 && next(1) >= 0x80 && next(1) <= 0x9F) return true; // U+0080..U+009F
+        if (u != 0xE2) continue;
+        const unsigned b1 = next(1), b2 = next(2);
+        if (b1 == 0x80 && ((b2 >= 0x8E && b2 <= 0x8F) || (b2 >= 0xA8 && b2 <= 0xAE))) return true; // 200E/F, 2028..202E
+        if (b1 == 0x81 && b2 >= 0xA6 && b2 <= 0xA9) return true;                                   // 2066..2069
+    }
+    return false;
+}
+
 namespace {
 
 // A setup or calibration file is a few kilobytes; anything near this is
@@ -74,26 +92,6 @@ bool ValidName(std::string_view name) {
         if (!letter(c) && !(c >= '0' && c <= '9')) return false;
     }
     return true;
-}
-
-// What in a text would break the line it is written on, or turn the text
-// around where it is shown: control characters (C0, DEL, C1), the Unicode
-// line and paragraph separators and the direction controls. The text is
-// UTF-8, as TOML has checked.
-bool BreaksLine(std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto u = static_cast<unsigned char>(text[i]);
-        const auto next = [&](std::size_t k) {
-            return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
-        };
-        if (u < 0x20 || u == 0x7F) return true;
-        if (u == 0xC2 && next(1) >= 0x80 && next(1) <= 0x9F) return true; // U+0080..U+009F
-        if (u != 0xE2) continue;
-        const unsigned b1 = next(1), b2 = next(2);
-        if (b1 == 0x80 && ((b2 >= 0x8E && b2 <= 0x8F) || (b2 >= 0xA8 && b2 <= 0xAE))) return true; // 200E/F, 2028..202E
-        if (b1 == 0x81 && b2 >= 0xA6 && b2 <= 0xA9) return true;                                   // 2066..2069
-    }
-    return false;
 }
 
 // What in a unit would break a CSV column or its "name[unit]" heading.
@@ -537,6 +535,17 @@ std::variant<Setup, Error> Parse(std::string_view text, const std::string& sourc
         Setup s = ReadSetup(text, sourceName, calibrationAt);
         if (!s.calibrationPath.empty()) s.calibrationPath = BesideSetup(sourceName, s.calibrationPath);
         return s;
+    } catch (const Refusal& r) {
+        return r.error;
+    }
+}
+
+std::optional<Error> ParseCalibration(std::string_view text, const std::string& sourceName, Setup& setup) {
+    try {
+        Setup read = setup;
+        ReadCalibration(text, sourceName, read);
+        setup = std::move(read);
+        return std::nullopt;
     } catch (const Refusal& r) {
         return r.error;
     }

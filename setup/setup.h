@@ -51,6 +51,16 @@ struct Error {
     std::string Text() const;
 };
 
+// Whether a text would break the one line it is written on, or turn the
+// text around where it is shown: the rule for every text the file gives
+// for a log's header line (operator, card).
+bool BreaksLine(std::string_view text);
+
+// Reads a calibration file's text as Load reads the one a setup file
+// references, into `setup`'s channels; the fault when it is refused, and
+// `setup` then as it was.
+std::optional<Error> ParseCalibration(std::string_view text, const std::string& sourceName, Setup& setup);
+
 // Reads, parses and checks a setup file, and loads the calibration file it
 // references (relative to the setup file).
 std::variant<Setup, Error> Load(const std::string& path);
