@@ -5,6 +5,8 @@
 //   stuck:BIT:V   digital input BIT (1..16) reads V whatever is written
 //   short:I:J     digital lines I and J (1..16) shorted together (wired OR)
 //   noise:CH:V    input CH carries uniform noise of +/-V volts
+//   again:CH:G    input CH reads G times its voltage (within the AD's range)
+//   aoffset:CH:V  input CH reads V volts more than its voltage
 //   hang:ENTRY:S  the entry named ENTRY takes S seconds before it runs
 //   crash:ENTRY:0 the entry named ENTRY ends the process (abort)
 //   exact:0:0     IOCtl request 200 fills exactly the declared reply length
@@ -83,6 +85,9 @@ public:
             const double volts = fault_.b * noise_(rng_);
             results[ch] += static_cast<float>(unit == 1 ? volts : volts * 32768.0 / 5.0);
         }
+        if (got > 0 && (fault_.kind == "again" || fault_.kind == "aoffset") && ch >= 0 && ch < count) {
+            results[ch] = InputError(results[ch], unit);
+        }
         return got;
     }
     std::int32_t Mox_DA(std::int16_t channel, std::int16_t code) override {
@@ -119,6 +124,16 @@ public:
     }
 
 private:
+    // An input's gain or offset error on one result, in volts (unit 1) or
+    // in the driver's signed codes (unit 0), held to what the AD can give.
+    float InputError(float result, std::int32_t unit) const {
+        double volts = unit == 1 ? result : vcard::CodeToVolts(result < 0 ? result + 65536.0 : result);
+        volts = fault_.kind == "again" ? volts * fault_.b : volts + fault_.b;
+        if (unit == 1) return static_cast<float>(std::clamp(volts, -5.0, 32767.0 / 32768.0 * 5.0));
+        const double code = std::clamp(volts / 5.0 * 32768.0 + 32768.0, 0.0, 65535.0);
+        return static_cast<float>(code > 32767 ? code - 65536 : code);
+    }
+
     // A driver that hangs or crashes in one entry.
     void Trouble(const char* entry) const {
         if (fault_.entry != entry) return;
