@@ -4,6 +4,7 @@
 // `moxctl COMMAND --help` describe the commands.
 #include "DllDef.h"
 #include "args.h"
+#include "calibrate.h"
 #include "card_io.h"
 #include "commands.h"
 #include "setup_columns.h"
@@ -319,9 +320,63 @@ struct WatchCommand {
     }
 };
 
+struct CalibrateCommand {
+    static constexpr const char* kName = "calibrate";
+    static constexpr const char* kHelp =
+        "loopback calibration (DA0..3 -> inputs 0..3): gain and offset of each input, or of each output, "
+        "written to a calibration file";
+    CalibrateOptions options;
+    std::string channels;
+
+    void Add(CLI::App* cmd) {
+        cmd->footer("A loopback measures the pair DA -> AI, never one end alone, so one end is trusted:\n"
+                    "  inputs (the default): each input against its DA at the DA code's nominal volts;\n"
+                    "  outputs (--outputs): each DA against its input, read through the input's calibration\n"
+                    "  in force (--setup; an input without one is taken at its nominal volts).\n"
+                    "The chosen outputs are driven over the whole sweep and left at 0 V: fit the loopback plug,\n"
+                    "with nothing else on them. A channel whose fit is poor (off a straight line, saturated, not\n"
+                    "following its output, gain or offset implausible) is refused with the reason and not written;\n"
+                    "the others are. An existing --out file is replaced only if moxctl calibrate wrote it; its\n"
+                    "tables for the channels not calibrated in this run, refused ones included, are kept.\n"
+                    "Exit status: 0 every chosen channel calibrated and written, 1 a channel refused (the others\n"
+                    "written), the card failed or the run was stopped (nothing written), 2 a bad argument or file.");
+        cmd->add_option("--out", options.out, "calibration file to write (named by the setup file's calibration)")
+            ->required();
+        cmd->add_option("--operator", options.operatorName, "who calibrates, written in the file")->required();
+        cmd->add_option("--setup", options.setupPath,
+                        "setup file whose calibration is in force: the errors before, and the inputs' "
+                        "correction with --outputs");
+        cmd->add_flag("--outputs", options.outputs, "calibrate the outputs against the inputs instead");
+        cmd->add_option("--channels", channels, "loopback pairs to calibrate, e.g. 0,2 (default 0,1,2,3)");
+        IntegerOption(cmd, "--points", options.points, 3, 101, "set points over -4.5..+4.5 V (3..101)")
+            ->default_str(std::to_string(options.points));
+        IntegerOption(cmd, "--mean", options.mean, 1, 1000, "samples averaged at each point (1..1000)")
+            ->default_str(std::to_string(options.mean));
+        IntegerOption(cmd, "--settle", settleMs, 1, 10000, "milliseconds for an output to settle after each change")
+            ->default_str(std::to_string(settleMs));
+        IntegerOption(cmd, "--valid-days", options.validDays, 1, 36500, "days until the calibration is due")
+            ->default_str(std::to_string(options.validDays));
+        NumberOption(cmd, "--max-residual", options.limits.maxResidual, 0.0001, 1,
+                     "largest distance of a point from the fitted line, volts, before a channel is refused")
+            ->default_str(Plain(options.limits.maxResidual));
+    }
+    int Run() {
+        if (!channels.empty()) {
+            const auto list = ChannelList(channels);
+            if (!list) throw BadValue("--channels", channels, "a list of loopback pairs 0..3, each once, e.g. 0,2");
+            options.channels = *list;
+        }
+        options.settle = std::chrono::milliseconds(settleMs);
+        return Calibrate(options);
+    }
+
+private:
+    long settleMs = 50;
+};
+
 // In the order `moxctl --help` lists them.
 using Commands = std::tuple<InfoCommand, ReadCommand, LogCommand, WatchCommand, DaCommand, DoCommand, DoBitCommand,
-                            DiCommand, SelfTestCommand>;
+                            DiCommand, SelfTestCommand, CalibrateCommand>;
 
 // A command's result is the program's exit status; a usage error found
 // while it runs is thrown as CLI11's own.
