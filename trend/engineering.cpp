@@ -16,6 +16,8 @@ namespace {
 constexpr double kInputSpanVolts = 5.25; // the fixed axis' ±5 V with its margin
 constexpr qsizetype kLongestPickerName = 18;
 
+// lupdate finds the texts by their QT_TRANSLATE_NOOP marks; the window's context
+// holds them, so one translation file serves the window and these texts.
 QString Translate(const char* text) { return QCoreApplication::translate("frmTrend", text); }
 
 const mox::setup::Channel* Input(const Setup* setup, int channel) {
@@ -65,19 +67,25 @@ std::optional<std::string> SharedUnit(const Setup* setup, const std::vector<int>
 }
 
 QString AxisLabel(const std::optional<std::string>& sharedUnit) {
-    if (!sharedUnit) return Translate("电压 (V)");
-    return Translate("数值 (%1)").arg(QString::fromStdString(*sharedUnit));
+    if (!sharedUnit) return Translate(QT_TRANSLATE_NOOP("frmTrend", "电压 (V)"));
+    return Translate(QT_TRANSLATE_NOOP("frmTrend", "数值 (%1)")).arg(QString::fromStdString(*sharedUnit));
 }
 
 QStringList StatsHeaders(bool withSetup) {
     if (!withSetup) {
-        return {Translate("通道"),       QString(),
-                Translate("光标处 (V)"), Translate("最小 (V)"),
-                Translate("最大 (V)"),   Translate("平均 (V)"),
-                Translate("标准差 (V)"), QString()};
+        return {Translate(QT_TRANSLATE_NOOP("frmTrend", "通道")),
+                QString(),
+                Translate(QT_TRANSLATE_NOOP("frmTrend", "光标处 (V)")),
+                Translate(QT_TRANSLATE_NOOP("frmTrend", "最小 (V)")),
+                Translate(QT_TRANSLATE_NOOP("frmTrend", "最大 (V)")),
+                Translate(QT_TRANSLATE_NOOP("frmTrend", "平均 (V)")),
+                Translate(QT_TRANSLATE_NOOP("frmTrend", "标准差 (V)")),
+                QString()};
     }
-    return {Translate("通道"), Translate("单位"), Translate("光标处"), Translate("最小"),
-            Translate("最大"), Translate("平均"), Translate("标准差"), Translate("限值")};
+    return {Translate(QT_TRANSLATE_NOOP("frmTrend", "通道")),   Translate(QT_TRANSLATE_NOOP("frmTrend", "单位")),
+            Translate(QT_TRANSLATE_NOOP("frmTrend", "光标处")), Translate(QT_TRANSLATE_NOOP("frmTrend", "最小")),
+            Translate(QT_TRANSLATE_NOOP("frmTrend", "最大")),   Translate(QT_TRANSLATE_NOOP("frmTrend", "平均")),
+            Translate(QT_TRANSLATE_NOOP("frmTrend", "标准差")), Translate(QT_TRANSLATE_NOOP("frmTrend", "限值"))};
 }
 
 QString Figure(double value) {
@@ -160,13 +168,13 @@ QString LimitLabel(const Setup& setup, int channel, const LimitLine& line) {
 QString LevelText(vcard::Level level) {
     switch (level) {
     case vcard::Level::WarnLow:
-        return Translate("预警下限");
+        return Translate(QT_TRANSLATE_NOOP("frmTrend", "预警下限"));
     case vcard::Level::WarnHigh:
-        return Translate("预警上限");
+        return Translate(QT_TRANSLATE_NOOP("frmTrend", "预警上限"));
     case vcard::Level::AlarmLow:
-        return Translate("报警下限");
+        return Translate(QT_TRANSLATE_NOOP("frmTrend", "报警下限"));
     case vcard::Level::AlarmHigh:
-        return Translate("报警上限");
+        return Translate(QT_TRANSLATE_NOOP("frmTrend", "报警上限"));
     case vcard::Level::Normal:
         break;
     }
