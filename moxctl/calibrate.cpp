@@ -160,9 +160,16 @@ int ReplaceWith(const std::string& from, const std::string& to) {
 
 // The whole text under a name of its own beside the file, on the disk,
 // then renamed over it: the file is the old one or the new one, never half.
-std::optional<std::string> WriteWhole(const std::string& path, const std::string& text) {
+std::optional<std::string> WriteWhole(const std::string& named, const std::string& text) {
     std::string ignored;
     std::error_code ec;
+    // A link is written through: the file it names is the one a setup reads,
+    // and renaming over the link would leave that file as it was.
+    std::string path = named;
+    if (fs::is_symlink(fs::symlink_status(named, ec))) {
+        path = fs::canonical(named, ec).string();
+        if (ec) return named + " is a link to nothing that can be written: " + ec.message();
+    }
     // Looked at again just before: the file may have been changed meanwhile.
     if (fs::exists(fs::symlink_status(path, ec))) {
         if (auto fault = ExistingCalibration(path, ignored)) return fault;
@@ -323,6 +330,13 @@ std::vector<Outcome> Judge(const CalibrateOptions& o, const Plan& plan, const Sw
         r.before = InForce(o.outputs ? OutputOf(plan.setup, ch) : InputOf(plan.setup, ch));
         r.errorBefore = MaxError(loop, r.before.value_or(vcard::Linear{}), checks[j]);
         r.errorAfter = MaxError(loop, r.fit.correction, checks[j]);
+        // The points between the fitted ones were not part of the fit: a
+        // correction that leaves them off is no calibration, whatever the fit.
+        if (r.fit.refusal.empty() && !(r.errorAfter <= o.limits.maxResidual)) {
+            r.fit.refusal = "corrected, the readings between the fitted points are still up to " +
+                            Fixed(r.errorAfter, 4) + " V off (limit " + Fixed(o.limits.maxResidual, 4) +
+                            " V): noisy or not settled";
+        }
         outcomes.push_back(r);
     }
     return outcomes;

@@ -347,7 +347,8 @@ struct CalibrateCommand {
                         "setup file whose calibration is in force: the errors before, and the inputs' "
                         "correction with --outputs");
         cmd->add_flag("--outputs", options.outputs, "calibrate the outputs against the inputs instead");
-        cmd->add_option("--channels", channels, "loopback pairs to calibrate, e.g. 0,2 (default 0,1,2,3)");
+        channelsOption =
+            cmd->add_option("--channels", channels, "loopback pairs to calibrate, e.g. 0,2 (default 0,1,2,3)");
         IntegerOption(cmd, "--points", options.points, 3, 101, "set points over -4.5..+4.5 V (3..101)")
             ->default_str(std::to_string(options.points));
         IntegerOption(cmd, "--mean", options.mean, 1, 1000, "samples averaged at each point (1..1000)")
@@ -361,7 +362,9 @@ struct CalibrateCommand {
             ->default_str(Plain(options.limits.maxResidual));
     }
     int Run() {
-        if (!channels.empty()) {
+        // Given empty (an unset shell variable, say) is refused, not taken
+        // for every pair.
+        if (channelsOption != nullptr && channelsOption->count() > 0) {
             const auto list = ChannelList(channels);
             if (!list) throw BadValue("--channels", channels, "a list of loopback pairs 0..3, each once, e.g. 0,2");
             options.channels = *list;
@@ -372,6 +375,7 @@ struct CalibrateCommand {
 
 private:
     long settleMs = 50;
+    CLI::Option* channelsOption = nullptr;
 };
 
 // In the order `moxctl --help` lists them.

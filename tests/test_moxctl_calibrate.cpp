@@ -124,13 +124,14 @@ struct Refused {
     const char* fault;
     const char* channel;
     const char* reason;
+    const char* measuring = nullptr; // instead of the quick defaults
 };
 
 class CalibrateRefuses : public CalibrateRun, public ::testing::WithParamInterface<Refused> {};
 
 TEST_P(CalibrateRefuses, APoorChannelAndWritesTheOthers) {
     const auto& p = GetParam();
-    const Outcome o = Calibrate(p.fault, "--operator x" + kQuick);
+    const Outcome o = Calibrate(p.fault, "--operator x" + (p.measuring ? std::string(p.measuring) : kQuick));
     EXPECT_EQ(o.status, 1) << o.out << o.err;
     EXPECT_NE(o.out.find(std::string(p.channel) + " against DA"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find(p.reason), std::string::npos) << o.out;
@@ -145,11 +146,13 @@ TEST_P(CalibrateRefuses, APoorChannelAndWritesTheOthers) {
     EXPECT_EQ(calibrated, 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, CalibrateRefuses,
-                         ::testing::Values(Refused{"again:2:0", "AI2", "does not follow the output"},
-                                           Refused{"noise:3:0.3", "AI3", "off a straight line"},
-                                           Refused{"again:1:1.15", "AI1", "saturated"},
-                                           Refused{"again:0:0.7", "AI0", "outside the plausible"}));
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CalibrateRefuses,
+    ::testing::Values(Refused{"again:2:0", "AI2", "does not follow the output"},
+                      Refused{"noise:3:0.3", "AI3", "off a straight line"}, Refused{"again:1:1.15", "AI1", "saturated"},
+                      Refused{"again:0:0.7", "AI0", "outside the plausible"},
+                      // Near enough to its own three points, not to those between.
+                      Refused{"noise:0:0.02", "AI0", "between the fitted points", " --mean 1 --settle 1 --points 3"}));
 
 // An output calibrated against its input, the input's calibration in force
 // taken from the setup: the input tables already in the file are kept.
@@ -204,6 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadArguments{"--out cal.toml --operator x --channels 4", "--channels"},
                       BadArguments{"--out cal.toml --operator x --channels 1,1", "--channels"},
                       BadArguments{"--out cal.toml --operator x --channels 0,", "--channels"},
+                      BadArguments{"--out cal.toml --operator x --channels \"\"", "--channels"},
                       BadArguments{"--out cal.toml --operator x --points 2", "--points"},
                       BadArguments{"--out cal.toml --operator x --mean 0x10", "--mean"},
                       BadArguments{"--out cal.toml --operator x --valid-days 0", "--valid-days"},
@@ -227,6 +231,19 @@ TEST_F(CalibrateRun, ReplacesOnlyItsOwnFile) {
     EXPECT_EQ(o.status, 2) << o.out;
     EXPECT_EQ(ReadAll(dir / "cal.toml"), text);
     EXPECT_TRUE(o.out.empty()) << o.out; // refused before any measurement
+}
+
+// Through a link, the file linked to is replaced (the one a setup names),
+// and the link stays a link.
+TEST_F(CalibrateRun, WritesThroughALink) {
+    ASSERT_EQ(Calibrate("", "--operator first --channels 0" + kQuick).status, 0);
+    fs::create_symlink("cal.toml", dir / "link.toml");
+    const Outcome o =
+        Shell(OnFaultCard(""),
+              "cd " + dir.string() + " && $M calibrate --out link.toml --operator second --channels 0" + kQuick);
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.toml"));
+    EXPECT_EQ(Loaded().inputs[0].calibration->operatorName, "second");
 }
 
 // Stopped half way (Ctrl-C), the outputs are put back to 0 V and nothing
