@@ -86,6 +86,10 @@ TEST(TrendSetupTexts, ThePlotIsInAUnitOnlyWhenEveryShownChannelHasIt) {
     } cases[] = {{{0}, "bar"}, {{0, 1}, std::nullopt}, {{3, 4, 5}, "V"}, {{}, std::nullopt}};
     for (const auto& c : cases) EXPECT_EQ(trend::SharedUnit(&setup, c.channels), c.unit) << c.channels.size();
     EXPECT_EQ(trend::SharedUnit(nullptr, {3}), std::nullopt);
+    // Channels the file leaves out are plain volts: no unit of the file's.
+    EXPECT_EQ(trend::SharedUnit(&setup, {3, 5}), std::nullopt);
+    const auto empty = FromText("version = 1\n");
+    EXPECT_EQ(trend::SharedUnit(&empty, {0, 1, 2, 3}), std::nullopt);
     EXPECT_EQ(trend::AxisLabel(std::nullopt), QStringLiteral("电压 (V)"));
     EXPECT_EQ(trend::AxisLabel("bar"), QStringLiteral("数值 (bar)"));
 
@@ -346,6 +350,15 @@ TEST_F(TrendSetupWindow, TheExampleSetupNamesUnitsLimitsAndLevels) {
     window.SetChannels({0, 2});
     window.SelectChannel(2);
     EXPECT_EQ(LimitLines().size(), 4u);
+    // The lines follow the current row when the shown channels change.
+    window.SetChannels({0, 1, 2});
+    window.SelectChannel(1);
+    window.SetChannels({0, 2});
+    const int row = window.findChild<QTableWidget*>(QStringLiteral("tblStats"))->currentRow();
+    ASSERT_GE(row, 0);
+    const int rowChannel = std::vector<int>{0, 2}.at(static_cast<std::size_t>(row));
+    EXPECT_EQ(window.SelectedChannel(), rowChannel);
+    EXPECT_EQ(LimitLines().size(), rowChannel == 2 ? 4u : 2u);
 }
 
 TEST_F(TrendSetupWindow, ABadFileIsRefusedAndTheSetupStays) {

@@ -58,12 +58,14 @@ QString UnitText(const Setup* setup, int channel) {
 
 std::optional<std::string> SharedUnit(const Setup* setup, const std::vector<int>& channels) {
     std::optional<std::string> unit;
+    bool fromFile = false; // channels the file leaves out are plain volts
     for (int k : channels) {
         const mox::setup::Channel* c = Input(setup, k);
         if (c == nullptr || (unit && *unit != c->unit)) return std::nullopt;
         unit = c->unit;
+        fromFile = fromFile || c->given || c->calibration.has_value();
     }
-    return unit;
+    return fromFile ? unit : std::nullopt;
 }
 
 QString AxisLabel(const std::optional<std::string>& sharedUnit) {

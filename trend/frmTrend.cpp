@@ -236,8 +236,7 @@ void frmTrend::CreateCursorAndStats() {
     tblStats->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     tblStats->setMinimumHeight(150);
     connect(tblStats, &QTableWidget::currentCellChanged, this, [this](int row) {
-        const std::vector<int> channels = ShownChannels();
-        if (row >= 0 && row < static_cast<int>(channels.size())) SelectChannel(channels[static_cast<std::size_t>(row)]);
+        if (row >= 0) ShowSelectedLimits();
     });
 }
 
@@ -580,15 +579,26 @@ void frmTrend::UpdateLimitLines() {
     }
 }
 
+// A channel is selected by making its figures row current.
 void frmTrend::SelectChannel(int channel) {
-    selected_ = channel;
+    const std::vector<int> channels = ShownChannels();
+    const auto at = std::find(channels.begin(), channels.end(), channel);
+    if (at == channels.end()) return;
+    tblStats->setCurrentCell(static_cast<int>(at - channels.begin()), 0);
+    ShowSelectedLimits();
+}
+
+void frmTrend::ShowSelectedLimits() {
     UpdateLimitLines();
     plotTrend->replot(QCustomPlot::rpQueuedReplot);
 }
 
+// The table's current row names the channel: its rows follow the shown
+// channels, so after the channels change the lines still match the row.
 int frmTrend::SelectedChannel() const {
     const std::vector<int> channels = ShownChannels();
-    if (std::find(channels.begin(), channels.end(), selected_) != channels.end()) return selected_;
+    const int row = tblStats->currentRow();
+    if (row >= 0 && row < static_cast<int>(channels.size())) return channels[static_cast<std::size_t>(row)];
     return channels.empty() ? -1 : channels.front();
 }
 

@@ -76,6 +76,7 @@ public:
     // The channel whose limit lines are drawn: the figures' current row, or
     // the first shown channel when none is current.
     void SelectChannel(int channel);
+    void ShowSelectedLimits();
     int SelectedChannel() const;
 
 signals:
@@ -114,7 +115,6 @@ private:
     QString lastError_;
     std::optional<mox::setup::Setup> setup_;
     std::optional<trend::LevelFollower> levels_;
-    int selected_ = -1; // the channel picked in the figures, if any
 
     QCustomPlot* plotTrend = nullptr;
     std::array<QCPGraph*, trend::kChannels> graphs_{};
