@@ -7,16 +7,48 @@
 // emulator, or a driver bridge); MOX_CARD_LOCAL_PORT=port fixes the
 // driver's own UDP port, and MOX_CARD_TRACE=1 writes each change of the
 // link's state to standard error. The same on Linux and Windows.
+//
+// Beside the card's entries the library exports Mox_ReadingInfo
+// (adcard_abi.h): when the calling thread's last reading was asked of the
+// card, and the card restarts the network link found and acted on.
+#include "adcard_abi.h"
 #include "card_model.h"
 #include "driver_card.h"
 #include "remote_card.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// The in-process card takes a reading when it is asked: each thread's last
+// one is stamped at its call.
+thread_local std::optional<SteadyClock::time_point> t_localReading;
+
+class StampedCard final : public vcard::CardApi {
+public:
+    // Every operation is the software card's; a reading is stamped when it
+    // returns readings.
+#define MOX_STAMPED_FORWARD(name, number, effect, kind, params, args)                                                  \
+    std::int32_t name params override {                                                                                \
+        const auto asked = SteadyClock::now();                                                                         \
+        const std::int32_t result = card_.name args;                                                                   \
+        if (std::string_view(#name) == "ADResult_DV" && result > 0) t_localReading = asked;                            \
+        return result;                                                                                                 \
+    }
+    MOX_CARD_OPS(MOX_STAMPED_FORWARD)
+#undef MOX_STAMPED_FORWARD
+
+private:
+    vcard::VirtualCard card_;
+};
 
 // One clear message for a setting that cannot work; the driver then behaves
 // as with a card that does not answer.
@@ -31,7 +63,7 @@ bool Tracing() {
 
 std::unique_ptr<vcard::CardApi> MakeCard() {
     const char* address = std::getenv("MOX_CARD_ADDRESS");
-    if (address == nullptr || *address == '\0') return std::make_unique<vcard::VirtualCard>();
+    if (address == nullptr || *address == '\0') return std::make_unique<StampedCard>();
     std::uint16_t localPort = 0;
     if (const char* port = std::getenv("MOX_CARD_LOCAL_PORT"); port != nullptr && *port != '\0') {
         const auto parsed = vnet::ParsePort(port);
@@ -65,4 +97,26 @@ vcard::CardApi& DriverCard() {
     static const std::unique_ptr<vcard::CardApi> card = MakeCard();
     return *card;
 #endif
+}
+
+namespace {
+
+std::int64_t Micros(SteadyClock::duration d) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(d).count();
+}
+
+} // namespace
+
+int32_t MOX_CARD_CALL Mox_ReadingInfo(MoxReadingInfo* info) {
+    if (info == nullptr || info->size < static_cast<int32_t>(sizeof(MoxReadingInfo))) return 0;
+    const auto now = SteadyClock::now();
+    const auto* remote = dynamic_cast<const vnet::RemoteCard*>(&DriverCard());
+    const auto asked = remote != nullptr ? remote->LastReadingAsked() : t_localReading;
+    info->has_reading = asked ? 1 : 0;
+    info->asked_us = asked ? Micros(asked->time_since_epoch()) : 0;
+    info->age_us = asked ? Micros(now - *asked) : 0;
+    const vnet::RestartCounts counts = remote != nullptr ? remote->Restarts() : vnet::RestartCounts{};
+    info->card_restarts = counts.found;
+    info->acquisition_restarts = counts.restarted;
+    return 1;
 }

@@ -121,6 +121,7 @@ struct RequestTable {
     // one restart is on its way.
     std::optional<std::vector<std::uint8_t>> restartPayload;
     bool restartInFlight = false;
+    RestartCounts restarts;
 };
 
 // The round trip, smoothed as TCP smooths it (RFC 6298). Resends, a call's
@@ -425,6 +426,7 @@ struct CardLink::Impl {
             // Accepted or not, the card must show readings again before
             // another restart: a card that refuses is not asked in a loop.
             requests.restartInFlight = false;
+            if (answer.status != 0) ++requests.restarts.restarted;
             requests.lastCallEnded = now;
             requests.lastCallConfirmed = now;
             break;
@@ -463,8 +465,12 @@ struct CardLink::Impl {
             current && answer.status == 0 && k.sawAcquiring && *k.sawAcquiring > requests.lastCallConfirmed;
         if (current && answer.status > 0) k.sawAcquiring = o.firstSent;
         k.answer = std::move(answer);
+        k.answer->askedAt = o.firstSent;
         k.askedAt = o.firstSent;
         if (stopped && requests.restartPayload && !requests.restartInFlight) {
+            // Counted here, once for the card: every kept reading finds it
+            // stopped, and the first starts it again.
+            ++requests.restarts.found;
             requests.restartInFlight = true;
             Start(Kind::Restart, Op::StartIntr, *requests.restartPayload, now);
             if (trace) std::fprintf(stderr, "libadcard: the card is not acquiring; starting it again\n");
@@ -589,6 +595,11 @@ std::optional<Answer> CardLink::Read(Op op, std::vector<std::uint8_t> payload) {
 void CardLink::SetRestart(std::optional<std::vector<std::uint8_t>> startPayload) {
     std::lock_guard lock(impl_->m);
     impl_->requests.restartPayload = std::move(startPayload);
+}
+
+RestartCounts CardLink::Restarts() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->requests.restarts;
 }
 
 LinkQuality CardLink::Quality() const {

@@ -68,6 +68,14 @@ struct LinkQuality {
 struct Answer {
     std::int32_t status = 0;
     std::vector<std::uint8_t> data; // after the status
+    // When its request first went out: a kept read's age counts from here.
+    Clock::time_point askedAt{};
+};
+
+// What the supervisor did on its own about a card found restarted.
+struct RestartCounts {
+    std::uint32_t found = 0;     // the card said it was not acquiring after it had been
+    std::uint32_t restarted = 0; // acquisition started again and the card took it
 };
 
 class CardLink {
@@ -87,10 +95,12 @@ public:
     // While set, an answer of status 0 to a kept ADResult_DV (the card says
     // it is not acquiring, so it was restarted) asked after the last call
     // makes the supervisor send StartIntr with this payload, once, until
-    // the card accepts it.
+    // the card accepts it. Each card found so, and each start it took, is
+    // counted (Restarts).
     void SetRestart(std::optional<std::vector<std::uint8_t>> startPayload);
 
     LinkQuality Quality() const;
+    RestartCounts Restarts() const;
     // What a call made now may wait for its answer.
     Clock::duration CallBudget() const;
     Clock::time_point LastAnswer() const;

@@ -4,11 +4,30 @@
 #include "card_constants.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace vnet {
 
+namespace {
+
+// The calling thread's last reading, by the card that gave it: each thread
+// asks about the reading it got itself. Cards are told apart by a number
+// never used again (a card made where an old one was has its address).
+struct LastReading {
+    std::uint64_t card = 0;
+    Clock::time_point askedAt;
+};
+thread_local LastReading t_lastReading;
+
+std::uint64_t NextCardNumber() {
+    static std::atomic<std::uint64_t> next{0};
+    return ++next;
+}
+
+} // namespace
+
 RemoteCard::RemoteCard(const Endpoint& card, std::uint16_t localPort, LinkTiming timing, bool trace)
-    : link_(card, localPort, timing, trace) {}
+    : link_(card, localPort, timing, trace), number_(NextCardNumber()) {}
 
 bool RemoteCard::LinkUp() const {
     const auto state = link_.Quality().state;
@@ -102,8 +121,14 @@ std::int32_t RemoteCard::ADResult_DV(std::int32_t first, std::int32_t count, std
     if (answer->status > 0) {
         Reader r(answer->data);
         for (std::int32_t i = 0; i < count; ++i) results[i] = r.F32();
+        t_lastReading = {number_, answer->askedAt};
     }
     return answer->status;
+}
+
+std::optional<Clock::time_point> RemoteCard::LastReadingAsked() const {
+    if (t_lastReading.card != number_) return std::nullopt;
+    return t_lastReading.askedAt;
 }
 
 std::int32_t RemoteCard::Mox_DA(std::int16_t channel, std::int16_t code) { return Call<Op::Mox_DA>(channel, code); }

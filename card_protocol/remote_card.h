@@ -37,6 +37,11 @@ public:
     MOX_CARD_OVERRIDES
 
     bool LinkUp() const;
+    // When the reading the calling thread's last ADResult_DV returned was
+    // asked of the card (kept readings are asked before they are returned);
+    // nothing before this thread's first reading from this card.
+    std::optional<Clock::time_point> LastReadingAsked() const;
+    RestartCounts Restarts() const { return link_.Restarts(); }
     LinkQuality Quality() const { return link_.Quality(); }
     std::uint16_t LocalPort() const { return link_.LocalPort(); }
     // Why the driver's own socket could not be opened; empty when it was.
@@ -52,7 +57,8 @@ private:
     std::optional<Answer> Confirmed(Op op, std::vector<std::uint8_t> payload);
 
     CardLink link_;
-    std::mutex mutex_; // for the fields below
+    const std::uint64_t number_; // this card among all made in the process
+    std::mutex mutex_;           // for the fields below
     std::array<std::uint8_t, 4> lastPcAddress_{};
     bool startUnanswered_ = false;
     bool lastCallUnconfirmed_ = false;

@@ -79,13 +79,23 @@ LibraryHandle LibraryLocked(std::string& failure) {
 }
 
 // The address of an entry; a failure is reported after the lock is released,
-// so that a handler showing a message can let other events run.
-void* Resolve([[maybe_unused]] const char* plainName, [[maybe_unused]] const char* decoratedName) {
+// so that a handler showing a message can let other events run. An
+// optional entry the library lacks is null, and no failure.
+void* Resolve([[maybe_unused]] const char* plainName, [[maybe_unused]] const char* decoratedName,
+              bool optional = false) {
     std::string failure;
     void* sym = nullptr;
     {
         std::lock_guard lock(g_loadMutex);
         LibraryHandle lib = LibraryLocked(failure);
+        if (lib && optional) {
+#ifdef _WIN32
+            sym = reinterpret_cast<void*>(GetProcAddress(lib, decoratedName));
+#else
+            sym = dlsym(lib, plainName);
+#endif
+            return sym;
+        }
         if (lib) {
 #ifdef _WIN32
             sym = reinterpret_cast<void*>(GetProcAddress(lib, decoratedName));
@@ -129,6 +139,24 @@ private:
     std::atomic<Fn> fn_{nullptr};
 };
 
+// An optional entry: looked up once, null when the library lacks it.
+template <typename Fn>
+class OptionalEntry {
+public:
+    constexpr OptionalEntry(const char* plain, const char* decorated) : plain_(plain), decorated_(decorated) {}
+
+    Fn Get() {
+        std::call_once(once_, [this] { fn_ = reinterpret_cast<Fn>(Resolve(plain_, decorated_, true)); });
+        return fn_;
+    }
+
+private:
+    const char* plain_;
+    const char* decorated_;
+    std::once_flag once_;
+    Fn fn_ = nullptr;
+};
+
 // The typed table: one entry for each line of the list, its pointer type
 // checked against the C prototype every card driver is built from. (The
 // parameter and argument lists come with their parentheses.)
@@ -139,6 +167,12 @@ private:
     Entry<name##_fn> e_##name{#name, kDecorated_##name.text};
 MOX_ADCARD_ENTRIES(MOX_DLLDEF_ENTRY)
 #undef MOX_DLLDEF_ENTRY
+#define MOX_DLLDEF_OPTIONAL_ENTRY(name, params, args)                                                                  \
+    using name##_fn = int32_t(MOX_CARD_CALL*) params;                                                                  \
+    static_assert(std::is_same_v<name##_fn, decltype(&::name)>, "entry type differs from its C prototype");            \
+    OptionalEntry<name##_fn> e_##name{#name, kDecorated_##name.text};
+MOX_ADCARD_OPTIONAL_ENTRIES(MOX_DLLDEF_OPTIONAL_ENTRY)
+#undef MOX_DLLDEF_OPTIONAL_ENTRY
 // NOLINTEND(bugprone-macro-parentheses)
 
 } // namespace
@@ -152,6 +186,14 @@ void SetFailureHandler(FailureHandler handler) { g_handler.store(handler); }
     std::int32_t name params { return (*e_##name)args; }
 MOX_ADCARD_ENTRIES(MOX_DLLDEF_WRAPPER)
 #undef MOX_DLLDEF_WRAPPER
+#define MOX_DLLDEF_OPTIONAL_WRAPPER(name, params, args)                                                                \
+    std::int32_t name params {                                                                                         \
+        const auto fn = e_##name.Get();                                                                                \
+        return fn != nullptr ? fn args : 0;                                                                            \
+    }                                                                                                                  \
+    bool Has_##name() { return e_##name.Get() != nullptr; }
+MOX_ADCARD_OPTIONAL_ENTRIES(MOX_DLLDEF_OPTIONAL_WRAPPER)
+#undef MOX_DLLDEF_OPTIONAL_WRAPPER
 // NOLINTEND(bugprone-macro-parentheses)
 
 } // namespace DllDef

@@ -34,6 +34,17 @@ extern std::array<std::int16_t, 9> DOBuf;      // digital output byte in element
 MOX_ADCARD_ENTRIES(MOX_DLLDEF_DECLARE)
 #undef MOX_DLLDEF_DECLARE
 
+// The optional entries of adcard_entries.h, which only the drivers built
+// here export: the library is loaded as for any entry (a library that
+// cannot be loaded fails as there), and an entry it lacks is no failure.
+// DllDef::Mox_ReadingInfo(info) answers 0 when the library lacks it;
+// DllDef::Has_Mox_ReadingInfo() tells whether it has it.
+#define MOX_DLLDEF_DECLARE_OPTIONAL(name, params, args)                                                                \
+    std::int32_t name params;                                                                                          \
+    bool Has_##name();
+MOX_ADCARD_OPTIONAL_ENTRIES(MOX_DLLDEF_DECLARE_OPTIONAL)
+#undef MOX_DLLDEF_DECLARE_OPTIONAL
+
 // The library's file name as the loader is asked for it.
 const char* LibraryName();
 

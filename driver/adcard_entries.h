@@ -54,4 +54,15 @@
 
 #define MOX_ADCARD_ENTRIES(X) MOX_ADCARD_CALLED_ENTRIES(X) MOX_ADCARD_OTHER_ENTRIES(X)
 
+/* Entries only the drivers built here export, beside the card's interface:
+ * a caller looks them up when it finds them and does without otherwise (the
+ * card maker's driver has none). They are not part of MOX_ADCARD_ENTRIES, so
+ * nothing requires them; adcard.dll exports them under decorated stdcall
+ * names like the others (_Mox_ReadingInfo@4). Their types are in
+ * adcard_abi.h. An entry a line, as tools/check_windows.sh counts them. */
+/* clang-format off */
+#define MOX_ADCARD_OPTIONAL_ENTRIES(X)                                                                                 \
+    X(Mox_ReadingInfo, (struct MoxReadingInfo * info), (info))
+/* clang-format on */
+
 #endif

@@ -60,12 +60,14 @@ constexpr auto Decorate(const char (&plain)[P]) {
 // DllDef::Entry_Initial is int32_t(int32_t, int32_t, int32_t, int32_t).
 #define MOX_ENTRY_TYPE(name, params, args) using Entry_##name = int32_t params;
 MOX_ADCARD_ENTRIES(MOX_ENTRY_TYPE)
+MOX_ADCARD_OPTIONAL_ENTRIES(MOX_ENTRY_TYPE)
 #undef MOX_ENTRY_TYPE
 
 // Constant decorated names: DllDef::kDecorated_Initial.view() == "_Initial@16".
 #define MOX_ENTRY_DECORATED(name, params, args)                                                                        \
     inline constexpr auto kDecorated_##name = detail::Decorate<detail::ArgBytes<Entry_##name>::value>(#name);
 MOX_ADCARD_ENTRIES(MOX_ENTRY_DECORATED)
+MOX_ADCARD_OPTIONAL_ENTRIES(MOX_ENTRY_DECORATED)
 #undef MOX_ENTRY_DECORATED
 
 struct EntryInfo {

@@ -12,18 +12,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 using vnet::RemoteCard;
@@ -551,6 +554,9 @@ TEST_F(RemoteCardTest, AcquisitionIsRestartedAfterTheCardRestarts) {
     }
     EXPECT_GT(got, 0) << "acquisition goes on without a new start from the program";
     EXPECT_NEAR(r[7], 4.0, 0.02);
+    // Counted once for the program to see, though every kept reading found it.
+    EXPECT_EQ(card->Restarts().found, 1u);
+    EXPECT_EQ(card->Restarts().restarted, 1u);
 }
 
 TEST_F(RemoteCardTest, StoppedAcquisitionIsNotRestarted) {
@@ -558,6 +564,8 @@ TEST_F(RemoteCardTest, StoppedAcquisitionIsNotRestarted) {
     ASSERT_EQ(card->StopIntr(), 1);
     std::array<float, 34> r{};
     for (int i = 0; i < 3; ++i) EXPECT_EQ(card->ADResult_DV(0, 32, 1, 1, 20, r.data()), 0);
+    EXPECT_EQ(card->Restarts().found, 0u);
+    EXPECT_EQ(card->Restarts().restarted, 0u);
 }
 
 TEST_F(RemoteCardTest, ForeignAndMalformedPacketsChangeNothing) {
@@ -929,4 +937,33 @@ TEST(RemoteCardReads, AnAnswersAgeCountsFromWhenItWasAsked) {
     const std::int32_t got = card.ADResult_DV(0, 32, 1, 0, 0, r.data());
     if (SteadyClock::now() - stopped > kRoundTrip + 140ms) GTEST_SKIP() << "the machine was too busy to read in time";
     EXPECT_EQ(got, 0) << "a reading asked " << kRoundTrip.count() + 90 << " ms ago served as fresh";
+}
+
+// A reading tells when it was asked of the card, to the thread that got it:
+// on a 150 ms link a kept reading is at least that old when it is returned,
+// and reads served from the same answer tell the same time.
+TEST(RemoteCardReads, AReadingTellsWhenItWasAsked) {
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0, {"--delay", "150"});
+    ASSERT_NE(port, 0);
+    RemoteCard card(vnet::LoopbackEndpoint(port));
+    EXPECT_FALSE(card.LastReadingAsked());
+    ASSERT_EQ(card.StartIntr(10, 300, 0, 32, 1000, 0, 1), 1);
+    std::array<float, 34> r{};
+    std::vector<vnet::Clock::time_point> asked;
+    for (const auto t0 = SteadyClock::now(); SteadyClock::now() - t0 < 1500ms;) {
+        if (card.ADResult_DV(0, 32, 1, 0, 0, r.data()) > 0) {
+            ASSERT_TRUE(card.LastReadingAsked());
+            EXPECT_GE(vnet::Clock::now() - *card.LastReadingAsked(), 150ms);
+            asked.push_back(*card.LastReadingAsked());
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_GT(asked.size(), 20u);
+    EXPECT_TRUE(std::is_sorted(asked.begin(), asked.end()));
+    EXPECT_LT(std::unique(asked.begin(), asked.end()) - asked.begin(), static_cast<long>(asked.size()))
+        << "reads 5 ms apart on a link polled every 25 ms share answers";
+    std::optional<vnet::Clock::time_point> elsewhere = vnet::Clock::now();
+    std::thread([&] { elsewhere = card.LastReadingAsked(); }).join();
+    EXPECT_FALSE(elsewhere) << "another thread got no reading";
 }
