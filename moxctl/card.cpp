@@ -101,4 +101,11 @@ bool Card::WriteDO(std::uint16_t bits) {
 
 std::int32_t Card::LastError() { return DllDef::GetLastADError(); }
 
+std::optional<DriverNews> Card::News() {
+    MoxReadingInfo info{};
+    info.size = sizeof info;
+    if (DllDef::Mox_ReadingInfo(&info) == 0) return std::nullopt;
+    return DriverNews{info.has_reading != 0, info.asked_us, info.age_us, info.card_restarts, info.acquisition_restarts};
+}
+
 } // namespace moxctl

@@ -31,6 +31,18 @@ struct Reading {
 // "mean of 20 samples, codes and volts"
 std::string Describe(const ReadRequest& request);
 
+// What a card driver built here tells beside the card's entries
+// (Mox_ReadingInfo in adcard_abi.h): when the reading this thread last got
+// was asked of the card, and the card restarts the driver found and acted on
+// by itself. The card maker's driver tells nothing of it.
+struct DriverNews {
+    bool hasReading = false;
+    std::int64_t askedUs = 0; // the driver's monotonic clock
+    std::int64_t ageUs = 0;   // counted from when it was asked
+    std::uint32_t cardRestarts = 0;
+    std::uint32_t acquisitionRestarts = 0;
+};
+
 // The network card driver's last error after a call that the card did not
 // confirm in time: the request may or may not have reached the card.
 constexpr std::int32_t kNoReplyError = 100;
@@ -63,6 +75,8 @@ public:
     bool WriteDO(std::uint16_t bits);
     // GetLastADError: why the last call failed.
     std::int32_t LastError();
+    // Nothing when the driver does not tell (see DriverNews).
+    std::optional<DriverNews> News();
 };
 
 } // namespace moxctl

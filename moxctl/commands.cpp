@@ -128,6 +128,65 @@ void SayIfRepeated(RepeatWatch& repeats, const Reading& reading, std::chrono::mi
                  static_cast<long long>(interval.count()));
 }
 
+// Whether a row's reading is new. A driver of ours tells when each reading
+// was asked of the card: a reading no newer than the previous row's is
+// left out (never shown as a new row), and said once. Another driver does
+// not: rows repeating in every channel are counted and said once, and kept.
+class RowFreshness {
+public:
+    enum class Verdict { New, LeftOut, FirstLeftOut };
+
+    RowFreshness(Card& card, std::chrono::milliseconds interval)
+        : card_(card), interval_(interval), tells_(card.News().has_value()) {}
+
+    bool Tells() const { return tells_; }
+
+    // Called right after the reading was taken, on the same thread.
+    Verdict Judge(const Reading& reading) {
+        if (!tells_) {
+            SayIfRepeated(repeats_, reading, interval_);
+            return Verdict::New;
+        }
+        const auto news = card_.News();
+        if (news && news->hasReading) lastAgeMs_ = news->ageUs / 1000;
+        if (!news || !news->hasReading || fresh_.Newer(news->askedUs)) return Verdict::New;
+        // Said once, when how often new readings come is known (or a few
+        // rows on, when it cannot be).
+        constexpr long long kSayAfterAtMost = 5;
+        if (said_ || (fresh_.MeanSpacingUs() == 0 && fresh_.LeftOut() < kSayAfterAtMost)) return Verdict::LeftOut;
+        said_ = true;
+        std::fprintf(stderr, "moxctl: %s\n", Explain().c_str());
+        return Verdict::FirstLeftOut;
+    }
+
+    // Why rows are left out: "rows are due every 10 ms, but the card link
+    // gives a new reading only about every 25 ms (...)".
+    std::string Explain() const {
+        std::string text = "rows are due every " + std::to_string(interval_.count()) +
+                           " ms, but the card link does not have a newer reading for each";
+        // How often new readings came says how fast the link is only when
+        // it is slower than the rows.
+        const auto spacingMs = (fresh_.MeanSpacingUs() + 500) / 1000;
+        if (2 * spacingMs > 3 * interval_.count())
+            text += ": it gives one about every " + std::to_string(spacingMs) + " ms";
+        text += " (the last was asked " + std::to_string(lastAgeMs_) +
+                " ms before it was read); a row without a newer reading is left out, and a longer --interval "
+                "gives a row at each due time";
+        return text;
+    }
+
+    long long LeftOut() const { return fresh_.LeftOut(); }
+
+private:
+    Card& card_;
+    std::chrono::milliseconds interval_;
+    bool tells_;
+    FreshRows fresh_;
+    RepeatWatch repeats_;
+    std::int64_t lastAgeMs_ = 0;
+    bool said_ = false;
+};
+
 } // namespace
 
 bool LoadSetup(const std::string& path, std::optional<mox::setup::Setup>& setup) {
@@ -151,7 +210,7 @@ int Read(const ReadOptions& o) {
     if (o.format == Format::Csv) std::fputs(CsvHeader(o.request, setup).c_str(), stdout);
     // A mean's first row waits until the card can have taken its points.
     RowSchedule schedule(Clock::now(), o.interval, std::nullopt, MeanFillTime(o.request.mean));
-    RepeatWatch repeats;
+    RowFreshness freshness(card, o.interval);
     auto lastGood = schedule.Due();
     int result = kExitOk;
     for (long i = 0; (o.count == 0 || i < o.count) && !g_stop;) {
@@ -168,7 +227,9 @@ int Read(const ReadOptions& o) {
         }
         lastGood = Clock::now();
         schedule.Taken(lastGood);
-        SayIfRepeated(repeats, *reading, o.interval);
+        // A reading no newer than the last row's is no row: the count is
+        // of rows printed.
+        if (freshness.Judge(*reading) != RowFreshness::Verdict::New) continue;
         const Stamp stamp = Now();
         const std::string row = o.format == Format::Csv ? CsvRow(o.request, stamp, *reading, setup)
                                                         : JsonRow(o.request, stamp, *reading, setup);
@@ -182,7 +243,7 @@ int Read(const ReadOptions& o) {
 
 namespace {
 
-std::string LogHeader(const LogOptions& o, const std::optional<mox::CardIdentity>& id) {
+std::string LogHeader(const LogOptions& o, const std::optional<mox::CardIdentity>& id, bool driverTells) {
     std::string h = "# moxctl log\n";
     h += "# program: moxctl " MOX_VERSION "\n";
     h += "# started: " + mox::IsoUtc(std::chrono::system_clock::now()) + "\n";
@@ -193,8 +254,15 @@ std::string LogHeader(const LogOptions& o, const std::optional<mox::CardIdentity
              std::to_string(MeanPoints(o.request.mean)) + " points (again after a restart)\n";
     }
     if (o.setup) h += SetupHeaderLines(*o.setup);
+    h += "# seq: a row's number among the due times of this session, 0 at the first; a number missing is a row not "
+         "recorded, inside a gap noted with its reason and the numbers it lacks, or a reading no newer than the "
+         "previous row's\n";
+    h += driverTells ? "# fresh: the driver tells when each reading was asked of the card: a row is only written "
+                       "from a reading newer than the previous row's\n"
+                     : "# fresh: the driver does not tell when a reading was asked: a row may repeat the previous "
+                       "reading (rows repeating in every channel are counted and said on standard error)\n";
     h += "# reading: " + Describe(o.request) + ", every " + std::to_string(o.interval.count()) + " ms\n";
-    return h + CsvHeader(o.request, o.setup ? &*o.setup : nullptr);
+    return h + CsvHeader(o.request, o.setup ? &*o.setup : nullptr, true);
 }
 
 int Usage(const std::string& message) {
@@ -203,15 +271,31 @@ int Usage(const std::string& message) {
 }
 
 constexpr auto kRetryWhileDown = std::chrono::milliseconds(50);
+// How long, after acquisition was started again, readings may take to come.
+constexpr auto kStartedReadingWait = std::chrono::milliseconds(500);
 
-// One run of `log`: rows at their times, and '#' notes when the readings
-// stop and start again and when the card was found restarted.
+// Rows not recorded, first..last: "seq 57..83 not recorded (27 rows)", or
+// the count alone in a log whose rows carry no numbers.
+std::string Missing(long long first, long long last, bool numbered) {
+    if (last < first) return "no row missed";
+    const long long n = last - first + 1;
+    const std::string count = std::to_string(n) + (n == 1 ? " row" : " rows");
+    if (!numbered) return count + " not recorded";
+    const std::string range = n == 1 ? std::to_string(first) : std::to_string(first) + ".." + std::to_string(last);
+    return "seq " + range + " not recorded (" + count + ")";
+}
+
+// One run of `log`: rows at their times, numbered by them; '#' notes when
+// a gap in the rows starts and ends (the link down, the card refusing
+// readings, acquisition restarted) and when the card was found restarted.
 class LogRun {
 public:
     LogRun(Card& card, LogFile& file, const LogOptions& o)
         : card_(card), file_(file), o_(o), start_(Clock::now()),
-          schedule_(start_, o.interval, o.duration, MeanFillTime(o.request.mean)), lastProgress_(start_) {
+          schedule_(start_, o.interval, o.duration, MeanFillTime(o.request.mean)), freshness_(card, o.interval),
+          lastProgress_(start_) {
         probe_.Started(start_);
+        if (const auto news = card_.News()) restarts_ = news->cardRestarts;
     }
 
     int Run() {
@@ -219,7 +303,7 @@ public:
         while (!g_stop) {
             // While readings fail the card is asked more often than rows
             // are due, so that its return (and a fresh start) is seen soon.
-            const auto next = linkUp_ ? schedule_.Due() : Clock::now() + kRetryWhileDown;
+            const auto next = failing_ ? Clock::now() + kRetryWhileDown : schedule_.Due();
             if (schedule_.Over() || schedule_.EndsBy(next)) break;
             SleepUntil(next);
             if (g_stop) break;
@@ -228,53 +312,126 @@ public:
                 std::fprintf(stderr, "\nmoxctl: %s", notice.c_str());
             Progress();
         }
+        if (gap_ && !Note("log ended in the gap: no row recorded from seq " + std::to_string(gap_->first), error))
+            return Fail(error);
         return kExitOk;
     }
 
 private:
+    // A run of due rows not recorded, from `first`.
+    struct Gap {
+        long long first = 0;
+        bool linkDown = false; // it began with the card out of reach
+    };
+
     bool Step(std::string& error) {
         const auto reading = card_.Read(o_.request);
         if (!reading) return Failed(error);
-        schedule_.Taken(Clock::now());
-        if (!linkUp_ && !Resumed(error)) return false;
-        probe_.Learn(Clock::now());
-        SayIfRepeated(repeats_, *reading, o_.interval);
-        return file_.Append(CsvRow(o_.request, Now(), *reading, o_.setup ? &*o_.setup : nullptr), error);
+        const bool wasFailing = std::exchange(failing_, false);
+        if (wasFailing && !freshness_.Tells() && !ProbedRestart(error)) return false;
+        bool delayed = false;
+        if (!DriverRestarts(error, delayed)) return false;
+        // Acquisition started again: no row until its mean has its points.
+        if (delayed || Clock::now() < schedule_.Due()) return true;
+        const long long seq = schedule_.Taken(Clock::now());
+        const auto verdict = freshness_.Judge(*reading);
+        if (verdict == RowFreshness::Verdict::FirstLeftOut && !file_.Comment(LeftOutLine(), error)) return false;
+        if (verdict != RowFreshness::Verdict::New) return true;
+        if (gap_ && !EndGap(seq, error)) return false;
+        // A driver that counts restarts is not probed: that costs a reading.
+        if (!freshness_.Tells()) probe_.Learn(Clock::now());
+        const std::optional<long long> number = file_.Numbered() ? std::optional<long long>(seq) : std::nullopt;
+        return file_.Append(CsvRow(o_.request, Now(), *reading, o_.setup ? &*o_.setup : nullptr, number), error);
     }
 
-    // Readings fail: the link is down, or the card answers but does not
-    // acquire, which after a good start means it was restarted (its
-    // outputs back at their power-on values). Acquisition is then started
-    // again; a network driver may already have done so by itself.
+    std::string LeftOutLine() const {
+        return NoteLine(std::chrono::system_clock::now(),
+                        freshness_.Explain() + (file_.Numbered() ? " (its seq is missing, with no gap noted)" : ""));
+    }
+
+    bool OpenGap(const std::string& reason, bool linkDown, std::string& error) {
+        gap_ = Gap{schedule_.Seq(), linkDown};
+        const std::string from = file_.Numbered() ? "no row recorded from seq " + std::to_string(gap_->first)
+                                                  : "no row recorded from now on";
+        return Note(reason + "; " + from, error);
+    }
+
+    bool EndGap(long long seq, std::string& error) {
+        const Gap gap = *std::exchange(gap_, std::nullopt);
+        startTried_ = false;
+        const std::string how = gap.linkDown ? "link up: readings resumed" : "readings resumed";
+        return Note(how + "; " + Missing(gap.first, seq - 1, file_.Numbered()), error);
+    }
+
+    // Readings fail: the link is down (the card does not answer), or the
+    // card answers but gives no reading (it refuses: acquisition stopped,
+    // often by a restart).
     bool Failed(std::string& error) {
-        if (linkUp_) {
-            linkUp_ = false;
-            restartNoted_ = false;
-            if (!Note("link down: readings fail", error)) return false;
-        }
-        if (restartNoted_ || !card_.Identity()) return true;
-        restartNoted_ = true;
+        failing_ = true;
+        const bool answers = card_.Identity().has_value();
+        if (!gap_ && !OpenGap(answers ? "card refused: it answers but gives no reading" : "link down: readings fail",
+                              answers ? false : true, error))
+            return false;
+        if (!answers) return true;
+        bool delayed = false;
+        return DriverRestarts(error, delayed) && StartAgain(error);
+    }
+
+    // Once in a gap, with the card answering but giving no reading:
+    // acquisition started again. Readings that then come show that the card
+    // was not acquiring; with a driver that does not count restarts, that
+    // after a good start means it was restarted (its outputs back at their
+    // power-on values).
+    bool StartAgain(std::string& error) {
+        if (startTried_) return true;
+        startTried_ = true;
         std::int32_t code = 0;
-        const bool started = card_.StartAcquisition(code);
-        if (started) probe_.Started(Clock::now());
+        if (!card_.StartAcquisition(code))
+            return Note("acquisition did not start again (driver error " + std::to_string(code) + ")", error);
+        probe_.Started(Clock::now());
+        if (const auto news = card_.News()) restarts_ = news->cardRestarts;
+        bool readings = false;
+        for (const auto until = Clock::now() + kStartedReadingWait; !readings && Clock::now() < until;) {
+            readings = card_.Read(o_.request).has_value();
+            if (!readings) SleepUntil(Clock::now() + std::chrono::milliseconds(20));
+        }
         schedule_.Delay(Clock::now(), MeanFillTime(o_.request.mean));
-        return Note(started ? "card restarted: it answers but was not acquiring (outputs reset by the restart); "
-                              "acquisition started again"
-                            : "card restarted: it answers but was not acquiring (outputs reset by the restart); "
-                              "acquisition did not start again (driver error " +
-                                  std::to_string(code) + ")",
+        if (!readings) return Note("acquisition started again; the card still gives no reading", error);
+        return Note(freshness_.Tells() ? "acquisition started again: the card had stopped acquiring"
+                                       : "card restarted: it answers but was not acquiring (outputs reset by the "
+                                         "restart); acquisition started again",
                     error);
     }
 
-    // The link is back: a card whose acquisition has just begun again (the
-    // driver started it) was restarted while out of reach.
-    bool Resumed(std::string& error) {
-        linkUp_ = true;
-        if (!Note("link up: readings resumed", error)) return false;
-        if (restartNoted_) return true;
+    // A driver of ours counts the restarts it found and acted on: a card
+    // restarted is noted even when the driver started acquisition again
+    // before any reading failed. With a mean, rows wait for its points.
+    bool DriverRestarts(std::string& error, bool& delayed) {
+        const auto news = card_.News();
+        if (!news || news->cardRestarts == restarts_) return true;
+        restarts_ = news->cardRestarts;
+        startTried_ = true; // the driver starts it again itself
+        probe_.Started(Clock::now());
+        if (!Note("card restarted: the driver found it not acquiring after it had been (outputs reset by the "
+                  "restart) and starts acquisition again",
+                  error))
+            return false;
+        if (o_.request.mean <= 0) return true;
+        delayed = true;
+        schedule_.Delay(Clock::now(), MeanFillTime(o_.request.mean));
+        return gap_ || OpenGap("acquisition restarted: no row until its mean holds its " +
+                                   std::to_string(MeanPoints(o_.request.mean)) + " points",
+                               false, error);
+    }
+
+    // After readings failed, with a driver that does not count restarts: a
+    // card whose acquisition has just begun again (the driver started it)
+    // was restarted while out of reach.
+    bool ProbedRestart(std::string& error) {
+        if (startTried_) return true;
         const auto held = probe_.FreshStart();
         if (!held) return true;
-        restartNoted_ = true;
+        startTried_ = true;
         schedule_.Delay(Clock::now(), MeanFillTime(o_.request.mean));
         return Note("card restarted: its acquisition holds only " + std::to_string(*held) +
                         " samples, started again by the driver (outputs reset by the restart)",
@@ -291,7 +448,7 @@ private:
         if (!progress_ || Clock::now() - lastProgress_ < std::chrono::seconds(1)) return;
         lastProgress_ = Clock::now();
         std::fprintf(stderr, "\r%llu rows, %s, link %s   ", static_cast<unsigned long long>(file_.RowsWritten()),
-                     Elapsed(lastProgress_ - start_).c_str(), linkUp_ ? "up" : "down");
+                     Elapsed(lastProgress_ - start_).c_str(), failing_ ? "down" : "up");
         std::fflush(stderr);
     }
 
@@ -300,12 +457,14 @@ private:
     const LogOptions& o_;
     const Clock::time_point start_;
     RowSchedule schedule_;
-    RepeatWatch repeats_;
+    RowFreshness freshness_;
     RestartProbe probe_;
     Clock::time_point lastProgress_;
     const bool progress_ = MOX_ISATTY(stderr) != 0;
-    bool linkUp_ = true;
-    bool restartNoted_ = false;
+    bool failing_ = false;
+    std::optional<Gap> gap_;
+    bool startTried_ = false; // in this gap: acquisition started again, by moxctl or the driver
+    std::uint32_t restarts_ = 0;
 };
 
 } // namespace
@@ -313,7 +472,7 @@ private:
 int Log(const LogOptions& o) {
     Card card;
     const auto id = card.Identity();
-    LogFile file(o.path, LogHeader(o, id), o.rotate);
+    LogFile file(o.path, LogHeader(o, id, card.News().has_value()), o.rotate);
     if (file.ToStandardOutput() && (o.rotate.maxBytes > 0 || o.rotate.maxAge.count() > 0))
         return Usage("--rotate-size and --rotate-time rotate a file: standard output (\"-\") is not rotated");
     // A file that is not ours, or holds other readings, is refused before

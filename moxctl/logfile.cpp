@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logfile.h"
 
+#include "rows.h"
 #include "text.h"
 
 #include <algorithm>
@@ -172,6 +173,18 @@ std::string LastLine(const std::string& text) {
 
 constexpr const char* kFirstLine = "# moxctl log\n";
 constexpr const char* kReadingPrefix = "# reading: ";
+constexpr const char* kSeqPrefix = "# seq: ";
+
+// A header for rows without numbers: without its "# seq:" line, and its
+// column line without the seq column.
+std::string WithoutSeqHeader(const std::string& header) {
+    std::string h = header;
+    if (const auto at = h.find(std::string("\n") + kSeqPrefix); at != std::string::npos) {
+        h.erase(at + 1, h.find('\n', at + 1) - at);
+    }
+    const std::string columns = LastLine(h);
+    return h.substr(0, h.size() - columns.size() - 1) + WithoutSeq(columns) + "\n";
+}
 
 } // namespace
 
@@ -230,7 +243,9 @@ bool LogFile::Check(std::string& error) const {
     std::fclose(f);
     const std::string wantReading = ReadingOf(LineStarting(header_, kReadingPrefix));
     const std::string wantColumns = LastLine(header_);
-    if (reading && columns && ReadingOf(*reading) == wantReading && CurrentNames(*columns) == wantColumns) return true;
+    const bool sameColumns =
+        columns && (CurrentNames(*columns) == wantColumns || CurrentNames(*columns) == WithoutSeq(wantColumns));
+    if (reading && sameColumns && ReadingOf(*reading) == wantReading) return true;
     const auto what = [](const std::string& r, const std::string& c) {
         return r.substr(std::strlen(kReadingPrefix)) + " (columns " + ColumnsShort(c) + ")";
     };
@@ -272,6 +287,12 @@ bool LogFile::OpenFile(std::string& error) {
         notice_ +=
             "removed an incomplete last line (" + std::to_string(size - complete) + " bytes) from " + path_ + "\n";
     }
+    // A log written before rows were numbered goes on without numbers.
+    if (!numbered_) {
+        const auto columns = complete > 0 ? ColumnsOf(complete) : std::nullopt;
+        const std::string wanted = LastLine(header_);
+        numbered_ = !columns || wanted == WithoutSeq(wanted) || CurrentNames(*columns) != WithoutSeq(wanted);
+    }
     const std::string header = SessionHeader(complete);
     file_ = std::fopen(path_.c_str(), "ab");
     if (file_ == nullptr) {
@@ -284,17 +305,23 @@ bool LogFile::OpenFile(std::string& error) {
     return Write(header, error) && Sync(error);
 }
 
-std::string LogFile::SessionHeader(std::uintmax_t size) const {
-    if (size == 0) return header_;
+std::optional<std::string> LogFile::ColumnsOf(std::uintmax_t size) const {
     std::FILE* f = std::fopen(path_.c_str(), "rb");
-    if (f == nullptr) return header_;
-    const auto columns = LastLineStarting(f, size, "utc,");
+    if (f == nullptr) return std::nullopt;
+    auto columns = LastLineStarting(f, size, "utc,");
     std::fclose(f);
+    return columns;
+}
+
+std::string LogFile::SessionHeader(std::uintmax_t size) const {
+    std::string header = Numbered() ? header_ : WithoutSeqHeader(header_);
+    if (size == 0) return header;
+    const auto columns = ColumnsOf(size);
     // A log with the old channel names goes on under them: a script reading
     // it meets one naming, and the rows are the same either way.
-    const std::string wanted = LastLine(header_);
-    if (!columns || *columns == wanted || CurrentNames(*columns) != wanted) return header_;
-    return header_.substr(0, header_.size() - wanted.size() - 1) + *columns + "\n";
+    const std::string wanted = LastLine(header);
+    if (!columns || *columns == wanted || CurrentNames(*columns) != wanted) return header;
+    return header.substr(0, header.size() - wanted.size() - 1) + *columns + "\n";
 }
 
 bool LogFile::Write(const std::string& text, std::string& error) {

@@ -4,7 +4,10 @@
 // and the file is synced to the disk at least once a second. An existing
 // file is continued (after an incomplete last line left by an interruption
 // is cut off) only when it is a moxctl log of the same reading: anything
-// else is refused and left as it is. A header block of '#' lines and the
+// else is refused and left as it is. A log written before rows were
+// numbered (no "seq" column) goes on in its own columns, rows without
+// numbers, for the whole session, rotated files too: a file never holds
+// rows of two widths under one column line. A header block of '#' lines and the
 // column line start every session. On request the file is rotated by size
 // or age: the full file is renamed with the time of rotation in its name
 // (and a counter when that name is taken; no file is ever replaced) and a
@@ -15,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace moxctl {
@@ -44,6 +48,10 @@ public:
     // Call Check first: Open cuts an incomplete last line.
     bool Open(std::string& error);
     bool ToStandardOutput() const { return path_ == "-"; }
+    // After Open: whether this session's rows carry the seq column (not in
+    // a log written before rows were numbered); its "# seq:" header line
+    // is left out with it.
+    bool Numbered() const { return numbered_.value_or(true); }
     // Appends one complete line; syncs when the last sync is a second old;
     // rotates first when the policy says so.
     bool Append(const std::string& line, std::string& error);
@@ -62,8 +70,10 @@ public:
 private:
     bool OpenFile(std::string& error);
     // header_, or for a file that goes on under older column names, header_
-    // with the file's own column line.
+    // with the file's own column line; without the seq column and its
+    // header line for a session that goes on in a log without them.
     std::string SessionHeader(std::uintmax_t size) const;
+    std::optional<std::string> ColumnsOf(std::uintmax_t size) const;
     bool Rotate(std::string& error);
     bool Write(const std::string& text, std::string& error);
 
@@ -76,6 +86,7 @@ private:
     std::chrono::steady_clock::time_point opened_{};
     std::chrono::steady_clock::time_point synced_{};
     bool dirty_ = false;
+    std::optional<bool> numbered_; // decided when the session's first file is opened
     std::string notice_;
 };
 

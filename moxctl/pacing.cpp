@@ -18,14 +18,34 @@ RowSchedule::RowSchedule(Clock::time_point start, Clock::duration interval,
     if (duration) end_ = start + std::chrono::duration_cast<Clock::duration>(*duration);
 }
 
-void RowSchedule::Taken(Clock::time_point now) {
-    const long long atLeastHalfOn = (now - origin_ + interval_ / 2) / interval_ + 1;
-    slot_ = std::max(slot_ + 1, atLeastHalfOn);
+long long RowSchedule::Taken(Clock::time_point now) {
+    const long long nearest = (now - origin_ + interval_ / 2) / interval_;
+    const long long slot = std::max(slot_, nearest);
+    slot_ = slot + 1;
+    return base_ + slot;
 }
 
 void RowSchedule::Delay(Clock::time_point now, Clock::duration wait) {
-    origin_ = now + wait;
+    const auto resume = now + wait;
+    // Due times before the new start are rows not taken: counted, so that
+    // the numbers show them missing.
+    const long long passed = resume <= origin_ ? 0 : (resume - origin_ + interval_ - Clock::duration(1)) / interval_;
+    base_ += std::max(slot_, passed);
+    origin_ = resume;
     slot_ = 0;
+}
+
+bool FreshRows::Newer(std::int64_t askedUs) {
+    if (last_ && askedUs <= *last_) {
+        ++leftOut_;
+        return false;
+    }
+    if (last_) {
+        spacingSum_ += askedUs - *last_;
+        ++spacings_;
+    }
+    last_ = askedUs;
+    return true;
 }
 
 int MeanPoints(int mean) {

@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <string_view>
+
 namespace moxctl {
 
 Stamp Now() { return {std::chrono::system_clock::now(), mox::SinceStart().count()}; }
@@ -14,15 +16,35 @@ std::string NoteLine(std::chrono::system_clock::time_point t, const std::string&
     return "# " + mox::IsoUtc(t) + " " + text + "\n";
 }
 
-std::string CsvHeader(const ReadRequest& request, const mox::setup::Setup* setup) {
-    return mox::ReadingsColumns(request.codes, request.volts) + (setup != nullptr ? SetupColumns(*setup) : "") + "\n";
+namespace {
+
+// The two time columns every row starts with.
+constexpr std::string_view kTimeColumns = "utc,monotonic_s";
+
+} // namespace
+
+std::string CsvHeader(const ReadRequest& request, const mox::setup::Setup* setup, bool seq) {
+    std::string line = mox::ReadingsColumns(request.codes, request.volts);
+    if (seq) line.insert(kTimeColumns.size(), std::string(",") + kSeqColumn);
+    return line + (setup != nullptr ? SetupColumns(*setup) : "") + "\n";
+}
+
+std::string WithoutSeq(const std::string& columns) {
+    const std::string numbered = std::string(kTimeColumns) + "," + kSeqColumn;
+    if (columns.compare(0, numbered.size(), numbered) != 0) return columns;
+    if (columns.size() > numbered.size() && columns[numbered.size()] != ',') return columns;
+    return std::string(kTimeColumns) + columns.substr(numbered.size());
 }
 
 std::string CsvRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading,
-                   const mox::setup::Setup* setup) {
+                   const mox::setup::Setup* setup, std::optional<long long> seq) {
     std::string line = mox::IsoUtc(stamp.utc);
     line += ',';
     line += mox::SecondsText(stamp.monotonicMs);
+    if (seq) {
+        line += ',';
+        line += std::to_string(*seq);
+    }
     for (std::size_t k = 0; k < mox::kInputChannels; ++k) {
         // Codes come from the driver in single precision: written as such.
         if (request.codes) {

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace moxctl {
@@ -26,10 +27,15 @@ std::string NoteLine(std::chrono::system_clock::time_point t, const std::string&
 
 // The CSV column line: utc,monotonic_s,AI00,...; with codes and volts
 // side by side, AI00_code,AI00_volts,... With a setup, then each input in
-// its unit and beyond_limits (setup_columns.h).
-std::string CsvHeader(const ReadRequest& request, const mox::setup::Setup* setup = nullptr);
+// its unit and beyond_limits (setup_columns.h). A log's rows carry their
+// number among the due times (pacing.h) in a column "seq" after the times.
+std::string CsvHeader(const ReadRequest& request, const mox::setup::Setup* setup = nullptr, bool seq = false);
 std::string CsvRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading,
-                   const mox::setup::Setup* setup = nullptr);
+                   const mox::setup::Setup* setup = nullptr, std::optional<long long> seq = std::nullopt);
+// The column of a row's number, and the column line without it: the
+// columns of a log written before rows were numbered.
+constexpr const char* kSeqColumn = "seq";
+std::string WithoutSeq(const std::string& columns);
 // {"utc":...,"monotonic_s":...,"codes":[...],"volts":[...]}, with a setup
 // then "pump_pressure[bar]":...,"beyond_limits":"..."
 std::string JsonRow(const ReadRequest& request, const Stamp& stamp, const Reading& reading,

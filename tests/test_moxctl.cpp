@@ -42,11 +42,13 @@ bool IsNumber(const std::string& s) {
 }
 
 // A log line is a '#' note, a column line, or a row: UTC time, monotonic
-// seconds and 32 numbers.
+// seconds, in a log the row's number, and 32 numbers.
 bool ParsesAsLogLine(const std::string& line) {
     if (line.rfind("# ", 0) == 0 || line.rfind("utc,monotonic_s,", 0) == 0) return true;
     const auto f = Fields(line);
-    if (f.size() != 34 || f[0].size() != 24 || f[0][10] != 'T' || f[0].back() != 'Z') return false;
+    const bool numbered = f.size() == 35;
+    if ((f.size() != 34 && !numbered) || f[0].size() != 24 || f[0][10] != 'T' || f[0].back() != 'Z') return false;
+    if (numbered && f[2].find_first_not_of("0123456789") != std::string::npos) return false;
     for (std::size_t i = 1; i < f.size(); ++i) {
         if (!IsNumber(f[i])) return false;
     }
@@ -202,6 +204,7 @@ TEST(MoxctlLog, KilledMidRunLeavesOnlyCompleteLinesAndIsContinued) {
     EXPECT_EQ(killed.status, 137) << killed.err;
     const int rows = CheckLog(log);
     EXPECT_GT(rows, 50);
+    EXPECT_NE(ReadAll(log).find("\nutc,monotonic_s,seq,AI00,"), std::string::npos) << "log rows are numbered";
 
     // Half a row, as a power cut in the middle of a write could leave it.
     { std::ofstream(log, std::ios::app) << "2026-12-07T10:00:00.000Z,1.5,32768,327"; }

@@ -234,6 +234,47 @@ TEST(LogFileOldNames, OnlyTheSameColumnsUnderOldNamesGoOn) {
     fs::remove(file);
 }
 
+// A session that goes on in a log written before rows were numbered keeps
+// to its columns in every file it writes, rotated ones too; a new file is
+// numbered.
+TEST(LogFileNumbers, ASessionWithoutNumbersStaysWithoutAcrossRotations) {
+    const fs::path dir = TempPath("unnumbered-rotations");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string path = (dir / "run.csv").string();
+    WriteAll(path, "# moxctl log\n# reading: newest sample, codes, every 100 ms\nutc,monotonic_s,AI00\n"
+                   "2026-11-30T08:00:00.000Z,0.1,5\n");
+    const std::string header = "# moxctl log\n# seq: numbers\n# reading: newest sample, codes, every 50 "
+                               "ms\nutc,monotonic_s,seq,AI00\n";
+    {
+        LogFile log(path, header, RotatePolicy{300, 0s});
+        std::string error;
+        ASSERT_TRUE(log.Check(error)) << error;
+        ASSERT_TRUE(log.Open(error)) << error;
+        EXPECT_FALSE(log.Numbered());
+        for (int i = 0; i < 30; ++i) ASSERT_TRUE(log.Append("2026-11-30T08:01:00.000Z,60.1,7\n", error)) << error;
+    }
+    int files = 0;
+    for (const auto& f : fs::directory_iterator(dir)) {
+        ++files;
+        const std::string text = ReadAll(f.path());
+        EXPECT_EQ(text.find("# seq:"), std::string::npos) << text;
+        for (const auto& line : Lines(text)) {
+            if (line.rfind("utc,", 0) == 0) {
+                EXPECT_EQ(line, "utc,monotonic_s,AI00") << f.path();
+            }
+        }
+    }
+    EXPECT_GE(files, 3);
+    const std::string fresh = (dir / "new.csv").string();
+    LogFile log(fresh, header, RotatePolicy{});
+    std::string error;
+    ASSERT_TRUE(log.Check(error) && log.Open(error)) << error;
+    EXPECT_TRUE(log.Numbered());
+    EXPECT_EQ(ReadAll(fresh), header);
+    fs::remove_all(dir);
+}
+
 // "-" is standard output: the header and rows come there, and no file
 // called "-" appears.
 TEST(MoxctlLog, DashIsStandardOutput) {
@@ -429,8 +470,8 @@ TEST(MoxctlLog, AnOutageIsMarkedButIsNoRestart) {
     fs::remove(file);
 }
 
-// Rows asked faster than a slow link answers repeat the same reading: said
-// once on standard error.
+// Rows asked faster than a slow link answers have no newer reading each:
+// said once on standard error.
 TEST(MoxctlRead, RepeatedRowsAreSaidOnce) {
     EmulatorProcess emulator;
     const std::uint16_t port = emulator.Start(0);
@@ -438,11 +479,240 @@ TEST(MoxctlRead, RepeatedRowsAreSaidOnce) {
     EXPECT_EQ(emulator.Command("delay 40").rfind("ok", 0), 0u);
     const Outcome o = Shell(OnEmulator(port), "$M read --count 100 --interval 10");
     EXPECT_EQ(o.status, 0) << o.err;
+    // Our driver tells when readings were asked: the rows without a newer
+    // reading are left out, and that is said.
     const auto lines = Lines(o.err);
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& l) { return l.find("rows keep repeating") != std::string::npos; }),
+    EXPECT_EQ(std::count_if(
+                  lines.begin(), lines.end(),
+                  [](const std::string& l) { return l.find("does not have a newer reading") != std::string::npos; }),
               1)
         << o.err;
+}
+
+// ---- Gaps shown, rows numbered, only new readings ----
+
+namespace {
+
+// The seq column (the third) of numbered rows.
+std::vector<long long> Seqs(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<long long> seqs;
+    seqs.reserve(rows.size());
+    for (const auto& r : rows) seqs.push_back(std::stoll(r.at(2)));
+    return seqs;
+}
+
+// The numbers a gap note names: "... from seq 12" gives {12}, "seq 12..40
+// not recorded" {12, 40}, "seq 12 not recorded" {12, 12}.
+std::vector<long long> NumbersIn(const std::string& note) {
+    const auto at = note.rfind("seq ");
+    if (at == std::string::npos) return {};
+    std::vector<long long> numbers;
+    std::istringstream in(note.substr(at + 4));
+    long long n = 0;
+    while (in >> n) {
+        numbers.push_back(n);
+        if (in.peek() != '.') break;
+        in.ignore(2);
+    }
+    return numbers;
+}
+
+// The seq of the last row before `line` in `text`, and of the first after it.
+std::pair<long long, long long> RowsAround(const std::string& text, const std::string& line) {
+    const auto at = text.find(line);
+    const auto before = Seqs(Rows(text.substr(0, at)));
+    const auto after = Seqs(Rows(text.substr(at + line.size())));
+    return {before.empty() ? -1 : before.back(), after.empty() ? -1 : after.front()};
+}
+
+// Rows identical in every channel to the row before.
+int Repeats(const std::vector<std::vector<std::string>>& rows, std::size_t firstValue) {
+    int repeats = 0;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        repeats += std::equal(rows[i].begin() + static_cast<long>(firstValue), rows[i].end(),
+                              rows[i - 1].begin() + static_cast<long>(firstValue), rows[i - 1].end())
+                       ? 1
+                       : 0;
+    }
+    return repeats;
+}
+
+} // namespace
+
+// The card out of reach for a while: one note where the gap starts and one
+// where it ends, naming the first and last numbers missing, which are the
+// hole in the rows' numbers; every other row follows the one before it.
+TEST(MoxctlLogGaps, AnOutageIsAHoleInTheNumbersBetweenTwoNotes) {
+    const fs::path file = TempPath("gap-outage.csv");
+    fs::remove(file);
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0);
+    ASSERT_NE(port, 0);
+    Outcome o;
+    std::thread logger(
+        [&] { o = Shell(OnEmulator(port), "$M log " + file.string() + " --interval 100 --duration 5"); });
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(emulator.Command("stop").rfind("ok", 0), 0u);
+    std::this_thread::sleep_for(2000ms);
+    EXPECT_EQ(emulator.Command("resume").rfind("ok", 0), 0u);
+    logger.join();
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string text = ReadAll(file);
+    EXPECT_NE(text.find("\nutc,monotonic_s,seq,AI00,AI01,"), std::string::npos) << text;
+    const auto starts = Comments(text, "link down: readings fail; no row recorded from seq ");
+    const auto ends = Comments(text, "link up: readings resumed; seq ");
+    ASSERT_EQ(starts.size(), 1u) << text;
+    ASSERT_EQ(ends.size(), 1u) << text;
+    const auto first = NumbersIn(starts[0]);
+    const auto range = NumbersIn(ends[0]);
+    ASSERT_EQ(first.size(), 1u) << starts[0];
+    ASSERT_EQ(range.size(), 2u) << ends[0];
+    EXPECT_EQ(range[0], first[0]);
+    EXPECT_GE(range[1] - range[0] + 1, 5) << ends[0];
+    EXPECT_NE(ends[0].find("(" + std::to_string(range[1] - range[0] + 1) + " rows)"), std::string::npos) << ends[0];
+    // The row before the note may be missing too: as the card fell silent
+    // the link had no newer reading for it, and it was left out.
+    EXPECT_GE(RowsAround(text, starts[0]).first, first[0] - 3) << text;
+    EXPECT_LT(RowsAround(text, starts[0]).first, first[0]) << text;
+    EXPECT_EQ(RowsAround(text, ends[0]).second, range[1] + 1) << text;
+    const auto seqs = Seqs(Rows(text));
+    ASSERT_FALSE(seqs.empty());
+    EXPECT_EQ(seqs.front(), 0);
+    for (std::size_t i = 1; i < seqs.size(); ++i) {
+        if (seqs[i] != seqs[i - 1] + 1) {
+            EXPECT_EQ(seqs[i], range[1] + 1) << "a hole away from the gap at " << i;
+        }
+    }
+    fs::remove(file);
+}
+
+// A card that answers but gives no reading is a gap of its own reason, not
+// an outage nor a restart; a driver that does not tell when readings were
+// asked is named in the header.
+TEST(MoxctlLogGaps, ACardRefusingReadingsIsAGapOfItsOwn) {
+    const fs::path file = TempPath("gap-refused.csv");
+    const fs::path refuse = TempPath("refuse");
+    fs::remove(file);
+    fs::remove(refuse);
+    Outcome o;
+    std::thread logger([&] {
+        o = Shell("-u MOX_CARD_ADDRESS LD_LIBRARY_PATH='" REFUSING_CARD_DIR "' MOX_TEST_REFUSE_FILE='" +
+                      refuse.string() + "'",
+                  "$M log " + file.string() + " --interval 100 --duration 3");
+    });
+    std::this_thread::sleep_for(1000ms);
+    WriteAll(refuse, "");
+    std::this_thread::sleep_for(1000ms);
+    fs::remove(refuse);
+    logger.join();
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string text = ReadAll(file);
+    EXPECT_EQ(Comments(text, "fresh: the driver does not tell").size(), 1u) << text;
+    const auto starts = Comments(text, "card refused: it answers but gives no reading; no row recorded from seq ");
+    const auto ends = Comments(text, " readings resumed; seq ");
+    ASSERT_EQ(starts.size(), 1u) << text;
+    ASSERT_EQ(ends.size(), 1u) << text;
+    EXPECT_EQ(NumbersIn(ends[0]).front(), NumbersIn(starts[0]).front());
+    EXPECT_GE(NumbersIn(ends[0]).back() - NumbersIn(ends[0]).front(), 4) << ends[0];
+    EXPECT_EQ(Comments(text, "link").size(), 0u) << text;
+    EXPECT_EQ(Comments(text, "restarted").size(), 0u) << text;
+    EXPECT_EQ(Comments(text, "still gives no reading").size(), 1u) << text;
+    fs::remove(file);
+}
+
+// A card restarted and back within a moment: the driver finds it stopped
+// and starts it again before a reading fails; the log says so all the same.
+TEST(MoxctlLogGaps, ARestartTheDriverMendedAloneIsStillNoted) {
+    const fs::path file = TempPath("gap-mended.csv");
+    fs::remove(file);
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0);
+    ASSERT_NE(port, 0);
+    Outcome o;
+    std::thread logger(
+        [&] { o = Shell(OnEmulator(port), "$M log " + file.string() + " --interval 1000 --duration 3.5"); });
+    std::this_thread::sleep_for(1400ms);
+    emulator.Kill();
+    EXPECT_EQ(emulator.Start(port), port);
+    logger.join();
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string text = ReadAll(file);
+    EXPECT_EQ(Comments(text, "link down").size(), 0u) << text;
+    EXPECT_EQ(Comments(text, "card restarted: the driver found it").size(), 1u) << text;
+    EXPECT_EQ(Seqs(Rows(text)), (std::vector<long long>{0, 1, 2, 3})) << text;
+    fs::remove(file);
+}
+
+struct FastRowsCase {
+    const char* command;    // at --interval 10 on a link 40 ms slow; the file's name follows
+    std::size_t firstValue; // the first column of values
+};
+
+class MoxctlFastRows : public ::testing::TestWithParam<FastRowsCase> {};
+
+// Rows asked faster than the link gives new readings: the rows without a
+// newer reading are left out, never shown as new rows; that is said once.
+TEST_P(MoxctlFastRows, AreNeverOldReadingsShownAsNew) {
+    const fs::path file = TempPath("fast.csv");
+    fs::remove(file);
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0);
+    ASSERT_NE(port, 0);
+    EXPECT_EQ(emulator.Command("delay 40").rfind("ok", 0), 0u);
+    const Outcome o = Shell(OnEmulator(port), std::string(GetParam().command) + " " + file.string());
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string text = o.out.empty() ? ReadAll(file) : o.out;
+    const auto rows = Rows(text);
+    ASSERT_GE(rows.size(), 10u) << text;
+    EXPECT_EQ(Repeats(rows, GetParam().firstValue), 0) << text;
+    const auto lines = Lines(o.err);
+    EXPECT_EQ(std::count_if(
+                  lines.begin(), lines.end(),
+                  [](const std::string& l) { return l.find("does not have a newer reading") != std::string::npos; }),
+              1)
+        << o.err;
+    fs::remove(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, MoxctlFastRows,
+                         ::testing::Values(FastRowsCase{"$M read --count 40 --interval 10 #", 2},
+                                           FastRowsCase{"$M log --interval 10 --duration 1.5", 3}));
+
+// A log written before rows were numbered goes on in its own columns; a
+// new log is numbered. No file holds rows of two widths.
+TEST(MoxctlLogGaps, ALogWithoutNumbersGoesOnWithout) {
+    const fs::path file = TempPath("unnumbered.csv");
+    std::string columns = "utc,monotonic_s";
+    std::string row = "2026-11-30T08:00:00.000Z,0.215";
+    for (int k = 0; k < 32; ++k) {
+        columns += (k < 10 ? ",AI0" : ",AI") + std::to_string(k);
+        row += ",32768";
+    }
+    const std::string before = "# moxctl log\n# program: moxctl 0.1.0\n# reading: newest sample, codes, every 200 "
+                               "ms\n" +
+                               columns + "\n" + row + "\n";
+    WriteAll(file, before);
+    const Outcome o = Shell(kVirtualCard, "$M log " + file.string() + " --interval 50 --duration 0.3");
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string after = ReadAll(file);
+    ASSERT_EQ(after.compare(0, before.size(), before), 0);
+    EXPECT_EQ(after.find("# seq:"), std::string::npos) << after;
+    for (const auto& line : Lines(after)) {
+        if (line.rfind("utc,", 0) == 0) {
+            EXPECT_EQ(line, columns);
+        }
+    }
+    const auto rows = Rows(after);
+    ASSERT_EQ(rows.size(), 7u) << after;
+    for (const auto& r : rows) EXPECT_EQ(r.size(), 34u);
+    // A new file is numbered from 0.
+    fs::remove(file);
+    const Outcome fresh = Shell(kVirtualCard, "$M log " + file.string() + " --interval 50 --duration 0.3");
+    ASSERT_EQ(fresh.status, 0) << fresh.err;
+    const std::string text = ReadAll(file);
+    EXPECT_EQ(Comments(text, "seq:").size(), 1u) << text;
+    EXPECT_EQ(Seqs(Rows(text)), (std::vector<long long>{0, 1, 2, 3, 4, 5})) << text;
+    fs::remove(file);
 }
 
 // ---- Schedule, mean fill time and repeated rows on their own ----
@@ -457,6 +727,7 @@ const Steady::time_point kT0{std::chrono::hours(1)};
 TEST(RowSchedule, RowsAreDueAtTheirIntervalAndGapsAreNotMadeUp) {
     RowSchedule s(kT0, 100ms);
     EXPECT_EQ(s.Due(), kT0);
+    EXPECT_EQ(s.Seq(), 0);
     s.Taken(kT0 + 3ms);
     EXPECT_EQ(s.Due(), kT0 + 100ms);
     s.Taken(kT0 + 140ms); // a little late: the next slot stays
@@ -495,6 +766,34 @@ TEST(RowSchedule, AFirstRowDelayShiftsTheRowsNotTheEnd) {
     EXPECT_TRUE(s.Over());
     s.Delay(kT0 + 1000ms, 50ms); // after a restart the next row waits for its points
     EXPECT_EQ(s.Due(), kT0 + 1050ms);
+}
+
+// A row's number is that of the due time nearest to when it was taken:
+// rows missed in a stall, an outage or a delay leave their numbers out.
+TEST(RowSchedule, NumbersCountDueTimesFromTheStart) {
+    RowSchedule s(kT0, 100ms);
+    const struct {
+        std::chrono::milliseconds taken;
+        long long seq;
+    } rows[] = {{3ms, 0}, {140ms, 1}, {260ms, 3}, {3000ms, 30}, {3060ms, 31}, {3151ms, 32}, {3200ms, 33}};
+    for (const auto& r : rows) EXPECT_EQ(s.Taken(kT0 + r.taken), r.seq) << r.taken.count();
+    EXPECT_EQ(s.Seq(), 34);
+    // Acquisition started again at 3.25 s, rows wait 320 ms: the rows due
+    // at 3.4 and 3.5 s (34, 35) pass unrecorded, and the next row is 36.
+    s.Delay(kT0 + 3250ms, 320ms);
+    EXPECT_EQ(s.Seq(), 36);
+    EXPECT_EQ(s.Taken(s.Due()), 36);
+    EXPECT_EQ(s.Taken(s.Due()), 37);
+}
+
+TEST(FreshRows, OnlyReadingsAskedLaterAreNew) {
+    FreshRows f;
+    int taken = 0;
+    for (const std::int64_t asked : {1000, 1000, 26000, 26000, 26000, 25000, 51000, 76000})
+        taken += f.Newer(asked) ? 1 : 0;
+    EXPECT_EQ(taken, 4);
+    EXPECT_EQ(f.LeftOut(), 4);
+    EXPECT_EQ(f.MeanSpacingUs(), 25000);
 }
 
 TEST(MeanFill, PointsTakeTheirTimeUpToWhatTheCardKeeps) {
