@@ -255,8 +255,8 @@ std::string LogHeader(const LogOptions& o, const std::optional<mox::CardIdentity
     }
     if (o.setup) h += SetupHeaderLines(*o.setup);
     h += "# seq: a row's number among the due times of this session, 0 at the first; a number missing is a row not "
-         "recorded, inside a gap noted with its reason and the numbers it lacks, or a reading no newer than the "
-         "previous row's\n";
+         "recorded, inside a gap noted with its reason and the numbers it lacks, in a pause of moxctl itself "
+         "(noted), or a reading no newer than the previous row's\n";
     h += driverTells ? "# fresh: the driver tells when each reading was asked of the card: a row is only written "
                        "from a reading newer than the previous row's\n"
                      : "# fresh: the driver does not tell when a reading was asked: a row may repeat the previous "
@@ -333,7 +333,10 @@ private:
         if (!DriverRestarts(error, delayed)) return false;
         // Acquisition started again: no row until its mean has its points.
         if (delayed || Clock::now() < schedule_.Due()) return true;
+        const long long due = schedule_.Seq();
+        const auto late = Clock::now() - schedule_.Due();
         const long long seq = schedule_.Taken(Clock::now());
+        if (!gap_ && !HeldUp(due, seq, late, error)) return false;
         const auto verdict = freshness_.Judge(*reading);
         if (verdict == RowFreshness::Verdict::FirstLeftOut && !file_.Comment(LeftOutLine(), error)) return false;
         if (verdict != RowFreshness::Verdict::New) return true;
@@ -342,6 +345,15 @@ private:
         if (!freshness_.Tells()) probe_.Learn(Clock::now());
         const std::optional<long long> number = file_.Numbered() ? std::optional<long long>(seq) : std::nullopt;
         return file_.Append(CsvRow(o_.request, Now(), *reading, o_.setup ? &*o_.setup : nullptr, number), error);
+    }
+
+    // Rows missed because moxctl itself did not run (stopped, or the
+    // system suspended) for a second or more: noted once it runs again.
+    // Shorter delays (a slow reading) only shift rows.
+    bool HeldUp(long long due, long long seq, Clock::duration late, std::string& error) {
+        if (seq - due < 2 || late < std::chrono::seconds(1)) return true;
+        return Note("moxctl was held up (the program or the system paused): " + Missing(due, seq - 1, file_.Numbered()),
+                    error);
     }
 
     std::string LeftOutLine() const {

@@ -65,6 +65,38 @@ std::vector<std::string> Comments(const std::string& text, const std::string& co
     return found;
 }
 
+// The seq column (the third) of numbered rows.
+std::vector<long long> Seqs(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<long long> seqs;
+    seqs.reserve(rows.size());
+    for (const auto& r : rows) seqs.push_back(std::stoll(r.at(2)));
+    return seqs;
+}
+
+// The numbers a gap note names: "... from seq 12" gives {12}, "seq 12..40
+// not recorded" {12, 40}, "seq 12 not recorded" {12, 12}.
+std::vector<long long> NumbersIn(const std::string& note) {
+    const auto at = note.rfind("seq ");
+    if (at == std::string::npos) return {};
+    std::vector<long long> numbers;
+    std::istringstream in(note.substr(at + 4));
+    long long n = 0;
+    while (in >> n) {
+        numbers.push_back(n);
+        if (in.peek() != '.') break;
+        in.ignore(2);
+    }
+    return numbers;
+}
+
+// The seq of the last row before `line` in `text`, and of the first after it.
+std::pair<long long, long long> RowsAround(const std::string& text, const std::string& line) {
+    const auto at = text.find(line);
+    const auto before = Seqs(Rows(text.substr(0, at)));
+    const auto after = Seqs(Rows(text.substr(at + line.size())));
+    return {before.empty() ? -1 : before.back(), after.empty() ? -1 : after.front()};
+}
+
 } // namespace
 
 // ---- Existing files ----
@@ -356,6 +388,15 @@ TEST(MoxctlLog, AStallLeavesAGapNotABurst) {
     }
     EXPECT_GE(longest, 1.5);
     EXPECT_NE(o.err.find(std::to_string(times.size()) + " rows written"), std::string::npos) << o.err;
+    // The rows missed are named: the hole in the numbers, and no other.
+    const std::string text = ReadAll(file);
+    const auto held = Comments(text, "moxctl was held up");
+    ASSERT_EQ(held.size(), 1u) << text;
+    const auto missing = NumbersIn(held[0]);
+    ASSERT_EQ(missing.size(), 2u) << held[0];
+    const auto around = RowsAround(text, held[0]);
+    EXPECT_EQ(around.first, missing[0] - 1) << text;
+    EXPECT_EQ(around.second, missing[1] + 1) << text;
     fs::remove(file);
 }
 
@@ -492,38 +533,6 @@ TEST(MoxctlRead, RepeatedRowsAreSaidOnce) {
 // ---- Gaps shown, rows numbered, only new readings ----
 
 namespace {
-
-// The seq column (the third) of numbered rows.
-std::vector<long long> Seqs(const std::vector<std::vector<std::string>>& rows) {
-    std::vector<long long> seqs;
-    seqs.reserve(rows.size());
-    for (const auto& r : rows) seqs.push_back(std::stoll(r.at(2)));
-    return seqs;
-}
-
-// The numbers a gap note names: "... from seq 12" gives {12}, "seq 12..40
-// not recorded" {12, 40}, "seq 12 not recorded" {12, 12}.
-std::vector<long long> NumbersIn(const std::string& note) {
-    const auto at = note.rfind("seq ");
-    if (at == std::string::npos) return {};
-    std::vector<long long> numbers;
-    std::istringstream in(note.substr(at + 4));
-    long long n = 0;
-    while (in >> n) {
-        numbers.push_back(n);
-        if (in.peek() != '.') break;
-        in.ignore(2);
-    }
-    return numbers;
-}
-
-// The seq of the last row before `line` in `text`, and of the first after it.
-std::pair<long long, long long> RowsAround(const std::string& text, const std::string& line) {
-    const auto at = text.find(line);
-    const auto before = Seqs(Rows(text.substr(0, at)));
-    const auto after = Seqs(Rows(text.substr(at + line.size())));
-    return {before.empty() ? -1 : before.back(), after.empty() ? -1 : after.front()};
-}
 
 // Rows identical in every channel to the row before.
 int Repeats(const std::vector<std::vector<std::string>>& rows, std::size_t firstValue) {
