@@ -158,6 +158,10 @@ double VirtualCard::DaVoltsAtLocked(int ch, std::uint64_t index) const {
 
 std::uint16_t VirtualCard::SampleCodeLocked(int ch, std::uint64_t index) const {
     const double t = static_cast<double>(index) / rateHz_;
+    if (override_) {
+        const double given = override_(ch, start_ + t);
+        if (!std::isnan(given)) return VoltsToCode(given);
+    }
     const double noise = ch >= 24 ? kNoisyChannelVolts : kBaseNoiseVolts;
     const double volts = ch < kDaChannels ? DaVoltsAtLocked(ch, index) : SignalVolts(ch, t);
     return VoltsToCode(volts + noise * Noise(ch, index));
@@ -234,6 +238,11 @@ std::int32_t VirtualCard::Mox_DI(std::int32_t count, std::int16_t* inputs) {
 bool VirtualCard::Acquiring() {
     std::lock_guard lock(mutex_);
     return running_;
+}
+
+void VirtualCard::SetInputOverride(InputOverride override) {
+    std::lock_guard lock(mutex_);
+    override_ = std::move(override);
 }
 
 std::size_t VirtualCard::DaChangesHeld() {

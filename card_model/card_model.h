@@ -53,6 +53,12 @@ double SignalVolts(int ch, double t);
 double CodeToVolts(double code);
 std::uint16_t VoltsToCode(double volts);
 
+// Volts that stand in for input `ch`'s own voltage at `seconds` on the
+// card's clock (a recording played back), or NaN to leave the input to the
+// card. Called with the card's lock held, for every sample averaged: it
+// must be quick and must not call the card.
+using InputOverride = std::function<double(int ch, double seconds)>;
+
 class VirtualCard final : public CardApi {
 public:
     explicit VirtualCard(Clock clock = SteadySeconds);
@@ -62,6 +68,10 @@ public:
     bool Acquiring();
     // DA changes remembered for samples that can still be averaged.
     std::size_t DaChangesHeld();
+    // Inputs given by `override` where it gives a value, exactly: no noise
+    // is added (the recording holds the card's noise already), and on
+    // inputs 0..3 it wins over the DA loopback. Empty: the card's own inputs.
+    void SetInputOverride(InputOverride override);
 
 private:
     std::uint64_t SamplesSoFarLocked() const; // per channel, since the start
@@ -70,6 +80,7 @@ private:
     std::uint16_t SampleCodeLocked(int ch, std::uint64_t index) const;
 
     Clock clock_;
+    InputOverride override_;
     std::mutex mutex_;
     std::int32_t lastError_ = kNoError;
     // Output voltage of each DA channel before its remembered changes, and

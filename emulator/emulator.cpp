@@ -96,6 +96,12 @@ void Emulator::Start() {
     WatchLink();
 }
 
+void Emulator::PlayBack(Replay replay) {
+    replay_ = std::make_shared<Replay>(std::move(replay));
+    replay_->StartAt(vcard::SteadySeconds());
+    card_.SetInputOverride([r = replay_](int ch, double seconds) { return r->Volts(ch, seconds); });
+}
+
 std::string Emulator::QueueText() const {
     std::ostringstream out;
     out << delayed_.size() << " replies delayed (at most " << kMaxDelayedReplies << "), " << delayDropped_
@@ -164,6 +170,7 @@ std::string Emulator::Command(const std::string& line) {
     if (line.rfind("status", 0) == 0 && answer.rfind("ok", 0) == 0) {
         answer += "; " + QueueText();
         if (pc_) answer += "; " + LinkText(*pc_, Clock::now());
+        if (replay_) answer += "; " + replay_->StatusText(vcard::SteadySeconds());
     }
     if (faults_.delayMs != delay) Reschedule();
     if (quit) io_.stop();

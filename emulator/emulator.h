@@ -6,6 +6,7 @@
 #include "card_model.h"
 #include "card_server.h"
 #include "protocol.h"
+#include "replay.h"
 #include "udp.h"
 
 #include <asio/io_context.hpp>
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <random>
 #include <span>
@@ -79,6 +81,9 @@ public:
     void Start();
     // Applies one command line and returns its answer ("ok ..." or "error ...").
     std::string Command(const std::string& line);
+    // Plays a recording on the inputs from now on; "status" then says where
+    // it is.
+    void PlayBack(Replay replay);
     // Replies waiting for their delay now.
     std::size_t Delayed() const { return delayed_.size(); }
     // What was served and refused, for the end of the run.
@@ -125,6 +130,7 @@ private:
     vnet::ReplyCache cache_;
     vnet::WriteOrder order_;
     std::optional<PcLink> pc_;
+    std::shared_ptr<Replay> replay_; // shared with the card's input override
     std::uint64_t delayDropped_ = 0; // replies dropped from a full delay queue
     std::uint64_t stale_ = 0;        // writes refused: older than one already run
 };

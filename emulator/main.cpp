@@ -7,6 +7,7 @@
 #include "options.h"
 
 #include <cstdio>
+#include <optional>
 #include <random>
 
 namespace {
@@ -30,6 +31,17 @@ int main(int argc, char** argv) {
         return parsed.exitCode;
     }
     const emu::Options& o = *parsed.options;
+    // A recording is read whole before the card answers: a bad file is
+    // refused here, naming its line, never half played.
+    std::optional<emu::Recording> recording;
+    if (o.replay) {
+        auto load = emu::ReadRecordingFile(*o.replay);
+        if (!load.recording) {
+            std::fprintf(stderr, "mox-card-emulator: --replay %s\n", load.error.c_str());
+            return 2;
+        }
+        recording = std::move(load.recording);
+    }
     std::string error;
     asio::io_context io;
     auto socket = vnet::OpenUdpSocket(io, vnet::Endpoint{*vnet::ParseIPv4(o.address), o.port}, error);
@@ -42,6 +54,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     emu::Emulator emulator(io, std::move(*socket), InitialFaults(o), o.seed.value_or(std::random_device{}()), o.trace,
                            o.exitWithStdin);
+    if (recording) emulator.PlayBack(emu::Replay(std::move(*recording), *o.replay, !o.replayOnce));
     emulator.Run();
     std::fprintf(stderr, "mox-card-emulator: %s\n", emulator.Summary().c_str());
     return 0;

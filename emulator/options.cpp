@@ -48,7 +48,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     CLI::App app("The virtual MOX card on the network: answers the card protocol over UDP.\n"
                  "Faults can be switched while it runs, one command a line on standard input:\n"
                  "  drop FRACTION | delay MS | silent SECONDS | stop | resume |\n"
-                 "  pc-address A.B.C.D | pc-address auto | status | quit",
+                 "  pc-address A.B.C.D | pc-address auto | status | quit\n"
+                 "With --replay FILE the inputs recorded in FILE carry the recorded volts.",
                  "mox-card-emulator");
     app.add_option("--address", o.address, "IPv4 address to listen on")->capture_default_str()->check(kIPv4);
     app.add_option("--port", o.port, "UDP port; 0 picks a free one")->capture_default_str();
@@ -59,6 +60,15 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     app.add_option("--silent", o.silentSeconds, "seconds without any answer from the start")
         ->check(kNonNegative & CLI::Range(0.0, emu::kMaxSilentSeconds));
     app.add_option("--seed", o.seed, "seed of the drop decisions");
+    auto* replay = app.add_option("--replay", o.replay,
+                                  "play a moxctl log (or a trend CSV export) back on the inputs it recorded");
+    auto* once =
+        app.add_flag("--replay-once", o.replayOnce, "play the recording once, then give the card's own inputs again")
+            ->needs(replay);
+    bool loop = false; // the default, said for clarity
+    app.add_flag("--replay-loop", loop, "play the recording again from its start at its end (the default)")
+        ->needs(replay)
+        ->excludes(once);
     app.add_flag("--trace", o.trace, "print a line for each request answered");
     app.add_flag("--exit-with-stdin", o.exitWithStdin, "end when standard input closes");
 

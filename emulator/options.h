@@ -18,6 +18,10 @@ struct Options {
     std::optional<double> delayMs;
     std::optional<double> silentSeconds;
     std::optional<std::uint64_t> seed; // of the drop decisions; random by default
+    // A recording (moxctl log or trend export) played on the inputs, from
+    // the start, looping unless replayOnce.
+    std::optional<std::string> replay;
+    bool replayOnce = false;
     bool trace = false;
     bool exitWithStdin = false;
 };
