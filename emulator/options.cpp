@@ -60,8 +60,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     app.add_option("--silent", o.silentSeconds, "seconds without any answer from the start")
         ->check(kNonNegative & CLI::Range(0.0, emu::kMaxSilentSeconds));
     app.add_option("--seed", o.seed, "seed of the drop decisions");
-    auto* replay = app.add_option("--replay", o.replay,
-                                  "play a moxctl log (or a trend CSV export) back on the inputs it recorded");
+    auto* replay =
+        app.add_option("--replay", o.replay, "play a moxctl log (or a trend CSV export) back on the inputs it recorded")
+            ->type_name("FILE");
     auto* once =
         app.add_flag("--replay-once", o.replayOnce, "play the recording once, then give the card's own inputs again")
             ->needs(replay);
