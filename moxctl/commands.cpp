@@ -347,13 +347,14 @@ private:
         return file_.Append(CsvRow(o_.request, Now(), *reading, o_.setup ? &*o_.setup : nullptr, number), error);
     }
 
-    // Rows missed because moxctl itself did not run (stopped, or the
-    // system suspended) for a second or more: noted once it runs again.
-    // Shorter delays (a slow reading) only shift rows.
+    // Rows missed because moxctl itself ran late: stopped, the system
+    // suspended, or a slow reading. Every number left out is noted, so a
+    // reader never meets a hole without its reason.
     bool HeldUp(long long due, long long seq, Clock::duration late, std::string& error) {
-        if (seq - due < 2 || late < std::chrono::seconds(1)) return true;
-        return Note("moxctl was held up (the program or the system paused): " + Missing(due, seq - 1, file_.Numbered()),
-                    error);
+        if (seq <= due) return true;
+        const char* why = late >= std::chrono::seconds(1) ? "moxctl was held up (the program or the system paused): "
+                                                          : "rows late (moxctl or the system was slow): ";
+        return Note(why + Missing(due, seq - 1, file_.Numbered()), error);
     }
 
     std::string LeftOutLine() const {
@@ -381,12 +382,23 @@ private:
     bool Failed(std::string& error) {
         failing_ = true;
         const bool answers = card_.Identity().has_value();
-        if (!gap_ && !OpenGap(answers ? "card refused: it answers but gives no reading" : "link down: readings fail",
-                              answers ? false : true, error))
-            return false;
+        if (!gap_ && !OpenGap(FailureReason(answers), !answers, error)) return false;
         if (!answers) return true;
         bool delayed = false;
-        return DriverRestarts(error, delayed) && StartAgain(error);
+        if (!DriverRestarts(error, delayed)) return false;
+        // A driver of ours starts a stopped card again itself and counts
+        // it; starting it here too would throw a slow link's mean away.
+        return freshness_.Tells() || StartAgain(error);
+    }
+
+    // A driver of ours gives up a reading the link serves too late while
+    // the card still answers a call: that is no refusal by the card.
+    std::string FailureReason(bool answers) const {
+        if (!answers) return "link down: readings fail";
+        if (freshness_.Tells())
+            return "readings fail: the card answers but no reading comes in time (a slow link, or acquisition "
+                   "stopped)";
+        return "card refused: it answers but gives no reading";
     }
 
     // Once in a gap, with the card answering but giving no reading:
@@ -430,10 +442,14 @@ private:
             return false;
         if (o_.request.mean <= 0) return true;
         delayed = true;
+        // The gap opens at the first due row the wait will cost, before the
+        // schedule moves past them.
+        if (!gap_ && !OpenGap("acquisition restarted: no row until its mean holds its " +
+                                  std::to_string(MeanPoints(o_.request.mean)) + " points",
+                              false, error))
+            return false;
         schedule_.Delay(Clock::now(), MeanFillTime(o_.request.mean));
-        return gap_ || OpenGap("acquisition restarted: no row until its mean holds its " +
-                                   std::to_string(MeanPoints(o_.request.mean)) + " points",
-                               false, error);
+        return true;
     }
 
     // After readings failed, with a driver that does not count restarts: a

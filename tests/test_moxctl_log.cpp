@@ -400,6 +400,38 @@ TEST(MoxctlLog, AStallLeavesAGapNotABurst) {
     fs::remove(file);
 }
 
+// The holes in the rows' numbers that no note names exactly: a note's
+// "seq A..B not recorded" (or "seq A not recorded") covers one hole.
+std::vector<std::pair<long long, long long>> UnnotedHoles(const std::string& text) {
+    std::vector<std::pair<long long, long long>> noted, unnoted;
+    for (const auto& note : Comments(text, " not recorded")) {
+        const auto n = NumbersIn(note);
+        if (!n.empty()) noted.emplace_back(n.front(), n.back());
+    }
+    const auto seqs = Seqs(Rows(text));
+    for (std::size_t i = 1; i < seqs.size(); ++i) {
+        if (seqs[i] == seqs[i - 1] + 1) continue;
+        const std::pair<long long, long long> hole{seqs[i - 1] + 1, seqs[i] - 1};
+        if (std::find(noted.begin(), noted.end(), hole) == noted.end()) unnoted.push_back(hole);
+    }
+    return unnoted;
+}
+
+// A pause too short to call the program held up still costs rows; each
+// number it costs is noted, so no hole is left unexplained.
+TEST(MoxctlLog, EveryRowAShortStallCostsIsNoted) {
+    const fs::path file = TempPath("short-stall.csv");
+    fs::remove(file);
+    const Outcome o = Shell(kVirtualCard, "$M log " + file.string() +
+                                              " --interval 20 --duration 3 & p=$!; sleep 1; kill -STOP $p; "
+                                              "sleep 0.6; kill -CONT $p; wait $p");
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string text = ReadAll(file);
+    EXPECT_GE(Comments(text, "rows late").size(), 1u) << text;
+    for (const auto& [first, last] : UnnotedHoles(text)) ADD_FAILURE() << "seq " << first << ".." << last << text;
+    fs::remove(file);
+}
+
 struct DurationCase {
     const char* duration;
     std::size_t rows; // at 100 ms: rows due before the duration ends
@@ -592,6 +624,58 @@ TEST(MoxctlLogGaps, AnOutageIsAHoleInTheNumbersBetweenTwoNotes) {
             EXPECT_EQ(seqs[i], range[1] + 1) << "a hole away from the gap at " << i;
         }
     }
+    fs::remove(file);
+}
+
+// Another program stops the card's acquisition and our driver starts it
+// again: with a mean, the gap opens at the first row the wait costs.
+TEST(MoxctlLogGaps, ARestartWithAMeanIsAGapFromTheFirstRowItCosts) {
+    const fs::path file = TempPath("gap-mean-restart.csv");
+    fs::remove(file);
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0);
+    ASSERT_NE(port, 0);
+    Outcome o;
+    std::thread logger(
+        [&] { o = Shell(OnEmulator(port), "$M log " + file.string() + " --mean 1000 --interval 100 --duration 5"); });
+    std::this_thread::sleep_for(2000ms);
+    EXPECT_EQ(Shell(OnEmulator(port), "$M read --count 1 >/dev/null").status, 0);
+    logger.join();
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string text = ReadAll(file);
+    const auto starts = Comments(text, "acquisition restarted: no row until its mean holds its 1000 points; ");
+    ASSERT_EQ(starts.size(), 1u) << text;
+    EXPECT_EQ(Comments(text, "card restarted").size(), 1u) << text;
+    for (const auto& [first, last] : UnnotedHoles(text)) {
+        // A reading no newer than the row before is left out with a note of
+        // its own kind, once; only a single row right before the restart.
+        if (first == last && Comments(text, "no gap noted").size() == 1) continue;
+        ADD_FAILURE() << "seq " << first << ".." << last << text;
+    }
+    fs::remove(file);
+}
+
+// A slow link is no card refusing readings: the driver gives up what comes
+// too late, and moxctl does not start acquisition again over it.
+TEST(MoxctlLogGaps, ASlowLinkIsNotTakenForARefusal) {
+    const fs::path file = TempPath("gap-slow.csv");
+    fs::remove(file);
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0);
+    ASSERT_NE(port, 0);
+    Outcome o;
+    std::thread logger(
+        [&] { o = Shell(OnEmulator(port), "$M log " + file.string() + " --interval 100 --duration 5"); });
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(emulator.Command("delay 400").rfind("ok", 0), 0u);
+    std::this_thread::sleep_for(2000ms);
+    EXPECT_EQ(emulator.Command("delay 0").rfind("ok", 0), 0u);
+    logger.join();
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string text = ReadAll(file);
+    EXPECT_EQ(Comments(text, "card refused").size(), 0u) << text;
+    EXPECT_EQ(Comments(text, "acquisition started again").size(), 0u) << text;
+    EXPECT_EQ(Comments(text, "restarted").size(), 0u) << text;
     fs::remove(file);
 }
 
