@@ -14,6 +14,7 @@ packages=(
   g++-mingw-w64-i686
   wine wine32:i386
   clang clang-format clang-tidy libclang-rt-14-dev
+  pybind11-dev python3-numpy python3-pytest python3-dev
 )
 
 missing=()
