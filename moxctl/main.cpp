@@ -7,6 +7,7 @@
 #include "calibrate.h"
 #include "card_io.h"
 #include "commands.h"
+#include "recipe_run.h"
 #include "setup_columns.h"
 #include "watch.h"
 
@@ -378,9 +379,29 @@ private:
     CLI::Option* channelsOption = nullptr;
 };
 
+struct RunCommand {
+    static constexpr const char* kName = "run";
+    static constexpr const char* kHelp =
+        "run a test recipe (docs/recipes.md): set outputs, wait, check inputs; safe state at the end";
+    RunOptions options;
+
+    void Add(CLI::App* cmd) {
+        cmd->footer("The recipe is read whole, with the setup file it names, before the card is touched; a\n"
+                    "mistake is reported with its file, line and column. The outputs the run set go back to\n"
+                    "the recipe's [safe] values (0 V / 0 otherwise) after a pass, a failure, a card error or\n"
+                    "Ctrl-C. Exit status: 0 every check passed, 1 a check failed or the run was stopped,\n"
+                    "2 a bad recipe or argument, 3 no card driver, 4 the card failed or did not confirm a step.");
+        cmd->add_option("recipe", options.recipe, "recipe file (TOML)")->required();
+        cmd->add_flag("--dry-run", options.dryRun, "check the recipe and print the plan; the card is not touched");
+        cmd->add_option("--json", options.json, "write the report as JSON to FILE");
+        cmd->add_option("--junit", options.junit, "write the report as JUnit XML to FILE (one test case per check)");
+    }
+    int Run() const { return RunRecipe(options); }
+};
+
 // In the order `moxctl --help` lists them.
 using Commands = std::tuple<InfoCommand, ReadCommand, LogCommand, WatchCommand, DaCommand, DoCommand, DoBitCommand,
-                            DiCommand, SelfTestCommand, CalibrateCommand>;
+                            DiCommand, SelfTestCommand, CalibrateCommand, RunCommand>;
 
 // A command's result is the program's exit status; a usage error found
 // while it runs is thrown as CLI11's own.
