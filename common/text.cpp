@@ -134,4 +134,32 @@ std::string ReadingsColumns(bool codes, bool volts) {
     return ReadingsColumns(all, codes, volts);
 }
 
+std::string XmlText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const auto u = static_cast<unsigned char>(ch);
+        switch (ch) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += (u < 0x20 && ch != '\t' && ch != '\n' && ch != '\r') ? '?' : ch;
+        }
+    }
+    return out;
+}
+
 } // namespace mox

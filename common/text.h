@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace mox {
 
@@ -46,5 +47,10 @@ std::string ChannelName(int channel);
 std::string ReadingsColumns(std::span<const int> channels, bool codes, bool volts);
 // Every channel 0..31, in order.
 std::string ReadingsColumns(bool codes, bool volts);
+
+// Text for an XML attribute or element: the five special characters as
+// entities, and the control characters XML 1.0 cannot carry at all (from a
+// driver's message, say) as '?', so a report is always well-formed.
+std::string XmlText(std::string_view text);
 
 } // namespace mox

@@ -375,35 +375,6 @@ const char* OutcomeName(RunOutcome o) {
     }
 }
 
-// Text for XML: the five special characters as entities, and the control
-// characters XML 1.0 cannot carry at all (a driver's message, say) as '?'.
-std::string Xml(const std::string& text) {
-    std::string out;
-    for (const char ch : text) {
-        const auto u = static_cast<unsigned char>(ch);
-        switch (ch) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            out += (u < 0x20 && ch != '\t' && ch != '\n') || u == 0x7F ? '?' : ch;
-        }
-    }
-    return out;
-}
-
 std::string Exact(double v) { return mox::ShortestText(v); }
 // A measured value to single precision, the precision of the volts it comes from.
 std::string MeasuredText(double v) { return mox::ShortestText(static_cast<float>(v)); }
@@ -415,12 +386,12 @@ std::string Measurement(const CheckResult& c) {
 }
 
 std::string Property(const std::string& name, const std::string& value) {
-    return "        <property name=\"" + Xml(name) + "\" value=\"" + Xml(value) + "\"/>\n";
+    return "        <property name=\"" + mox::XmlText(name) + "\" value=\"" + mox::XmlText(value) + "\"/>\n";
 }
 
 std::string TestCase(const RunReport& r, const CheckResult& c) {
-    std::string out = "    <testcase classname=\"" + Xml("moxctl run " + r.recipe) + "\" name=\"" + Xml(c.id) +
-                      "\" time=\"" + Num(c.seconds, "%.3f") + "\">\n      <properties>\n";
+    std::string out = "    <testcase classname=\"" + mox::XmlText("moxctl run " + r.recipe) + "\" name=\"" +
+                      mox::XmlText(c.id) + "\" time=\"" + Num(c.seconds, "%.3f") + "\">\n      <properties>\n";
     out += Property("text", c.text);
     out += Property("value", c.value ? MeasuredText(*c.value) : "");
     if (c.low) out += Property("low", Exact(*c.low));
@@ -428,13 +399,13 @@ std::string TestCase(const RunReport& r, const CheckResult& c) {
     out += Property("unit", c.unit);
     out += "      </properties>\n";
     if (!c.ran) {
-        out += "      <skipped message=\"" + Xml(c.message) + "\"/>\n";
+        out += "      <skipped message=\"" + mox::XmlText(c.message) + "\"/>\n";
     } else if (c.error) {
-        out += "      <error message=\"" + Xml(c.message) + "\">" + Xml(c.text) + "</error>\n";
+        out += "      <error message=\"" + mox::XmlText(c.message) + "\">" + mox::XmlText(c.text) + "</error>\n";
     } else if (!c.passed) {
-        out += "      <failure message=\"" + Xml(c.message) + "\">" + Xml(c.text) + "</failure>\n";
+        out += "      <failure message=\"" + mox::XmlText(c.message) + "\">" + mox::XmlText(c.text) + "</failure>\n";
     }
-    out += "      <system-out>" + Xml(c.text + "\n" + Measurement(c)) + "</system-out>\n    </testcase>\n";
+    out += "      <system-out>" + mox::XmlText(c.text + "\n" + Measurement(c)) + "</system-out>\n    </testcase>\n";
     return out;
 }
 
@@ -449,10 +420,10 @@ std::string RunJUnit(const RunReport& r) {
         errors += c.error ? 1 : 0;
     }
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
-    out += "  <testsuite name=\"" + Xml("moxctl run " + (r.name.empty() ? r.recipe : r.name)) + "\" tests=\"" +
+    out += "  <testsuite name=\"" + mox::XmlText("moxctl run " + (r.name.empty() ? r.recipe : r.name)) + "\" tests=\"" +
            std::to_string(r.checks.size()) + "\" failures=\"" + std::to_string(r.Failed()) + "\" errors=\"" +
            std::to_string(errors) + "\" skipped=\"" + std::to_string(skipped) + "\" time=\"" + Num(total, "%.3f") +
-           "\" timestamp=\"" + Xml(r.started) + "\">\n    <properties>\n";
+           "\" timestamp=\"" + mox::XmlText(r.started) + "\">\n    <properties>\n";
     out += Property("recipe", r.recipe);
     out += Property("setup", r.setup);
     out += Property("outcome", OutcomeName(r.outcome));
@@ -462,7 +433,7 @@ std::string RunJUnit(const RunReport& r) {
     for (const auto& c : r.checks) out += TestCase(r, c);
     std::string err = r.fault.empty() ? "" : r.fault + "\n";
     for (const auto& s : r.safeSteps) err += "safe state: " + s + "\n";
-    if (!err.empty()) out += "    <system-err>" + Xml(err) + "</system-err>\n";
+    if (!err.empty()) out += "    <system-err>" + mox::XmlText(err) + "</system-err>\n";
     return out + "  </testsuite>\n</testsuites>\n";
 }
 

@@ -344,36 +344,6 @@ std::string ReportJson(const Report& report) {
     return j.dump(2) + "\n";
 }
 
-namespace {
-
-std::string Xml(const std::string& text) {
-    std::string out;
-    for (char ch : text) {
-        switch (ch) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            out += ch;
-        }
-    }
-    return out;
-}
-
-} // namespace
-
 std::string ReportJUnit(const Report& report) {
     double total = 0;
     int failures = 0;
@@ -384,16 +354,18 @@ std::string ReportJUnit(const Report& report) {
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n";
     out += "  <testsuite name=\"moxctl selftest\" tests=\"" + std::to_string(report.checks.size()) + "\" failures=\"" +
            std::to_string(failures) + "\" errors=\"0\" time=\"" + Fixed(total) + "\" timestamp=\"" +
-           Xml(report.started) + "\">\n";
+           mox::XmlText(report.started) + "\">\n";
     for (const auto& c : report.checks) {
-        out += "    <testcase classname=\"selftest\" name=\"" + Xml(c.name) + "\" time=\"" + Fixed(c.seconds) + "\"";
+        out += "    <testcase classname=\"selftest\" name=\"" + mox::XmlText(c.name) + "\" time=\"" + Fixed(c.seconds) +
+               "\"";
         if (c.passed) {
-            out += ">\n      <system-out>" + Xml(c.detail) + "</system-out>\n    </testcase>\n";
+            out += ">\n      <system-out>" + mox::XmlText(c.detail) + "</system-out>\n    </testcase>\n";
             continue;
         }
         std::string faults;
         for (const auto& f : c.faults) faults += (faults.empty() ? "" : "; ") + f;
-        out += ">\n      <failure message=\"" + Xml(faults) + "\">" + Xml(c.detail) + "</failure>\n    </testcase>\n";
+        out += ">\n      <failure message=\"" + mox::XmlText(faults) + "\">" + mox::XmlText(c.detail) +
+               "</failure>\n    </testcase>\n";
     }
     return out + "  </testsuite>\n</testsuites>\n";
 }

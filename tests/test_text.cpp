@@ -231,3 +231,16 @@ TEST(ReadingsCsv, TrendExportAndMoxctlWriteTheSameColumnsAndRows) {
 }
 
 } // namespace
+
+// Report texts come from drivers and cards: whatever they hold, the XML
+// stays well-formed.
+TEST(XmlText, EntitiesAndNoCharacterXmlCannotCarry) {
+    const struct {
+        std::string in, out;
+    } cases[] = {{"a<b>&\"c'", "a&lt;b&gt;&amp;&quot;c&apos;"},
+                 {std::string("bell\aand\0nul", 12), "bell?and?nul"},
+                 {"tab\tline\ncr\r", "tab\tline\ncr\r"},
+                 {"\x1b[31mred", "?[31mred"},
+                 {"电压 (V) µ", "电压 (V) µ"}};
+    for (const auto& c : cases) EXPECT_EQ(mox::XmlText(c.in), c.out) << c.in;
+}
