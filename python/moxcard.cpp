@@ -1,0 +1,323 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The moxcard Python module: the card through moxctl's card layer and the
+// driver module, as moxpanel and moxctl reach it. The interpreter is
+// released around every call that reaches the driver.
+#include "rules.h"
+#include "session.h"
+#include "text.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cmath>
+#include <memory>
+#include <thread>
+
+namespace py = pybind11;
+
+namespace moxcard {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double UnixSeconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+py::array ToArray(const Values& v) {
+    if (v.codes) {
+        py::array_t<std::int32_t> out(static_cast<py::ssize_t>(v.values.size()));
+        auto w = out.mutable_unchecked<1>();
+        for (std::size_t k = 0; k < v.values.size(); ++k)
+            w(static_cast<py::ssize_t>(k)) = static_cast<std::int32_t>(v.values[k]);
+        return out;
+    }
+    py::array_t<double> out(static_cast<py::ssize_t>(v.values.size()));
+    auto w = out.mutable_unchecked<1>();
+    for (std::size_t k = 0; k < v.values.size(); ++k) w(static_cast<py::ssize_t>(k)) = v.values[k];
+    return out;
+}
+
+bool CodesMode(const std::string& mode) {
+    if (mode == "codes") return true;
+    if (mode == "volts") return false;
+    throw BadArgument("mode: \"" + mode + "\" is not \"volts\" or \"codes\"");
+}
+
+// A card object's state shared with its streams.
+using SessionPtr = std::shared_ptr<Session>;
+
+// Readings at a fixed interval. A reading that fails or is no newer than
+// the last is left out and tried again shortly; after a gap the schedule
+// goes on from the reading that ends it, never making up the rows missed.
+class Stream {
+public:
+    Stream(SessionPtr session, bool codes, int mean, double interval, std::optional<long long> count)
+        : session_(std::move(session)), codes_(codes), mean_(mean),
+          schedule_(Clock::now(), std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval))),
+          left_(count) {}
+
+    py::tuple Next() {
+        if (left_ && *left_ <= 0) throw py::stop_iteration();
+        for (auto due = schedule_.Due();; due = Clock::now() + std::chrono::milliseconds(20)) {
+            SleepUntil(due);
+            std::optional<Values> got;
+            {
+                const py::gil_scoped_release release;
+                got = session_->ReadFresh(codes_, mean_);
+            }
+            if (!got) continue;
+            schedule_.Taken(Clock::now());
+            if (left_) --*left_;
+            return py::make_tuple(UnixSeconds(), ToArray(*got));
+        }
+    }
+
+private:
+    // In short steps, so that Ctrl-C is seen while waiting.
+    static void SleepUntil(Clock::time_point when) {
+        while (Clock::now() < when) {
+            {
+                const py::gil_scoped_release release;
+                std::this_thread::sleep_for(
+                    std::min<Clock::duration>(when - Clock::now(), std::chrono::milliseconds(50)));
+            }
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        }
+    }
+
+    SessionPtr session_;
+    bool codes_;
+    int mean_;
+    moxctl::RowSchedule schedule_;
+    std::optional<long long> left_;
+};
+
+// Runs `f` on the session with the interpreter released.
+template <typename F>
+auto Released(const SessionPtr& session, F f) {
+    const py::gil_scoped_release release;
+    return f(*session);
+}
+
+SessionPtr Open() {
+    const py::gil_scoped_release release;
+    return std::make_shared<Session>();
+}
+
+py::dict CheckDict(const moxctl::Check& c) {
+    py::dict metrics;
+    for (const auto& [name, value] : c.metrics) metrics[py::str(name)] = value;
+    py::dict d;
+    d["name"] = c.name;
+    d["passed"] = c.passed;
+    d["detail"] = c.detail;
+    d["faults"] = c.faults;
+    d["seconds"] = c.seconds;
+    d["metrics"] = metrics;
+    return d;
+}
+
+py::dict ReportDict(const moxctl::Report& r) {
+    py::list checks;
+    for (const auto& c : r.checks) checks.append(CheckDict(c));
+    py::dict d;
+    d["program"] = r.program;
+    d["started"] = r.started;
+    d["passed"] = r.Passed();
+    d["checks"] = checks;
+    return d;
+}
+
+std::string CardRepr(const Session& s) {
+    const char* address = std::getenv("MOX_CARD_ADDRESS");
+    const std::string link = address && *address ? std::string("network card at ") + address : "local driver";
+    return "<moxcard.Card " + mox::IdentityText(s.Identity()) + ", " + link + (s.Closed() ? ", closed>" : ">");
+}
+
+} // namespace
+
+} // namespace moxcard
+
+namespace {
+
+using moxcard::Session;
+using moxcard::SessionPtr;
+
+void BindValues(py::module_& m) {
+    py::class_<mox::CardIdentity>(m, "Identity", "Who the card says it is (its reply to the identity request).")
+        .def_readonly("number", &mox::CardIdentity::number, "Card number, 7710 for a MOX card.")
+        .def_readonly("type", &mox::CardIdentity::type, "Card type.")
+        .def_readonly("speed_k", &mox::CardIdentity::speedK, "Sampling speed in thousands of samples a second.")
+        .def_readonly("resolution_bits", &mox::CardIdentity::resolution, "AD resolution in bits.")
+        .def("__str__", &mox::IdentityText)
+        .def("__repr__",
+             [](const mox::CardIdentity& id) { return "<moxcard.Identity " + mox::IdentityText(id) + ">"; });
+    py::class_<moxcard::Link>(m, "Link", "The card's network link as the card reports it.")
+        .def_readonly("pc_address", &moxcard::Link::pcAddress, "The PC's address as the card sees it.")
+        .def_readonly("expected_pc_address", &moxcard::Link::expectedPcAddress,
+                      "The address the card expects the PC to have.")
+        .def_readonly("down_seconds", &moxcard::Link::downSeconds, "Seconds the card has been without contact.")
+        .def_readonly("up", &moxcard::Link::up,
+                      "Whether the link counts as up (down for fewer seconds than the limit).")
+        .def_property_readonly(
+            "state", [](const moxcard::Link& l) { return l.up ? "up" : "down"; }, "\"up\" or \"down\".")
+        .def_readonly("round_trip", &moxcard::Link::roundTrip,
+                      "Seconds the status request took through the driver: the network round trip for a card on "
+                      "the network.")
+        .def("__repr__", [](const moxcard::Link& l) {
+            return "<moxcard.Link " + std::string(l.up ? "up" : "down") + ", PC address " + l.pcAddress + ", down " +
+                   std::to_string(l.downSeconds) + " s>";
+        });
+}
+
+void BindSelfTest(py::module_& m) {
+    py::class_<moxctl::Check>(m, "Check", "One check of the self-test and what it found wrong.")
+        .def_readonly("name", &moxctl::Check::name)
+        .def_readonly("passed", &moxctl::Check::passed)
+        .def_readonly("detail", &moxctl::Check::detail)
+        .def_readonly("faults", &moxctl::Check::faults, "What is wrong, one sentence each.")
+        .def_readonly("seconds", &moxctl::Check::seconds)
+        .def_property_readonly(
+            "metrics", [](const moxctl::Check& c) { return moxcard::CheckDict(c)["metrics"]; },
+            "Figures measured, by name.")
+        .def("__repr__",
+             [](const moxctl::Check& c) { return "<moxcard.Check " + c.name + (c.passed ? " passed>" : " FAILED>"); });
+    py::class_<moxctl::Report>(m, "SelfTestResult", "The loopback self-test's checks, as moxctl selftest reports them.")
+        .def_property_readonly("passed", &moxctl::Report::Passed, "Whether every check passed.")
+        .def_readonly("checks", &moxctl::Report::checks, "The checks in the order they ran.")
+        .def_readonly("started", &moxctl::Report::started, "When the test started (UTC).")
+        .def("to_dict", &moxcard::ReportDict, "The result as a dict (the fields of moxctl selftest --json).")
+        .def("to_json", &moxctl::ReportJson, "The result as moxctl selftest --json writes it.")
+        .def("to_junit", &moxctl::ReportJUnit, "The result as JUnit XML, as moxctl selftest --junit writes it.")
+        .def("__str__", &moxctl::ReportTable)
+        .def("__bool__", &moxctl::Report::Passed)
+        .def("__repr__", [](const moxctl::Report& r) {
+            return std::string("<moxcard.SelfTestResult ") + (r.Passed() ? "passed" : "FAILED") + ", " +
+                   std::to_string(r.checks.size()) + " checks>";
+        });
+}
+
+void BindStream(py::module_& m) {
+    py::class_<moxcard::Stream>(m, "Stream",
+                                "Readings at a fixed interval as (time, array); time in seconds since the epoch "
+                                "(UTC). A reading that could not be had is left out, never repeated.")
+        .def("__iter__", [](moxcard::Stream& s) -> moxcard::Stream& { return s; })
+        .def("__next__", &moxcard::Stream::Next);
+}
+
+} // namespace
+
+namespace {
+
+void BindOutputs(py::class_<Session, SessionPtr>& c) {
+    c.def(
+         "da",
+         [](const SessionPtr& s, long long channel, std::optional<double> volts, std::optional<long long> code,
+            const std::string& range) {
+             const auto ch = moxcard::DaChannel(channel);
+             const auto daCode = moxcard::DaCode(volts, code, range);
+             moxcard::Released(s, [&](Session& x) { x.SetDa(ch, daCode); });
+             return daCode;
+         },
+         py::arg("channel"), py::kw_only(), py::arg("volts") = py::none(), py::arg("code") = py::none(),
+         py::arg("range") = "bipolar",
+         "Set analog output `channel` (0..3) from volts (bipolar -5..5, unipolar 0..10) or a DA code "
+         "(0..0xFFF). Returns the code sent. ValueError for a value out of range (nothing is sent); "
+         "CardError when the card refuses or does not confirm.")
+        .def(
+            "do",
+            [](const SessionPtr& s, long long group, long long byte) {
+                const auto g = moxcard::DoGroup(group);
+                const auto b = moxcard::DoByte(byte);
+                moxcard::Released(s, [&](Session& x) { x.SetDo(g, b); });
+            },
+            py::arg("group"), py::arg("byte"), "Set the eight digital outputs of `group` (0 or 1) to `byte` (0..0xFF).")
+        .def(
+            "dobit",
+            [](const SessionPtr& s, long long bit, long long value) {
+                const auto b = moxcard::DoBitIndex(bit);
+                const auto v = moxcard::DoBitValue(value);
+                moxcard::Released(s, [&](Session& x) { x.SetDoBit(b, v); });
+            },
+            py::arg("bit"), py::arg("value"),
+            "Set digital output `bit` (1..16, as the digital I/O window numbers them) to `value` (0 or 1).")
+        .def(
+            "di", [](const SessionPtr& s) { return moxcard::Released(s, [](Session& x) { return x.ReadDi(); }); },
+            "Both digital input groups as (group0, group1), each a byte 0..0xFF.");
+}
+
+void BindReadings(py::class_<Session, SessionPtr>& c) {
+    c.def(
+         "read",
+         [](const SessionPtr& s, const std::string& mode, long long mean) {
+             const bool codes = moxcard::CodesMode(mode);
+             const int n = moxcard::Mean(mean);
+             return moxcard::ToArray(moxcard::Released(s, [&](Session& x) { return x.Read(codes, n); }));
+         },
+         py::arg("mode") = "volts", py::arg("mean") = 0,
+         "The 32 inputs: float64 volts (mode=\"volts\") or int32 codes 0..65535 (mode=\"codes\"); the newest "
+         "sample, or the mean of `mean` samples. Starts acquisition at the first reading. CardError when the card "
+         "gives no reading for 2 s.")
+        .def(
+            "stream",
+            [](const SessionPtr& s, double interval, std::optional<long long> count, const std::string& mode,
+               long long mean) {
+                if (count && *count < 0) throw moxcard::BadArgument("count: must be 0 or more, or None");
+                return moxcard::Stream(s, moxcard::CodesMode(mode), moxcard::Mean(mean), moxcard::Interval(interval),
+                                       count);
+            },
+            py::arg("interval") = 0.2, py::arg("count") = py::none(), py::arg("mode") = "volts", py::arg("mean") = 0,
+            "An iterator of (time, array) every `interval` seconds (0.01..3600), `count` of them or until the "
+            "loop ends. While the card gives no reading none is yielded: an outage leaves a gap in the times, "
+            "and rows missed are not made up afterwards.");
+}
+
+void BindCard(py::module_& m) {
+    py::class_<Session, SessionPtr> c(m, "Card", "A MOX card opened with moxcard.open(); usable from several threads.");
+    c.def_property_readonly("identity", &Session::Identity, "The card's identity, asked when it was opened.")
+        .def_property_readonly(
+            "link", [](const SessionPtr& s) { return moxcard::Released(s, [](Session& x) { return x.AskLink(); }); },
+            "The network link as the card reports it now (asked at each access).")
+        .def(
+            "selftest",
+            [](const SessionPtr& s, double tolerance, double noise, double settle) {
+                moxctl::SelfTestOptions o;
+                o.toleranceVolts = moxcard::NumberIn(tolerance, 0.001, 5, "tolerance (volts)");
+                o.noiseLimitVolts = moxcard::NumberIn(noise, 0.0001, 5, "noise (volts)");
+                o.settle = std::chrono::milliseconds(
+                    std::llround(moxcard::NumberIn(settle, 0.001, 10, "settle (seconds)") * 1000));
+                return moxcard::Released(s, [&](Session& x) { return x.SelfTest(o); });
+            },
+            py::kw_only(), py::arg("tolerance") = 0.05, py::arg("noise") = 0.05, py::arg("settle") = 0.1,
+            "The loopback self-test of moxctl selftest (DA0..3 wired to inputs 0..3, DO group n to DI group n).")
+        .def(
+            "close", [](const SessionPtr& s) { moxcard::Released(s, [](Session& x) { x.Close(); }); },
+            "Stop acquisition if this card object started it; the outputs are left as they are.")
+        .def("__enter__", [](const SessionPtr& s) { return s; })
+        .def("__exit__",
+             [](const SessionPtr& s, const py::args&) {
+                 moxcard::Released(s, [](Session& x) { x.Close(); });
+                 return false;
+             })
+        .def("__repr__", [](const Session& s) { return moxcard::CardRepr(s); });
+    BindReadings(c);
+    BindOutputs(c);
+}
+
+} // namespace
+
+// NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): pybind11's module macro
+PYBIND11_MODULE(moxcard, m) {
+    m.doc() = "A MOX data-acquisition card from Python, through the same card driver library as moxpanel and moxctl.";
+    moxcard::ThrowOnDriverFailure();
+    py::register_exception<moxcard::DriverFailure>(m, "DriverError");
+    py::register_exception<moxcard::CardFailure>(m, "CardError");
+    BindValues(m);
+    BindSelfTest(m);
+    BindStream(m);
+    BindCard(m);
+    m.def("open", &moxcard::Open, "Open the card through libadcard.so (LD_LIBRARY_PATH and MOX_CARD_ADDRESS apply).");
+}

@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "rules.h"
+
+#include "card_io.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace moxcard {
+
+namespace {
+
+std::string Plain(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.15g", v);
+    return buf;
+}
+
+long long Within(long long v, long long low, long long high, const std::string& what) {
+    if (v < low || v > high) throw BadArgument(what + " " + std::to_string(v) + " is out of range");
+    return v;
+}
+
+} // namespace
+
+std::int16_t DaChannel(long long channel) {
+    return static_cast<std::int16_t>(Within(channel, 0, 3, "channel: a DA channel 0..3;"));
+}
+
+std::int16_t DaCode(std::optional<double> volts, std::optional<long long> code, const std::string& range) {
+    if (range != "bipolar" && range != "unipolar")
+        throw BadArgument("range: \"" + range + "\" is not bipolar (-5..+5 V) or unipolar (0..10 V)");
+    if (volts.has_value() == code.has_value()) throw BadArgument("give either volts= or code=, and only one");
+    if (code) return static_cast<std::int16_t>(Within(*code, 0, 0xFFF, "code: a DA code 0..0xFFF;"));
+    const bool bipolar = range == "bipolar";
+    const double low = bipolar ? -5 : 0;
+    const double high = bipolar ? 5 : 10;
+    // NaN fails both comparisons: it is refused by the first test.
+    if (!(*volts >= low && *volts <= high))
+        throw BadArgument("volts: " + Plain(*volts) + " is not a voltage " + Plain(low) + ".." + Plain(high) + " (" +
+                          range + ")");
+    return mox::DaCodeFromVolts(*volts, bipolar);
+}
+
+std::int16_t DoGroup(long long group) {
+    return static_cast<std::int16_t>(Within(group, 0, 1, "group: an output group 0 or 1;"));
+}
+
+std::int16_t DoByte(long long byte) {
+    return static_cast<std::int16_t>(Within(byte, 0, 0xFF, "byte: a byte 0..0xFF;"));
+}
+
+std::int16_t DoBitIndex(long long bit) {
+    // Numbered 1..16 as in the window; the driver counts from 0.
+    return static_cast<std::int16_t>(Within(bit, 1, 16, "bit: an output 1..16;") - 1);
+}
+
+std::int16_t DoBitValue(long long value) { return static_cast<std::int16_t>(Within(value, 0, 1, "value: 0 or 1;")); }
+
+int Mean(long long mean) { return static_cast<int>(Within(mean, 0, 65536, "mean: 0 (newest sample) or 1..65536;")); }
+
+double Interval(double seconds) { return NumberIn(seconds, 0.01, 3600, "interval (seconds)"); }
+
+double NumberIn(double v, double low, double high, const std::string& what) {
+    // NaN fails both comparisons.
+    if (!(v >= low && v <= high))
+        throw BadArgument(what + ": " + Plain(v) + " is not a number " + Plain(low) + ".." + Plain(high));
+    return v;
+}
+
+} // namespace moxcard
