@@ -61,6 +61,14 @@ echo "package: the packaged program read the identity of card 7710"
 grep -q 'failures="0"' "$work/selftest.xml" || { echo "package: no passing JUnit report from moxctl" >&2; exit 1; }
 echo "package: the packaged moxctl passes its self-test on the bundled virtual card"
 
+# 2b. The Python module from the package, with the system's python3, on the
+# bundled virtual card (found through the module's RUNPATH).
+PYTHONPATH=$(echo "$usr"/lib/python3/dist-packages) /usr/bin/python3 -P -c \
+  "import moxcard; c = moxcard.open(); print(c.identity, c.read().shape)" > "$work/python.log" 2>&1 ||
+  { echo "package: the packaged moxcard module does not import" >&2; cat "$work/python.log"; exit 1; }
+grep -q "card 7710.*(32,)" "$work/python.log" || { echo "package: no reading from the packaged moxcard" >&2; exit 1; }
+echo "package: the packaged moxcard module reads card 7710 from the system's python3"
+
 # 3. Under Xvfb with its own bundled virtual card: the window comes up.
 PROGRAM=$usr/bin/moxpanel xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   unset QT_QPA_PLATFORM
