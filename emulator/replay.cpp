@@ -107,7 +107,7 @@ private:
     bool Value(const std::vector<std::string_view>& cells, std::size_t k, float& out);
     bool Finish();
     bool Fail(const std::string& what, std::size_t line) {
-        error_ = name_ + ":" + std::to_string(line) + ": " + what;
+        error_ = line == 0 ? name_ + ": the file is empty: " + what : name_ + ":" + std::to_string(line) + ": " + what;
         return false;
     }
     bool Fail(const std::string& what) { return Fail(what, line_); }
@@ -141,6 +141,8 @@ RecordingLoad Reader::Read(std::istream& in) {
         }
         std::string_view line(buffer.data(), in.eof() ? got : got - 1);
         if (line.ends_with('\r')) line.remove_suffix(1);
+        // A spreadsheet saving the file may put a byte order mark first.
+        if (line_ == 1 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
         if (!Line(line)) return {std::nullopt, error_};
         if (in.eof()) break;
     }
@@ -208,7 +210,10 @@ bool Reader::ColumnLine(std::string_view line) {
     }
     recording_.fromCodes = recording_.fromCodes || std::all_of(c.code.begin(), c.code.end(), [](bool b) { return b; });
     columns_ = std::move(c);
-    sessions_.starts.push_back(sessions_.relative.size());
+    // A column line with no row after it starts no session: the sessions
+    // stay as many as the rows, whatever the file repeats.
+    if (sessions_.starts.empty() || sessions_.starts.back() != sessions_.relative.size())
+        sessions_.starts.push_back(sessions_.relative.size());
     return true;
 }
 
@@ -286,26 +291,33 @@ bool Reader::Finish() {
     if (firstColumns_.empty()) return Fail("no column line (utc,monotonic_s,AI00,...): not a log", line_);
     const std::size_t rows = sessions_.relative.size();
     if (rows == 0) return Fail("no rows", line_);
-    // The interval a session's last row holds for: its session's last one,
-    // or the first found in the file for a session of one row.
+    const auto sessionEnd = [&](std::size_t s) {
+        return s + 1 < sessions_.starts.size() ? sessions_.starts[s + 1] : rows;
+    };
+    // The interval a session's last row holds for: the last one that row's
+    // session shows, or the first found in the file for a session of one
+    // row. Rows at one time show none.
     std::optional<double> anyInterval;
-    for (std::size_t r = 0; r + 1 < rows && !anyInterval; ++r) {
-        if (std::find(sessions_.starts.begin(), sessions_.starts.end(), r + 1) == sessions_.starts.end()) {
-            anyInterval = Hold(sessions_, r);
+    for (std::size_t s = 0; s < sessions_.starts.size() && !anyInterval; ++s) {
+        for (std::size_t r = sessions_.starts[s]; r + 1 < sessionEnd(s) && !anyInterval; ++r) {
+            if (const double hold = Hold(sessions_, r); hold > 0) anyInterval = hold;
         }
     }
-    if (rows > 1 && (!anyInterval || *anyInterval <= 0)) {
+    if (rows > 1 && !anyInterval) {
         return Fail("no two rows of one session at different times: how long a row holds is unknown", line_);
     }
     double offset = 0;
     for (std::size_t s = 0; s < sessions_.starts.size(); ++s) {
-        const std::size_t from = sessions_.starts[s];
-        const std::size_t to = s + 1 < sessions_.starts.size() ? sessions_.starts[s + 1] : rows;
+        const std::size_t from = sessions_.starts[s], to = sessionEnd(s);
         double interval = anyInterval.value_or(0);
         for (std::size_t r = from; r < to; ++r) {
-            if (r + 1 < to) interval = Hold(sessions_, r);
+            double hold = interval;
+            if (r + 1 < to) {
+                hold = Hold(sessions_, r); // 0 for a row the next one at its time replaces
+                if (hold > 0) interval = hold;
+            }
             recording_.times.push_back(offset + sessions_.relative[r]);
-            recording_.ends.push_back(offset + sessions_.relative[r] + interval);
+            recording_.ends.push_back(offset + sessions_.relative[r] + hold);
         }
         if (to > from) offset = recording_.ends.back();
     }

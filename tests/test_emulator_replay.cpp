@@ -100,6 +100,17 @@ std::vector<GoodFile> GoodFiles() {
          {2},
          0.4,
          {{2, 0.15, 2.0}, {2, 0.25, 3.0}, {2, 0.35, 4.0}}},
+        {"rows at one time: the later one replaces the earlier; the last holds the interval seen",
+         "\xEF\xBB\xBFutc,monotonic_s,AI00\r\nt,0.0,1\r\nt,0.0,2\r\nt,0.1,3\r\nt,0.1,4\r\n",
+         {0},
+         0.2,
+         {{0, 0.05, 2.0}, {0, 0.15, 4.0}}},
+        {"column lines with no rows start no session",
+         "utc,monotonic_s,AI01\nutc,monotonic_s,AI01\nt,0.0,1\nt,0.5,2\nutc,monotonic_s,AI01\n"
+         "utc,monotonic_s,AI01\nt,9.0,3\n",
+         {1},
+         1.5,
+         {{1, 0.25, 1.0}, {1, 0.75, 2.0}, {1, 1.25, 3.0}}},
         {"one row: held for ever",
          "utc,monotonic_s,AI07\nt,1.5,-4.25\n",
          {7},
@@ -168,7 +179,7 @@ TEST(ReplayFile, BadFilesRefusedWithTheirLine) {
         {"# moxctl log\nt,0,1\nutc,monotonic_s,AI00\n", "run.csv:2: ", "a row before the column line"},
         {head + "t,0.1,0,1,1\nutc,monotonic_s,AI00\n", "run.csv:4: ", "the columns differ from those of line 2"},
         {"# moxctl log\n" + std::string(70000, 'x') + "\n", "run.csv:2: ", "longer than 65536 bytes"},
-        {"", "run.csv:0: ", "no column line"},
+        {"", "run.csv: the file is empty: ", "no column line"},
         {"# only comments\n", "run.csv:1: ", "no column line"},
         {head, "run.csv:2: ", "no rows"},
         {head + "t,0.1,0,1,1\nt,0.1,1,1,1\n", "run.csv:4: ", "how long a row holds is unknown"},
@@ -190,6 +201,17 @@ TEST(ReplayFile, RowsBeyondTheBoundRefused) {
     EXPECT_FALSE(load.recording);
     EXPECT_EQ(load.error, "run.csv:" + std::to_string(emu::kMaxReplayRows + 2) + ": more than " +
                               std::to_string(emu::kMaxReplayRows) + " rows: a replay holds at most that many");
+}
+
+// A file of column lines alone cannot grow the sessions kept beyond its rows.
+TEST(ReplayFile, RepeatedColumnLinesKeepNoSessions) {
+    std::string text;
+    for (int k = 0; k < 100000; ++k) text += "utc,monotonic_s,AI00\n";
+    text += "t,0.0,1\nt,0.1,2\n";
+    const auto load = Load(text);
+    ASSERT_TRUE(load.recording) << load.error;
+    EXPECT_EQ(load.recording->sessions, 1u);
+    EXPECT_EQ(load.recording->Rows(), 2u);
 }
 
 TEST(Replay, LoopsOrPlaysOnceFromItsStart) {
