@@ -7,6 +7,7 @@
 #include "calibrate.h"
 #include "card_io.h"
 #include "commands.h"
+#include "output_limits.h"
 #include "recipe_run.h"
 #include "setup_columns.h"
 #include "watch.h"
@@ -73,7 +74,8 @@ struct ReadFlags {
     bool volts = false;
     bool codes = false;
     void Add(CLI::App* app) {
-        IntegerOption(app, "--mean", mean, 1, 65536, "average over N samples (1..65536) instead of the newest sample");
+        IntegerOption(app, "--mean", mean, limits::kMean.low, limits::kMean.high,
+                      "average over N samples (1..65536) instead of the newest sample");
         app->add_flag("--volts", volts, "volts instead of AD codes");
         app->add_flag("--codes", codes, "AD codes (with --volts: codes and volts side by side)");
     }
@@ -109,7 +111,8 @@ struct ReadCommand {
         flags.Add(cmd);
         IntegerOption(cmd, "--count", options.count, 0, 1000000000, "rows to print; 0 = until Ctrl-C")
             ->default_str(std::to_string(options.count));
-        IntegerOption(cmd, "--interval", interval, 10, 3600000, "milliseconds between rows (10..3600000)")
+        IntegerOption(cmd, "--interval", interval, limits::kIntervalMs.low, limits::kIntervalMs.high,
+                      "milliseconds between rows (10..3600000)")
             ->default_str(std::to_string(interval));
         cmd->add_flag("--json", json, "JSON lines instead of CSV");
         cmd->add_option("--setup", setupPath, "setup file: each input also in its unit, and the limits passed");
@@ -137,7 +140,8 @@ struct LogCommand {
     void Add(CLI::App* cmd) {
         cmd->add_option("file", options.path, "CSV file; an existing file is continued")->required();
         flags.Add(cmd);
-        IntegerOption(cmd, "--interval", interval, 10, 3600000, "milliseconds between rows (10..3600000)")
+        IntegerOption(cmd, "--interval", interval, limits::kIntervalMs.low, limits::kIntervalMs.high,
+                      "milliseconds between rows (10..3600000)")
             ->default_str(std::to_string(interval));
         NumberOption(cmd, "--duration", duration, 0.001, 1e9, "seconds to log; without it, until Ctrl-C");
         IntegerOption(cmd, "--rotate-size", rotateSize, 65536, 1LL << 50,
@@ -183,7 +187,7 @@ struct DaCommand {
     }
 
     int Run() const {
-        const auto ch = IntegerIn(channel, 0, 3);
+        const auto ch = IntegerIn(channel, limits::kDaChannel.low, limits::kDaChannel.high);
         if (!ch) throw BadValue("channel", channel, "a DA channel 0..3");
         const auto da = static_cast<std::int16_t>(*ch);
         if (valueOpt->count() > 0) return RunValue(da);
@@ -194,12 +198,12 @@ struct DaCommand {
         if (!setupPath.empty() && !LoadSetup(setupPath, setup)) return kExitUsage;
         const bool bipolar = range == "bipolar";
         if (codeOpt->count() > 0) {
-            const auto value = HexIn(code, 0xFFF);
+            const auto value = HexIn(code, static_cast<unsigned long>(limits::kDaCode.high));
             if (!value) throw BadValue("--code", code, "a hexadecimal DA code 0..FFF");
             CheckAlarms(setup, da, static_cast<int>(*value), bipolar, "--code");
             return SetDa(da, static_cast<std::int16_t>(*value), "");
         }
-        const auto v = NumberIn(volts, bipolar ? -5 : 0, bipolar ? 5 : 10);
+        const auto v = NumberIn(volts, limits::DaVolts(bipolar).low, limits::DaVolts(bipolar).high);
         if (!v) throw BadValue("--volts", volts, bipolar ? "a voltage -5..5" : "a voltage 0..10");
         const std::int16_t daCode = mox::DaCodeFromVolts(*v, bipolar);
         CheckAlarms(setup, da, daCode, bipolar, "--volts");
@@ -241,9 +245,9 @@ struct DoCommand {
         cmd->add_option("byte", byte, "hexadecimal byte 0..FF")->required();
     }
     int Run() const {
-        const auto g = IntegerIn(group, 0, 1);
+        const auto g = IntegerIn(group, limits::kDoGroup.low, limits::kDoGroup.high);
         if (!g) throw BadValue("group", group, "an output group 0 or 1");
-        const auto b = HexIn(byte, 0xFF);
+        const auto b = HexIn(byte, static_cast<unsigned long>(limits::kDoByte.high));
         if (!b) throw BadValue("byte", byte, "a hexadecimal byte 0..FF");
         return SetDo(static_cast<std::int16_t>(*g), static_cast<std::int16_t>(*b));
     }
@@ -259,9 +263,9 @@ struct DoBitCommand {
         cmd->add_option("value", value, "0 or 1")->required();
     }
     int Run() const {
-        const auto n = IntegerIn(bit, 1, 16);
+        const auto n = IntegerIn(bit, limits::kDoBit.low, limits::kDoBit.high);
         if (!n) throw BadValue("bit", bit, "an output 1..16");
-        const auto v = IntegerIn(value, 0, 1);
+        const auto v = IntegerIn(value, limits::kBitValue.low, limits::kBitValue.high);
         if (!v) throw BadValue("value", value, "0 or 1");
         // Numbered 1..16 as in the window; the driver counts from 0.
         return SetDoBit(static_cast<std::int16_t>(*n - 1), static_cast<std::int16_t>(*v));
@@ -310,7 +314,8 @@ struct WatchCommand {
 
     void Add(CLI::App* cmd) {
         cmd->add_option("--setup", options.setupPath, "setup file with the inputs' limits")->required();
-        IntegerOption(cmd, "--interval", interval, 10, 3600000, "milliseconds between readings (10..3600000)")
+        IntegerOption(cmd, "--interval", interval, limits::kIntervalMs.low, limits::kIntervalMs.high,
+                      "milliseconds between readings (10..3600000)")
             ->default_str(std::to_string(interval));
         NumberOption(cmd, "--duration", duration, 0.001, 1e9, "seconds to watch; without it, until Ctrl-C");
     }
