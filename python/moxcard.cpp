@@ -107,28 +107,15 @@ SessionPtr Open() {
     return std::make_shared<Session>();
 }
 
-py::dict CheckDict(const moxctl::Check& c) {
+py::dict Metrics(const moxctl::Check& c) {
     py::dict metrics;
     for (const auto& [name, value] : c.metrics) metrics[py::str(name)] = value;
-    py::dict d;
-    d["name"] = c.name;
-    d["passed"] = c.passed;
-    d["detail"] = c.detail;
-    d["faults"] = c.faults;
-    d["seconds"] = c.seconds;
-    d["metrics"] = metrics;
-    return d;
+    return metrics;
 }
 
-py::dict ReportDict(const moxctl::Report& r) {
-    py::list checks;
-    for (const auto& c : r.checks) checks.append(CheckDict(c));
-    py::dict d;
-    d["program"] = r.program;
-    d["started"] = r.started;
-    d["passed"] = r.Passed();
-    d["checks"] = checks;
-    return d;
+// The fields moxctl selftest --json writes, read back: one writer of them.
+py::object ReportDict(const moxctl::Report& r) {
+    return py::module_::import("json").attr("loads")(moxctl::ReportJson(r));
 }
 
 std::string CardRepr(const Session& s) {
@@ -180,9 +167,7 @@ void BindSelfTest(py::module_& m) {
         .def_readonly("detail", &moxctl::Check::detail)
         .def_readonly("faults", &moxctl::Check::faults, "What is wrong, one sentence each.")
         .def_readonly("seconds", &moxctl::Check::seconds)
-        .def_property_readonly(
-            "metrics", [](const moxctl::Check& c) { return moxcard::CheckDict(c)["metrics"]; },
-            "Figures measured, by name.")
+        .def_property_readonly("metrics", &moxcard::Metrics, "Figures measured, by name.")
         .def("__repr__",
              [](const moxctl::Check& c) { return "<moxcard.Check " + c.name + (c.passed ? " passed>" : " FAILED>"); });
     py::class_<moxctl::Report>(m, "SelfTestResult", "The loopback self-test's checks, as moxctl selftest reports them.")
