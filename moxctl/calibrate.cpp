@@ -6,24 +6,15 @@
 #include "pacing.h"
 #include "setup_columns.h"
 #include "text.h"
+#include "whole_file.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace moxctl {
 
@@ -79,15 +70,6 @@ struct Plan {
 
 // ---- The file ----
 
-bool SyncToDisk(std::FILE* f) {
-    if (std::fflush(f) != 0) return false;
-#ifdef _WIN32
-    return _commit(_fileno(f)) == 0;
-#else
-    return fsync(fileno(f)) == 0;
-#endif
-}
-
 // The text of a file that is there, or why it cannot be ours to replace.
 std::optional<std::string> ExistingCalibration(const std::string& path, std::string& text) {
     std::error_code ec;
@@ -141,58 +123,10 @@ std::optional<std::string> ReadPrevious(const std::string& path, std::vector<Cal
     return std::nullopt;
 }
 
-int ReplaceWith(const std::string& from, const std::string& to) {
-#ifdef _WIN32
-    const fs::path f(from), t(to);
-    return MoveFileExW(f.c_str(), t.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : EIO;
-#else
-    if (std::rename(from.c_str(), to.c_str()) != 0) return errno;
-    // The new name itself on the disk too.
-    const std::string dir = fs::path(to).parent_path().empty() ? "." : fs::path(to).parent_path().string();
-    const int fd = open(dir.c_str(), O_RDONLY);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-    return 0;
-#endif
-}
-
-// The whole text under a name of its own beside the file, on the disk,
-// then renamed over it: the file is the old one or the new one, never half.
-std::optional<std::string> WriteWhole(const std::string& named, const std::string& text) {
+// Looked at again just before: the file may have been changed meanwhile.
+std::optional<std::string> StillOurs(const std::string& path) {
     std::string ignored;
-    std::error_code ec;
-    // A link is written through: the file it names is the one a setup reads,
-    // and renaming over the link would leave that file as it was.
-    std::string path = named;
-    if (fs::is_symlink(fs::symlink_status(named, ec))) {
-        path = fs::canonical(named, ec).string();
-        if (ec) return named + " is a link to nothing that can be written: " + ec.message();
-    }
-    // Looked at again just before: the file may have been changed meanwhile.
-    if (fs::exists(fs::symlink_status(path, ec))) {
-        if (auto fault = ExistingCalibration(path, ignored)) return fault;
-    }
-#ifdef _WIN32
-    const std::string temp = path + ".moxctl-" + std::to_string(GetCurrentProcessId());
-#else
-    const std::string temp = path + ".moxctl-" + std::to_string(getpid());
-#endif
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (f == nullptr) return "cannot write " + temp + ": " + std::strerror(errno);
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() && SyncToDisk(f);
-    const int err = errno;
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) {
-        fs::remove(temp, ec);
-        return "cannot write " + temp + ": " + std::strerror(err);
-    }
-    if (const int e = ReplaceWith(temp, path); e != 0) {
-        fs::remove(temp, ec);
-        return "cannot rename " + temp + " to " + path + ": " + std::strerror(e);
-    }
-    return std::nullopt;
+    return ExistingCalibration(path, ignored);
 }
 
 // ---- Before the card ----
@@ -412,7 +346,7 @@ int WriteResults(const CalibrateOptions& o, const Plan& plan, const std::string&
     if (const auto e = mox::setup::ParseCalibration(text, o.out, check)) {
         return Say(kExitFailed, "the calibration would not read back (" + e->Text() + "): not written");
     }
-    if (const auto fault = WriteWhole(o.out, text)) return Say(kExitFailed, *fault);
+    if (const auto fault = WriteWhole(o.out, text, StillOurs)) return Say(kExitFailed, *fault);
     std::printf("wrote %s: calibration of %s, due %s\n", o.out.c_str(), plan.today.c_str(), plan.due.c_str());
     if (refused > 0) return Say(kExitFailed, std::to_string(refused) + " channel(s) refused, not calibrated");
     return kExitOk;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "commands.h"
+#include "whole_file.h"
 
 #include "pacing.h"
 #include "restart_probe.h"
@@ -70,12 +71,6 @@ std::string Elapsed(Clock::duration d) {
     std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", static_cast<long long>(s / 3600),
                   static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
     return buf;
-}
-
-bool WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    return static_cast<bool>(out.flush());
 }
 
 } // namespace
@@ -585,11 +580,11 @@ int SelfTest(const SelfTestOptions& o, const SelfTestFiles& files) {
     Report report = RunSelfTest(card, o);
     report.program = "moxctl " MOX_VERSION;
     std::fputs(ReportTable(report).c_str(), stdout);
-    if (!files.json.empty() && !WriteFile(files.json, ReportJson(report))) {
-        return Fail("cannot write the report to " + files.json);
+    if (!files.json.empty()) {
+        if (const auto fault = WriteWhole(files.json, ReportJson(report))) return Fail("the report: " + *fault);
     }
-    if (!files.junit.empty() && !WriteFile(files.junit, ReportJUnit(report))) {
-        return Fail("cannot write the report to " + files.junit);
+    if (!files.junit.empty()) {
+        if (const auto fault = WriteWhole(files.junit, ReportJUnit(report))) return Fail("the report: " + *fault);
     }
     return report.Passed() ? kExitOk : kExitFailed;
 }
