@@ -74,24 +74,7 @@ Measured MeasureAnalog(Card& card, const Plan& plan, const Condition& c) {
         const double volts = r->volts[static_cast<std::size_t>(c.input)];
         values.push_back(plan.setup ? plan.setup->Engineering(c.input, volts) : volts);
     }
-    double v = values.front();
-    switch (c.over) {
-    case Condition::Over::Mean: {
-        double sum = 0;
-        for (double x : values) sum += x;
-        v = sum / static_cast<double>(values.size());
-        break;
-    }
-    case Condition::Over::Min:
-        v = *std::min_element(values.begin(), values.end());
-        break;
-    case Condition::Over::Max:
-        v = *std::max_element(values.begin(), values.end());
-        break;
-    default:
-        break;
-    }
-    return {v, {}, false};
+    return {c.Judged(values), {}, false};
 }
 
 Measured Measure(Card& card, const Plan& plan, const Condition& c) {
@@ -121,6 +104,8 @@ std::string What(const Condition& c) {
         return c.inputName + " min of " + std::to_string(c.readings);
     case Condition::Over::Max:
         return c.inputName + " max of " + std::to_string(c.readings);
+    case Condition::Over::All:
+        return c.inputName + " worst of " + std::to_string(c.readings);
     default:
         return c.inputName;
     }
@@ -170,6 +155,8 @@ public:
             }
             Step(static_cast<int>(i), plan_.actions[i]);
         }
+        // A stop during the last step, which had no wait to see it in.
+        if (g_stop && !ended_) Stopped("stopped by a signal during the last step");
         MarkNotRun();
         SafeState();
         if (acquiring_) card_.StopAcquisition();
@@ -334,9 +321,14 @@ private:
                          fault.empty() ? "ok" : ("ERROR " + fault).c_str());
         }
         report_.safeReached = all;
-        if (!all && report_.outcome != RunOutcome::Stopped) {
+        // Outputs that may still be driven outweigh a stop or a failed check.
+        if (!all) {
+            if (report_.fault.empty()) {
+                report_.fault = "the safe state was not reached";
+            } else if (report_.outcome == RunOutcome::Stopped) {
+                report_.fault += "; then the safe state was not reached";
+            }
             report_.outcome = RunOutcome::CardError;
-            if (report_.fault.empty()) report_.fault = "the safe state was not reached";
         }
         std::fflush(out_);
     }
@@ -533,13 +525,82 @@ std::optional<std::string> WriteReport(const std::string& path, const std::strin
     }
     std::filesystem::rename(temp, path, ec);
     if (ec) {
+        // Read before the clean-up, which sets ec again.
+        const std::string fault = "cannot rename " + temp + " to " + path + ": " + ec.message();
         std::filesystem::remove(temp, ec);
-        return "cannot rename " + temp + " to " + path + ": " + ec.message();
+        return fault;
     }
     return std::nullopt;
 }
 
 namespace {
+
+// How each report of ours begins: a file that does not is not replaced.
+const char* const kJsonStart = "{\n  \"program\": \"moxctl ";
+const char* const kJUnitStart =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n  <testsuite name=\"moxctl run ";
+
+// Whether two paths name one file, the one or both not there yet included.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    if (std::filesystem::exists(a, ec) && std::filesystem::exists(b, ec)) {
+        const bool same = std::filesystem::equivalent(a, b, ec);
+        if (!ec) return same;
+    }
+    const auto ca = std::filesystem::weakly_canonical(a, ec);
+    const auto cb = ec ? std::filesystem::path() : std::filesystem::weakly_canonical(b, ec);
+    // A path that cannot be resolved is compared as written.
+    if (ec) return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
+    return ca == cb;
+}
+
+// Why a report cannot be written at `path`, known before the card is opened.
+std::optional<std::string> ReportPathFault(const std::string& path, const char* start,
+                                           const std::vector<std::pair<std::string, std::string>>& taken) {
+    for (const auto& [what, other] : taken) {
+        if (!other.empty() && SameFile(path, other)) {
+            std::string fault = path;
+            fault += " is " + what;
+            return fault + ": not replaced by a report";
+        }
+    }
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path folder = fs::path(path).parent_path().empty() ? fs::path(".") : fs::path(path).parent_path();
+    if (!fs::is_directory(folder, ec)) return "the folder of " + path + " is not there";
+    const auto status = fs::status(path, ec);
+    if (!fs::exists(status)) return std::nullopt;
+    if (fs::is_directory(status)) return path + " is a folder: name a file";
+    if (!fs::is_regular_file(status)) return path + " is not a regular file: not replaced";
+    std::string head(std::strlen(start), '\0');
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    const std::size_t got = f == nullptr ? 0 : std::fread(head.data(), 1, head.size(), f);
+    if (f != nullptr) std::fclose(f);
+    if (got != head.size() || head != start) {
+        return path + " is not a report of moxctl run: not replaced; name another file";
+    }
+    return std::nullopt;
+}
+
+// The report files named: each checked, before the card is touched.
+std::optional<std::string> ReportsFault(const RunOptions& o, const Plan& plan) {
+    if (o.dryRun && (!o.json.empty() || !o.junit.empty())) {
+        return "--dry-run writes no report: leave out --json and --junit, or --dry-run";
+    }
+    std::vector<std::pair<std::string, std::string>> taken{{"the recipe", o.recipe}};
+    if (plan.setup) {
+        taken.emplace_back("the setup file", plan.setup->path);
+        taken.emplace_back("the setup's calibration file", plan.setup->calibrationPath);
+    }
+    if (!o.json.empty()) {
+        if (auto fault = ReportPathFault(o.json, kJsonStart, taken)) return "--json: " + *fault;
+        taken.emplace_back("the --json report", o.json);
+    }
+    if (!o.junit.empty()) {
+        if (auto fault = ReportPathFault(o.junit, kJUnitStart, taken)) return "--junit: " + *fault;
+    }
+    return std::nullopt;
+}
 
 int ExitOf(const RunReport& r) {
     switch (r.outcome) {
@@ -561,6 +622,10 @@ int RunRecipe(const RunOptions& o) {
         return kExitUsage;
     }
     const Plan& plan = std::get<Plan>(loaded);
+    if (const auto fault = ReportsFault(o, plan)) {
+        std::fprintf(stderr, "moxctl: %s\n", fault->c_str());
+        return kExitUsage;
+    }
     if (o.dryRun) {
         std::fputs(PlanText(plan).c_str(), stdout);
         return kExitOk;

@@ -66,7 +66,8 @@ struct RunOptions {
     std::string json, junit; // report files, when named
 };
 // The whole command: 0 passed, 1 a check failed or the run was stopped,
-// 2 a bad recipe (refused before the card), 4 the card failed mid-run.
+// 2 a bad recipe or report path (refused before the card), 4 the card
+// failed mid-run or the safe state was not confirmed.
 int RunRecipe(const RunOptions& options);
 
 // The text under a temporary name beside `path`, then renamed over it.

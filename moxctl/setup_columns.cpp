@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "setup_columns.h"
 
+#include "da_value.h"
 #include "text.h"
 
 #include <cfloat>
@@ -11,10 +12,6 @@
 namespace moxctl {
 
 namespace {
-
-vcard::Linear Correction(const mox::setup::Channel& c) {
-    return c.calibration ? c.calibration->correction : vcard::Linear{};
-}
 
 // The level a value is beyond, the alarm before the warning.
 const char* LevelPassed(const mox::setup::Limits& l, double v) {
@@ -101,49 +98,18 @@ std::vector<std::string> OverdueCalibrations(const mox::setup::Setup& setup, con
     return overdue;
 }
 
+// One rule with the recipes: the setup module holds it.
 std::optional<int> DaCodeForValue(const mox::setup::Setup& setup, int output, double value, bool bipolar,
                                   std::string& why) {
-    if (output < 0 || output >= vcard::kDaChannels) {
-        why = "there is no output AO" + std::to_string(output);
-        return std::nullopt;
-    }
-    const auto& c = setup.outputs[static_cast<std::size_t>(output)];
-    const std::string what = mox::ShortestText(value) + " " + c.unit;
-    if (!std::isfinite(value)) {
-        why = "the value is not a finite number";
-        return std::nullopt;
-    }
-    if (const char* level = LevelPassed({c.limits.alarmLow, {}, {}, c.limits.alarmHigh, 0}, value)) {
-        why = what + " is beyond " + c.name + "'s " + level + " in " + setup.path;
-        return std::nullopt;
-    }
-    const auto volts = vcard::VoltsForEngineering(value, Correction(c), c.scale);
-    const auto code = volts ? vcard::DaCodeForVolts(*volts, bipolar) : std::nullopt;
-    if (!code) {
-        why = what + (volts ? " needs " + mox::ShortestText(*volts) + " V" : std::string(" has no voltage")) +
-              ", which the output cannot give in the " + (bipolar ? "bipolar (-5..+5 V)" : "unipolar (0..10 V)") +
-              " range (codes 0..4095)";
-        return std::nullopt;
-    }
-    if (!DaCodeWithinAlarms(setup, output, *code, bipolar, why)) return std::nullopt;
-    return code;
+    return mox::setup::DaCodeForValue(setup, output, value, bipolar, why);
 }
 
 bool DaCodeWithinAlarms(const mox::setup::Setup& setup, int output, int code, bool bipolar, std::string& why) {
-    const auto& c = setup.outputs.at(static_cast<std::size_t>(output));
-    const double gives = DaValueOfCode(setup, output, code, bipolar);
-    const char* level = LevelPassed({c.limits.alarmLow, {}, {}, c.limits.alarmHigh, 0}, gives);
-    if (level == nullptr) return true;
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "%03X", static_cast<unsigned>(code));
-    why = std::string("code ") + hex + " gives " + mox::ShortestText(static_cast<float>(gives)) + " " + c.unit +
-          ", beyond " + c.name + "'s " + level + " in " + setup.path;
-    return false;
+    return mox::setup::DaCodeWithinAlarms(setup, output, code, bipolar, why);
 }
 
 double DaValueOfCode(const mox::setup::Setup& setup, int output, int code, bool bipolar) {
-    const auto& c = setup.outputs.at(static_cast<std::size_t>(output));
-    return vcard::Apply(c.scale, vcard::Apply(Correction(c), vcard::DaVolts(code, bipolar)));
+    return mox::setup::DaValueOfCode(setup, output, code, bipolar);
 }
 
 } // namespace moxctl

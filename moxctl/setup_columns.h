@@ -40,6 +40,7 @@ std::string SetupHeaderLines(const mox::setup::Setup& setup);
 // `today` ("YYYY-MM-DD").
 std::vector<std::string> OverdueCalibrations(const mox::setup::Setup& setup, const std::string& today);
 
+// mox::setup's (da_value.h), under the names moxctl's commands use.
 // The DA code for a value in an output's unit, through its scaling and
 // calibration; none with `why` set when the code would lie outside
 // 0..4095, the value is not finite or beyond the output's alarm levels.

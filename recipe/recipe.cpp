@@ -2,6 +2,7 @@
 #include "recipe.h"
 
 #include "channel_scaling.h"
+#include "da_value.h"
 
 #include <toml++/toml.h>
 
@@ -75,8 +76,9 @@ std::string TypeName(const toml::node& n) {
 // check does.
 struct Context {
     std::optional<double> v;
-    std::string vNote;  // " (v = 2)", added to a check's text
-    std::string suffix; // "#2#1"
+    std::optional<long long> vWhole; // v, when the list gives it as a whole number
+    std::string vNote;               // " (v = 2)", added to a check's text
+    std::string suffix;              // "#2#1"
     OnFail onFail = OnFail::Stop;
     int depth = 0;
 };
@@ -116,8 +118,15 @@ public:
             v = i->get();
         } else if (n.is_string()) {
             const double d = Number(n, field, c);
-            if (d != std::floor(d)) Refuse(n.source(), field, "$v = " + Num(d) + " is not a whole number");
-            v = d < -1e18 || d > 1e18 ? high + 1 : static_cast<long long>(d);
+            // 1e3 or 255.0 in the list is a number of another kind: what it
+            // stands for here would be a guess.
+            if (!c.vWhole) {
+                Refuse(n.source(), field,
+                       "$v = " + Num(d) +
+                           " is not a whole number: a list used here gives whole numbers (1000, not "
+                           "1e3 or 1000.0)");
+            }
+            v = *c.vWhole;
         } else {
             Refuse(n.source(), field, "must be a whole number, not " + TypeName(n));
         }
@@ -193,27 +202,46 @@ std::optional<int> ChannelIndex(std::string_view key, std::string_view prefix, i
     return n < count ? std::optional<int>(n) : std::nullopt;
 }
 
-std::optional<int> OutputIndex(const Plan& p, const std::string& name) {
-    if (auto k = ChannelIndex(name, "DA", vcard::kDaChannels)) return k;
-    if (auto k = ChannelIndex(name, "AO", vcard::kDaChannels)) return k;
+// The setup's output (or input) of that name, if the recipe names a setup.
+std::optional<int> SetupChannel(const Plan& p, const std::string& name, bool output) {
     if (!p.setup) return std::nullopt;
-    for (int k = 0; k < vcard::kDaChannels; ++k) {
-        if (p.setup->outputs[static_cast<std::size_t>(k)].name == name) return k;
+    const int count = output ? vcard::kDaChannels : vcard::kChannels;
+    for (int k = 0; k < count; ++k) {
+        const auto& ch =
+            output ? p.setup->outputs[static_cast<std::size_t>(k)] : p.setup->inputs[static_cast<std::size_t>(k)];
+        if (ch.name == name) return k;
     }
     return std::nullopt;
 }
 
-std::optional<int> InputIndex(const Plan& p, const std::string& name) {
-    if (auto k = ChannelIndex(name, "AI", vcard::kChannels)) return k;
-    if (!p.setup) return std::nullopt;
-    for (int k = 0; k < vcard::kChannels; ++k) {
-        if (p.setup->inputs[static_cast<std::size_t>(k)].name == name) return k;
-    }
-    return std::nullopt;
+// A name that is a card channel's and the setup's name of another channel
+// could mean either: refused where the recipe uses it. `card` is the card
+// channel the name stands for (-1 for DO/DI names, which no analog channel has).
+void RefuseCrossedName(const Reader& r, const std::string& name, std::optional<int> card, bool output,
+                       const toml::source_region& at, const std::string& field) {
+    const auto named = SetupChannel(r.P(), name, output);
+    if (!card || !named || *card == *named) return;
+    const std::string cardName = *card < 0 ? name : name.substr(0, 2) + std::to_string(*card);
+    r.Refuse(at, field,
+             Quoted(name) + " is both " + cardName + " and the setup's name of " + (output ? "AO" : "AI") +
+                 std::to_string(*named) + " (" + r.P().setup->path + "): rename it there");
 }
 
-vcard::Linear Correction(const setup::Channel& c) {
-    return c.calibration ? c.calibration->correction : vcard::Linear{};
+// The analog output a name stands for: DA0..DA3, AO0..AO3 or a setup's name.
+std::optional<int> OutputIndex(const Reader& r, const std::string& name, const toml::source_region& at,
+                               const std::string& field) {
+    auto card = ChannelIndex(name, "DA", vcard::kDaChannels);
+    if (!card) card = ChannelIndex(name, "AO", vcard::kDaChannels);
+    RefuseCrossedName(r, name, card, true, at, field);
+    return card ? card : SetupChannel(r.P(), name, true);
+}
+
+// The analog input a name stands for: AI0..AI31 or a setup's name.
+std::optional<int> InputIndex(const Reader& r, const std::string& name, const toml::source_region& at,
+                              const std::string& field) {
+    const auto card = ChannelIndex(name, "AI", vcard::kChannels);
+    RefuseCrossedName(r, name, card, false, at, field);
+    return card ? card : SetupChannel(r.P(), name, false);
 }
 
 // The DA code of a voltage in the plan's range: within the range, or none.
@@ -265,27 +293,15 @@ Output AnalogOutput(const Reader& r, const Keys& keys, int da, const std::string
         if (!p.setup) r.Refuse(node->source(), field, "a value in the output's unit needs a setup file (setup = ...)");
         const auto& ch = p.setup->outputs[static_cast<std::size_t>(da)];
         const double v = r.Number(*node, field, c);
-        const auto volts = vcard::VoltsForEngineering(v, Correction(ch), ch.scale);
-        const auto code = volts ? CodeOfVolts(*volts, p.bipolar) : std::nullopt;
-        if (!code) {
-            r.Refuse(node->source(), field,
-                     Num(v) + " " + ch.unit + " needs " + (volts ? Num(*volts) + " V" : std::string("no voltage")) +
-                         ", which the output cannot give in the " + range + " range" + c.vNote);
-        }
+        // The value as written and the code it rounds to, as `moxctl da --value` judges them.
+        std::string why;
+        const auto code = setup::DaCodeForValue(*p.setup, da, v, p.bipolar, why);
+        if (!code) r.Refuse(node->source(), field, why + c.vNote);
         o.value = *code;
         o.text = name + " (" + ch.name + ") = " + Num(v) + " " + ch.unit + " (code " + Hex(o.value, 3) + ")";
     }
-    if (p.setup) {
-        const auto& ch = p.setup->outputs[static_cast<std::size_t>(da)];
-        const double gives = vcard::Apply(ch.scale, vcard::Apply(Correction(ch), vcard::DaVolts(o.value, p.bipolar)));
-        const bool low = ch.limits.alarmLow && gives < *ch.limits.alarmLow;
-        const bool high = ch.limits.alarmHigh && gives > *ch.limits.alarmHigh;
-        if (low || high) {
-            r.Refuse(node->source(), field,
-                     "code " + Hex(o.value, 3) + " gives " + Num(static_cast<float>(gives)) + " " + ch.unit +
-                         ", beyond " + ch.name + "'s " + (low ? "alarm_low" : "alarm_high") + " in " + p.setup->path +
-                         c.vNote);
-        }
+    if (std::string why; p.setup && !setup::DaCodeWithinAlarms(*p.setup, da, o.value, p.bipolar, why)) {
+        r.Refuse(node->source(), field, why + c.vNote);
     }
     return o;
 }
@@ -325,9 +341,10 @@ Action Base(const toml::node& n, const std::string& where, const Context& c, Act
 // The output a `set` step or a [safe] entry names.
 Output ReadOutput(const Reader& r, const std::string& target, const toml::source_region& at, const Keys& keys,
                   const std::string& where, const std::string& targetField, const Context& c) {
+    if (target == "DO" || ChannelIndex(target, "DO", 2)) RefuseCrossedName(r, target, -1, true, at, targetField);
     if (target == "DO") return DigitalBit(r, keys, where, c);
     if (const auto g = ChannelIndex(target, "DO", 2)) return DigitalGroup(r, keys, *g, where, c);
-    const auto da = OutputIndex(r.P(), target);
+    const auto da = OutputIndex(r, target, at, targetField);
     if (!da) {
         r.Refuse(at, targetField,
                  Quoted(target) + " is not an output (DA0..DA3, AO0..AO3, a setup's output name, DO0, DO1 or DO)");
@@ -408,7 +425,9 @@ void ReadOver(const Reader& r, const Keys& keys, Condition& cond, const std::str
     const toml::node* over = Get(keys, "over");
     const toml::node* readings = Get(keys, "readings");
     if (over == nullptr) {
-        if (readings) r.Refuse(readings->source(), where + ".readings", "give over = \"mean\", \"min\" or \"max\" too");
+        if (readings) {
+            r.Refuse(readings->source(), where + ".readings", "give over = \"mean\", \"min\", \"max\" or \"all\" too");
+        }
         return;
     }
     const std::string o = r.String(*over, where + ".over");
@@ -420,8 +439,10 @@ void ReadOver(const Reader& r, const Keys& keys, Condition& cond, const std::str
         cond.over = Condition::Over::Min;
     } else if (o == "max") {
         cond.over = Condition::Over::Max;
+    } else if (o == "all") {
+        cond.over = Condition::Over::All;
     } else {
-        r.Refuse(over->source(), where + ".over", Quoted(o) + " is not one, mean, min or max");
+        r.Refuse(over->source(), where + ".over", Quoted(o) + " is not one, mean, min, max or all");
     }
     if (cond.over == Condition::Over::One) {
         if (readings) r.Refuse(readings->source(), where + ".readings", "one reading is taken with over = \"one\"");
@@ -439,6 +460,8 @@ Condition ReadCondition(const Reader& r, const Keys& keys, const std::string& wh
     all.insert(kDiBitKeys.begin(), kDiBitKeys.end());
     all.insert(kDiGroupKeys.begin(), kDiGroupKeys.end());
     Condition cond;
+    if (input == "DI" || ChannelIndex(input, "DI", 2))
+        RefuseCrossedName(r, input, -1, false, in->source(), where + ".input");
     if (input == "DI") {
         RefuseOthers(r, keys, kDiBitKeys, all, where, input);
         cond.kind = Condition::Kind::DiBit;
@@ -465,7 +488,7 @@ Condition ReadCondition(const Reader& r, const Keys& keys, const std::string& wh
         return cond;
     }
     RefuseOthers(r, keys, kAnalogKeys, all, where, input);
-    const auto ai = InputIndex(r.P(), input);
+    const auto ai = InputIndex(r, input, in->source(), where + ".input");
     if (!ai) {
         r.Refuse(in->source(), where + ".input",
                  Quoted(input) + " is not an input (AI0..AI31, a setup's input name, DI0, DI1 or DI)");
@@ -483,6 +506,18 @@ Condition ReadCondition(const Reader& r, const Keys& keys, const std::string& wh
 // Check ids, each named once in the file (a repeat reads its steps again).
 using Ids = std::map<std::string, std::pair<std::size_t, std::size_t>>;
 
+// An id taken by the step at `at`; refused when another step has it (a
+// repeat reading the same step again is the same step).
+void Claim(const Reader& r, Ids& ids, const std::string& id, const toml::source_region& at, const std::string& field,
+           const std::string& hint) {
+    const std::pair<std::size_t, std::size_t> here{at.begin.line, at.begin.column};
+    const auto [it, added] = ids.emplace(id, here);
+    if (!added && it->second != here) {
+        r.Refuse(at, field,
+                 Quoted(id) + " is already the id of the step on line " + std::to_string(it->second.first) + hint);
+    }
+}
+
 std::string ReadId(const Reader& r, const toml::node& n, const std::string& field, Ids& ids) {
     std::string id = r.String(n, field);
     const auto ok = [](char ch) {
@@ -492,12 +527,7 @@ std::string ReadId(const Reader& r, const toml::node& n, const std::string& fiel
     if (id.empty() || id.size() > 100 || !std::all_of(id.begin(), id.end(), ok)) {
         r.Refuse(n.source(), field, Quoted(id) + " is not an id: 1..100 letters, digits, _ - or .");
     }
-    const std::pair<std::size_t, std::size_t> at{n.source().begin.line, n.source().begin.column};
-    const auto [it, added] = ids.emplace(id, at);
-    if (!added && it->second != at) {
-        r.Refuse(n.source(), field,
-                 Quoted(id) + " is already the id of the step on line " + std::to_string(it->second.first));
-    }
+    Claim(r, ids, id, n.source(), field, "");
     return id;
 }
 
@@ -520,9 +550,17 @@ void ReadCheck(const Reader& r, const toml::table& t, const std::string& where, 
     Push(r, t, std::move(a));
 }
 
+// A wait's or timeout's seconds, counted into the plan's total.
 double Seconds(const Reader& r, const toml::node& n, const std::string& field, const Context& c) {
     const double s = r.Number(n, field, c);
     if (!(s > 0 && s <= kMaxSeconds)) r.Refuse(n.source(), field, Num(s) + " s is not above 0 and at most a day");
+    double& total = r.P().plannedSeconds;
+    if (total + s > kMaxTotalSeconds) {
+        r.Refuse(n.source(), field,
+                 "the waits and timeouts of the recipe add up to more than 24 h here (" + Num(total + s) + " s)" +
+                     c.vNote);
+    }
+    total += s;
     return s;
 }
 
@@ -547,7 +585,9 @@ void ReadWait(const Reader& r, const toml::table& t, const std::string& where, c
     if (const toml::node* id = Get(keys, "id")) {
         a.id = ReadId(r, *id, where + ".id", ids) + c.suffix;
     } else {
-        a.id = "wait_line" + std::to_string(a.line) + c.suffix;
+        const std::string taken = "wait_line" + std::to_string(a.line);
+        Claim(r, ids, taken, t.source(), where + ".id", ", the id this wait takes without one: give it an id");
+        a.id = taken + c.suffix;
     }
     if (const toml::node* text = Get(keys, "text")) a.text = r.String(*text, where + ".text") + c.vNote;
     a.condition = ReadCondition(r, keys, where, c);
@@ -568,12 +608,17 @@ void ReadRepeat(const Reader& r, const toml::table& t, const std::string& where,
         r.Refuse(t.source(), where + ".step", "missing: the steps to repeat, as [[" + where + ".step]]");
     const toml::node& n = *Get(keys, "repeat");
     const std::string field = where + ".repeat";
-    std::vector<std::optional<double>> passes;
+    // Each pass's value, and the value as a whole number when the list writes it as one.
+    std::vector<std::optional<std::pair<double, std::optional<long long>>>> passes;
     if (const auto* values = n.as_array()) {
         if (values->empty() || values->size() > static_cast<std::size_t>(kMaxRepeat)) {
             r.Refuse(n.source(), field, "a list of 1.." + std::to_string(kMaxRepeat) + " values");
         }
-        for (const auto& v : *values) passes.emplace_back(r.Number(v, field, Context{}));
+        for (const auto& v : *values) {
+            const double d = r.Number(v, field, Context{});
+            const auto* i = v.as_integer();
+            passes.emplace_back(std::pair{d, i ? std::optional<long long>(i->get()) : std::nullopt});
+        }
     } else {
         const int count = r.Integer(n, field, 1, kMaxRepeat, c);
         passes.assign(static_cast<std::size_t>(count), std::nullopt);
@@ -584,8 +629,9 @@ void ReadRepeat(const Reader& r, const toml::table& t, const std::string& where,
         Context inner = c;
         inner.suffix = suffix + "#" + std::to_string(i + 1);
         if (passes[i]) {
-            inner.v = passes[i];
-            inner.vNote = " (v = " + Num(*passes[i]) + ")";
+            inner.v = passes[i]->first;
+            inner.vWhole = passes[i]->second;
+            inner.vNote = " (v = " + Num(passes[i]->first) + ")";
         }
         ReadSteps(r, *steps, where + ".step", inner, ids);
     }
@@ -728,6 +774,8 @@ std::string OverText(const Condition& c) {
         return " min of " + std::to_string(c.readings);
     case Condition::Over::Max:
         return " max of " + std::to_string(c.readings);
+    case Condition::Over::All:
+        return " worst of " + std::to_string(c.readings);
     default:
         return "";
     }
@@ -757,6 +805,35 @@ bool Condition::Passes(double value) const {
         return value >= 0 && value <= 0xFF && (static_cast<int>(value) & mask) == expected;
     default:
         return std::isfinite(value) && (!low || value >= *low) && (!high || value <= *high);
+    }
+}
+
+double Condition::Judged(const std::vector<double>& values) const {
+    if (values.empty()) return std::nan("");
+    switch (over) {
+    case Over::Mean: {
+        double sum = 0;
+        for (const double x : values) sum += x;
+        return sum / static_cast<double>(values.size());
+    }
+    case Over::Min:
+        return *std::min_element(values.begin(), values.end());
+    case Over::Max:
+        return *std::max_element(values.begin(), values.end());
+    case Over::All: {
+        // How far out of the band a reading lies; negative inside it.
+        const auto out = [this](double x) {
+            return std::max(low ? *low - x : -HUGE_VAL, high ? x - *high : -HUGE_VAL);
+        };
+        double worst = values.front();
+        for (const double x : values) {
+            if (std::isnan(x)) return x;
+            if (out(x) > out(worst)) worst = x;
+        }
+        return worst;
+    }
+    default:
+        return values.front();
     }
 }
 

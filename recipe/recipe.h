@@ -26,6 +26,7 @@ constexpr long kMaxRepeat = 10000;          // passes of one repeat
 constexpr std::size_t kMaxActions = 100000; // steps once unrolled
 constexpr int kMaxReadings = 1000;          // readings of one check
 constexpr double kMaxSeconds = 86400;       // one wait or timeout
+constexpr double kMaxTotalSeconds = 86400;  // the waits and timeouts of the plan together
 
 enum class OnFail { Stop, Continue };
 
@@ -43,7 +44,7 @@ struct Output {
 // its unit) over one or several readings, or digital inputs.
 struct Condition {
     enum class Kind { Analog, DiBit, DiGroup };
-    enum class Over { One, Mean, Min, Max };
+    enum class Over { One, Mean, Min, Max, All };
     Kind kind = Kind::Analog;
     int input = 0;         // AI 0..31; DI bit 1..16; DI group 0..1
     std::string inputName; // "AI0", "pump_pressure", "DI bit 3", "DI group 1"
@@ -58,6 +59,11 @@ struct Condition {
     // Whether a measured value (analog: in the unit; digital: the level or
     // the group's byte) passes.
     bool Passes(double value) const;
+    // The value judged of the readings taken (analog): the one reading,
+    // their mean, least or greatest; for All the reading farthest out of
+    // the band (the one nearest an edge when all are within), so that it
+    // passes only when every reading does. NaN when any reading is NaN.
+    double Judged(const std::vector<double>& values) const;
 };
 
 struct Action {
@@ -80,6 +86,7 @@ struct Plan {
     std::optional<setup::Setup> setup;
     bool bipolar = true; // the DA range of volts and values
     std::vector<Action> actions;
+    double plannedSeconds = 0; // the waits and timeouts together, at most kMaxTotalSeconds
     // Written at the end whatever happened: the [safe] table's outputs.
     // Any output the run wrote and these leave out goes back to 0 V / 0.
     std::vector<Output> safe;

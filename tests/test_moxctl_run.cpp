@@ -269,3 +269,25 @@ TEST_F(RunTest, CardLostMidRunExitsFourAndSaysSafeStateNotReached) {
     EXPECT_TRUE(json["checks"][0]["value"].is_null());
     EXPECT_NE(JUnit().find("<error message="), std::string::npos);
 }
+
+// A report named onto the recipe, both reports onto one file, one into a
+// folder that is not there, or reports with --dry-run: exit 2 before the
+// card (which would keep the program 30 s in its first call), the recipe
+// as it was.
+TEST_F(RunTest, ReportPathsRefusedBeforeTheCard) {
+    const std::string text = "version = 1\n[[step]]\nset = \"DA0\"\nvolts = 1.0\n";
+    const std::string recipe = Recipe(text);
+    const std::string same = (dir / "same.out").string();
+    for (const std::string& args :
+         {"--junit " + recipe, "--json " + same + (" --junit " + same), "--junit " + (dir / "nodir" / "x.xml").string(),
+          "--junit " + dir.string(), "--dry-run --json " + same}) {
+        const auto start = std::chrono::steady_clock::now();
+        const Outcome o = Shell(OnFaultCard("hang:Initial:30"), "$M run " + recipe + (" " + args));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << args;
+        EXPECT_EQ(o.status, 2) << args << "\n" << o.out << o.err;
+        EXPECT_TRUE(o.out.empty()) << args << "\n" << o.out;
+        EXPECT_NE(o.err.find("moxctl: "), std::string::npos) << args;
+        EXPECT_EQ(ReadAll(recipe), text) << args;
+        EXPECT_FALSE(fs::exists(same)) << args;
+    }
+}

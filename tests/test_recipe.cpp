@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace mox::recipe;
@@ -33,6 +34,8 @@ struct Folder {
                                              "points = [[1.0, 4.0], [5.0, 20.0]]\n"
                                              "alarm_low = 4.0\nalarm_high = 16.0\n";
         std::ofstream(dir / "recipe-setup-bad.toml") << "version = 2\n";
+        // Setup names that are other channels' card names.
+        std::ofstream(dir / "setup-crossed.toml") << "version = 1\n[AI0]\nname = \"AI3\"\n[AO1]\nname = \"DA0\"\n";
     }
     ~Folder() { fs::remove_all(dir); }
     std::string Recipe() const { return (dir / "recipe.toml").string(); }
@@ -85,6 +88,12 @@ TEST_P(RecipeRefused, NamesLineAndField) {
 
 const std::string kSet = "[[step]]\nset = \"DA0\"\n";                 // lines +1, +2
 const std::string kCheck = "[[step]]\ncheck = \"c\"\ntext = \"t\"\n"; // lines +1..+3
+const std::string kCrossed = "version = 1\nsetup = \"setup-crossed.toml\"\n";
+// A `wait until` without an id, on lines +1..+5; a check of a given id on +1..+5.
+const std::string kWaitUntil = "[[step]]\nwait = \"until\"\ninput = \"AI0\"\nlow = 1\ntimeout = 1\n";
+std::string CheckOf(const std::string& id) {
+    return "[[step]]\ncheck = \"" + id + "\"\ntext = \"t\"\ninput = \"AI0\"\nlow = 1\n";
+}
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Mistakes, RecipeRefused, ::testing::Values(
@@ -159,14 +168,27 @@ INSTANTIATE_TEST_SUITE_P(Mistakes, RecipeRefused, ::testing::Values(
     Bad{"NestedTooDeep", kHead + "[[step]]\nrepeat = 1\n[[step.step]]\nrepeat = 1\n[[step.step.step]]\nrepeat = 1\n"
                                   "[[step.step.step.step]]\nrepeat = 1\n[[step.step.step.step.step]]\nrepeat = 1\n"
                                   "[[step.step.step.step.step.step]]\nwait = 1\n", 10, "repeat", "4 deep"},
-    Bad{"UnrollsTooFar", kHead + "[[step]]\nrepeat = 10000\n[[step.step]]\nrepeat = 10000\n[[step.step.step]]\nwait = 1\n", 6, "step", "more than 100000"},
+    Bad{"UnrollsTooFar", kHead + "[[step]]\nrepeat = 10000\n[[step.step]]\nrepeat = 10000\n[[step.step.step]]\nwait = 0.001\n", 6, "step", "more than 100000"},
     Bad{"SafeUnknownOutput", kHead + "[safe]\nDA4 = 0\n[[step]]\nwait = 1\n", 3, "safe.DA4", "not an output"},
     Bad{"SafeVoltsBeyond", kHead + "[safe]\nDA0 = 7\n[[step]]\nwait = 1\n", 3, "safe.DA0.volts", "outside the bipolar"},
     Bad{"SafeTwice", kHead + "[safe]\nDA0 = 0\nAO0 = 0\n[[step]]\nwait = 1\n", 3, "safe.", "named before"},
     Bad{"SafeBeyondAlarm", kSetup + "[safe]\nvalve = { volts = 0 }\n[[step]]\nwait = 1\n", 4, "safe.valve.volts", "alarm_low"},
     Bad{"SafeBit", kHead + "[safe]\nDO = 0\n[[step]]\nwait = 1\n", 3, "safe.DO", "name a group"},
     Bad{"SetupMissing", kHead + "setup = \"nothere.toml\"\n[[step]]\nwait = 1\n", 2, "setup", "nothere.toml"},
-    Bad{"SetupBad", kHead + "setup = \"recipe-setup-bad.toml\"\n[[step]]\nwait = 1\n", 2, "setup", "recipe-setup-bad.toml:1:"}),
+    Bad{"SetupBad", kHead + "setup = \"recipe-setup-bad.toml\"\n[[step]]\nwait = 1\n", 2, "setup", "recipe-setup-bad.toml:1:"},
+    Bad{"SetupNameIsAnotherOutputsCardName", kCrossed + "[[step]]\nset = \"DA0\"\nvolts = 1\n", 4, "step[1].set", "setup's name of AO1"},
+    Bad{"SetupNameIsAnotherOutputInSafe", kCrossed + "[safe]\nDA0 = 0\n[[step]]\nwait = 1\n", 4, "safe.DA0", "setup's name of AO1"},
+    Bad{"SetupNameIsAnotherInputsCardName", kCrossed + kCheck + "input = \"AI3\"\nlow = 1\n", 6, "step[1].input", "setup's name of AI0"},
+    Bad{"DefaultWaitIdTakenLater", kHead + kWaitUntil + CheckOf("wait_line2"), 8, "step[2].check", "already the id"},
+    Bad{"DefaultWaitIdTakenBefore", kHead + CheckOf("wait_line7") + kWaitUntil, 7, "step[2].id", "already the id"},
+    Bad{"ValueBeyondAlarmRoundedInside", kSetup + "[[step]]\nset = \"valve\"\nvalue = 16.004\n", 5, "step[1].value", "alarm_high"},
+    Bad{"SweepFloatAsCode", kHead + "[[step]]\nrepeat = [1e3]\n[[step.step]]\nset = \"DA0\"\ncode = \"$v\"\n", 6, "step[1].step[1].code", "whole number"},
+    Bad{"SweepFloatAsByte", kHead + "[[step]]\nrepeat = [1.0, 255.0]\n[[step.step]]\nset = \"DO0\"\nbyte = \"$v\"\n", 6, "step[1].step[1].byte", "whole number"},
+    Bad{"SweepHugeFloatAsCode", kHead + "[[step]]\nrepeat = [1e300]\n[[step.step]]\nset = \"DA0\"\ncode = \"$v\"\n", 6, "code", "whole number"},
+    Bad{"SweepHugeWholeAsCode", kHead + "[[step]]\nrepeat = [5000000000]\n[[step.step]]\nset = \"DA0\"\ncode = \"$v\"\n", 6, "code", "5000000000 is outside 0..4095"},
+    Bad{"WaitsBeyondADay", kHead + "[[step]]\nrepeat = 10000\n[[step.step]]\nwait = 86400\n", 5, "step[1].step[1]", "more than 24 h"},
+    Bad{"TimeoutsBeyondADay", kHead + "[[step]]\nwait = 3600\n[[step]]\nrepeat = 23\n[[step.step]]\nwait = 3600\n" + kWaitUntil, 12, "step[3].timeout", "more than 24 h"},
+    Bad{"AllWithoutReadings", kHead + kCheck + "input = \"AI0\"\nlow = 1\nover = \"all\"\n", 7, "step[1].readings", "missing"}),
     [](const auto& p) { return std::string(p.param.name); });
 // clang-format on
 
@@ -255,6 +277,21 @@ TEST(RecipePlan, SafeTableAndZeros) {
     EXPECT_EQ(Zero({Output::Kind::DoBit, 7, 1, {}}, true), (Output{Output::Kind::DoBit, 7, 0, {}}));
 }
 
+// A day of waits and timeouts is the most a recipe plans; card names a
+// setup leaves to their own channels, and whole numbers from a sweep, taken.
+TEST(RecipePlan, BoundsAndNamesTaken) {
+    EXPECT_DOUBLE_EQ(Good(kHead + "[[step]]\nrepeat = 24\n[[step.step]]\nwait = 3600\n").plannedSeconds, 86400);
+    const Plan p = Good(kCrossed + "[[step]]\nset = \"AO0\"\nvolts = 1\n[[step]]\nset = \"AO1\"\nvolts = 2\n" + kCheck +
+                        "input = \"AI0\"\nlow = 1\n");
+    ASSERT_EQ(p.actions.size(), 3u);
+    EXPECT_EQ(p.actions[0].output.channel, 0);
+    EXPECT_EQ(p.actions[1].output.channel, 1);
+    EXPECT_EQ(p.actions[2].condition.input, 0);
+    const Plan sweep = Good(kHead + "[[step]]\nrepeat = [0, 0xFFF]\n[[step.step]]\nset = \"DA0\"\ncode = \"$v\"\n");
+    ASSERT_EQ(sweep.actions.size(), 2u);
+    EXPECT_EQ(sweep.actions[1].output.value, 4095);
+}
+
 // A band's edges pass; beyond them, NaN, and a masked group judged on its mask.
 TEST(RecipeCondition, Passes) {
     Condition band;
@@ -282,6 +319,32 @@ TEST(RecipeCondition, Passes) {
     EXPECT_FALSE(bit.Passes(0));
 }
 
+// over = "all": the reading farthest out of the band is the one judged,
+// so that the check passes only when every reading is within it.
+TEST(RecipeCondition, AllJudgesEveryReading) {
+    const Plan p = Good(kHead + kCheck + "input = \"AI3\"\nlow = -0.05\nhigh = 0.05\nover = \"all\"\nreadings = 10\n");
+    ASSERT_EQ(p.actions.size(), 1u);
+    const Condition& c = p.actions[0].condition;
+    EXPECT_EQ(c.over, Condition::Over::All);
+    EXPECT_EQ(c.readings, 10);
+    EXPECT_EQ(p.actions[0].Describe(), "check c: AI3 worst of 10 -0.05..0.05 V");
+    struct Case {
+        std::vector<double> readings;
+        double judged;
+        bool passes;
+    };
+    for (const Case& k : {Case{{0.01, -0.94, 0.02}, -0.94, false}, Case{{0.01, 0.06, -0.04}, 0.06, false},
+                          Case{{0.01, -0.04, 0.03}, -0.04, true}, Case{{-0.05, 0.05}, -0.05, true},
+                          Case{{0.0, 0.2, -0.3}, -0.3, false}}) {
+        EXPECT_DOUBLE_EQ(c.Judged(k.readings), k.judged);
+        EXPECT_EQ(c.Passes(c.Judged(k.readings)), k.passes);
+    }
+    EXPECT_TRUE(std::isnan(c.Judged({0.0, std::nan(""), 0.01})));
+    Condition above = c;
+    above.high.reset(); // one side: the least reading is the one farthest out
+    EXPECT_DOUBLE_EQ(above.Judged({0.3, -0.2, 7.0}), -0.2);
+}
+
 // The examples as they are shipped, with the setup file they name.
 TEST(RecipeExamples, ReadAsShipped) {
     for (const char* name : {"recipe-loopback.toml", "recipe-relay.toml", "recipe-sweep.toml"}) {
@@ -292,6 +355,14 @@ TEST(RecipeExamples, ReadAsShipped) {
     const auto relay = Load(std::string(MOX_SOURCE_DIR) + "/examples/recipe-relay.toml");
     ASSERT_TRUE(std::holds_alternative<Plan>(relay));
     EXPECT_TRUE(std::get<Plan>(relay).setup.has_value());
+    // The loopback's "stays within 50 mV over 10 readings" judges every reading.
+    const auto loopback = Load(std::string(MOX_SOURCE_DIR) + "/examples/recipe-loopback.toml");
+    ASSERT_TRUE(std::holds_alternative<Plan>(loopback));
+    for (const auto& a : std::get<Plan>(loopback).actions) {
+        if (a.id == "ai3_loop") {
+            EXPECT_EQ(a.condition.over, Condition::Over::All);
+        }
+    }
 }
 
 TEST(RecipeFile, MissingOrHugeRefused) {

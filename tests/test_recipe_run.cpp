@@ -213,3 +213,87 @@ TEST(RecipeReport, WrittenWholeOrNotAtAll) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1); // no temporary left
     fs::remove_all(dir);
 }
+
+// A report that would replace the recipe, its setup or the other report,
+// one into a folder that is not there or onto a folder, one over a file
+// that is not a report of ours, and reports with --dry-run: refused with 2
+// before the card, every file as it was.
+TEST_F(RecipeRun, ReportPathsRefusedBeforeTheCard) {
+    const fs::path dir = fs::temp_directory_path() / ("recipe-paths-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string setup = (dir / "setup.toml").string();
+    std::ofstream(setup) << "version = 1\n[AO0]\nname = \"drive\"\n";
+    std::ofstream(dir / "notes.txt") << "my notes\n";
+    const std::string text = "version = 1\nsetup = \"" + setup + "\"\n[[step]]\nset = \"DA0\"\nvolts = 1\n";
+    const std::string recipe = Options(text).recipe;
+    struct Case {
+        std::string json, junit;
+        bool dryRun;
+    };
+    const std::string out = (dir / "out").string();
+    for (const Case& c : {Case{recipe, "", false}, Case{"", recipe, false}, Case{"", setup, false},
+                          Case{"", (dir / "." / "setup.toml").string(), false}, Case{out, out, false},
+                          Case{(dir / "r.json").string(), (dir / "sub" / ".." / "r.json").string(), false},
+                          Case{"", (dir / "nodir" / "x.xml").string(), false}, Case{dir.string(), "", false},
+                          Case{"", (dir / "notes.txt").string(), false}, Case{(dir / "r.json").string(), "", true},
+                          Case{"", (dir / "r.xml").string(), true}}) {
+        RunOptions o = Options(text);
+        o.json = c.json;
+        o.junit = c.junit;
+        o.dryRun = c.dryRun;
+        FakeDriver::Get().ClearLog();
+        EXPECT_EQ(RunRecipe(o), kExitUsage) << c.json << " " << c.junit << " " << c.dryRun;
+        EXPECT_EQ(FakeDriver::Get().Calls(), Calls{}) << c.json << " " << c.junit;
+        std::ifstream in(path);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
+    }
+    std::ifstream s(setup);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(s), {}), "version = 1\n[AO0]\nname = \"drive\"\n");
+    std::ifstream n(dir / "notes.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(n), {}), "my notes\n");
+    EXPECT_FALSE(fs::exists(dir / "r.json"));
+    EXPECT_FALSE(fs::exists(dir / "r.xml"));
+
+    // Reports of ours are replaced by the next run's.
+    RunOptions again = Options(text);
+    again.json = (dir / "r.json").string();
+    again.junit = (dir / "r.xml").string();
+    EXPECT_EQ(RunRecipe(again), kExitOk);
+    EXPECT_EQ(RunRecipe(again), kExitOk);
+    EXPECT_EQ(nlohmann::json::parse(std::ifstream(again.json))["outcome"], "passed");
+    fs::remove_all(dir);
+}
+
+// The rename's own fault is the one named.
+TEST(RecipeReport, RenameFaultNamed) {
+    const fs::path dir = fs::temp_directory_path() / ("recipe-rename-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "folder" / "inside");
+    const auto fault = WriteReport((dir / "folder").string(), "x");
+    ASSERT_TRUE(fault.has_value());
+    EXPECT_EQ(fault->find("Success"), std::string::npos) << *fault;
+    EXPECT_NE(fault->find("cannot rename"), std::string::npos) << *fault;
+    fs::remove_all(dir);
+}
+
+// A stop request, then a safe state the card does not confirm: exit 4, so
+// that a script tells outputs that may still be driven from a plain stop.
+TEST_F(RecipeRun, StopWithSafeStateNotReachedExitsFour) {
+    const RunOptions o =
+        Options("version = 1\n[safe]\nDA0 = 0\n[[step]]\nset = \"DO0\"\nbyte = 1\n[[step]]\nwait = 60\n");
+    FakeDriver::Get().SetReturn("Mox_DA", 0);
+    FakeDriver::Get().SetReturn("GetLastADError", kNoReplyError);
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        g_stop = true;
+    });
+    const int status = RunRecipe(o);
+    stopper.join();
+    EXPECT_EQ(status, kExitUnconfirmed);
+    const auto plan = Plan("version = 1\n[safe]\nDA0 = 0\n[[step]]\nset = \"DO0\"\nbyte = 1\n");
+    Card card;
+    const RunReport r = Execute(card, plan, stdout); // g_stop still set: stopped before the first step
+    EXPECT_EQ(r.outcome, RunOutcome::CardError);
+    EXPECT_FALSE(r.safeReached);
+    EXPECT_NE(r.fault.find("stopped by a signal"), std::string::npos) << r.fault;
+    EXPECT_NE(r.fault.find("safe state was not reached"), std::string::npos) << r.fault;
+}
