@@ -3,21 +3,15 @@
 
 #include "commands.h"
 #include "text.h"
+#include "whole_file.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <thread>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace moxctl {
 
@@ -507,32 +501,6 @@ std::string PlanText(const Plan& plan) {
     return out;
 }
 
-std::optional<std::string> WriteReport(const std::string& path, const std::string& text) {
-#ifdef _WIN32
-    const std::string temp = path + ".moxctl-" + std::to_string(GetCurrentProcessId());
-#else
-    const std::string temp = path + ".moxctl-" + std::to_string(getpid());
-#endif
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (f == nullptr) return "cannot write " + temp + ": " + std::strerror(errno);
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() && std::fflush(f) == 0;
-    const int err = errno;
-    const bool closed = std::fclose(f) == 0;
-    std::error_code ec;
-    if (!written || !closed) {
-        std::filesystem::remove(temp, ec);
-        return "cannot write " + temp + ": " + std::strerror(err);
-    }
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        // Read before the clean-up, which sets ec again.
-        const std::string fault = "cannot rename " + temp + " to " + path + ": " + ec.message();
-        std::filesystem::remove(temp, ec);
-        return fault;
-    }
-    return std::nullopt;
-}
-
 namespace {
 
 // How each report of ours begins: a file that does not is not replaced.
@@ -637,7 +605,7 @@ int RunRecipe(const RunOptions& o) {
     int result = ExitOf(report);
     for (const auto& [path, text] : {std::pair{o.json, RunJson(report)}, std::pair{o.junit, RunJUnit(report)}}) {
         if (path.empty()) continue;
-        if (const auto fault = WriteReport(path, text)) {
+        if (const auto fault = WriteWhole(path, text)) {
             std::fprintf(stderr, "moxctl: the report was not written: %s\n", fault->c_str());
             if (result == kExitOk) result = kExitFailed;
         }

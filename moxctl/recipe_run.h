@@ -70,7 +70,4 @@ struct RunOptions {
 // failed mid-run or the safe state was not confirmed.
 int RunRecipe(const RunOptions& options);
 
-// The text under a temporary name beside `path`, then renamed over it.
-std::optional<std::string> WriteReport(const std::string& path, const std::string& text);
-
 } // namespace moxctl
