@@ -3,6 +3,7 @@
 
 #include "channel_scaling.h"
 #include "da_value.h"
+#include "toml_reader.h"
 
 #include <toml++/toml.h>
 
@@ -25,10 +26,7 @@ constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
 constexpr int kSupportedVersion = 1;
 constexpr int kDigitalBits = 16;
 
-// Ends the reader at the first fault; Parse turns it into its Error result.
-struct Refusal {
-    Error error;
-};
+using setup::Refusal;
 
 std::string Num(double v) {
     char buf[32];
@@ -52,25 +50,6 @@ std::string Field(const std::string& where, std::string_view key) {
     return field;
 }
 
-std::string TypeName(const toml::node& n) {
-    switch (n.type()) {
-    case toml::node_type::table:
-        return "a table";
-    case toml::node_type::array:
-        return "a list";
-    case toml::node_type::string:
-        return "a text";
-    case toml::node_type::integer:
-        return "a whole number";
-    case toml::node_type::floating_point:
-        return "a number";
-    case toml::node_type::boolean:
-        return "true or false";
-    default:
-        return "a date or time";
-    }
-}
-
 // Where the reader is inside the step list: the value of the innermost
 // sweep, the pass numbers that make check ids unique, and what a failing
 // check does.
@@ -83,14 +62,9 @@ struct Context {
     int depth = 0;
 };
 
-class Reader {
+class Reader : public setup::TomlReader {
 public:
-    Reader(std::string file, Plan& plan) : file_(std::move(file)), plan_(plan) {}
-
-    [[noreturn]] void Refuse(const toml::source_region& at, std::string field, std::string what) const {
-        throw Refusal{Error{file_, static_cast<int>(at.begin.line), static_cast<int>(at.begin.column), std::move(field),
-                            std::move(what)}};
-    }
+    Reader(std::string file, Plan& plan) : TomlReader(std::move(file)), plan_(plan) {}
 
     // A number as written, or the sweep's value for "$v".
     double Number(const toml::node& n, const std::string& field, const Context& c) const {
@@ -99,16 +73,7 @@ public:
             if (!c.v) Refuse(n.source(), field, "\"$v\" is only known inside a repeat over a list of values");
             return *c.v;
         }
-        double v = 0;
-        if (const auto* i = n.as_integer()) {
-            v = static_cast<double>(i->get());
-        } else if (const auto* f = n.as_floating_point()) {
-            v = f->get();
-        } else {
-            Refuse(n.source(), field, "must be a number, not " + TypeName(n));
-        }
-        if (!std::isfinite(v)) Refuse(n.source(), field, "must be a finite number");
-        return v;
+        return TomlReader::Number(n, field);
     }
 
     // A whole number within [low, high]; "$v" when the sweep's value is one.
@@ -137,20 +102,8 @@ public:
         return static_cast<int>(v);
     }
 
-    std::string String(const toml::node& n, const std::string& field) const {
-        const auto* s = n.as_string();
-        if (s == nullptr) Refuse(n.source(), field, "must be a text in quotes, not " + TypeName(n));
-        if (setup::BreaksLine(s->get())) {
-            Refuse(n.source(), field, "may not contain control, line-breaking or direction characters");
-        }
-        return s->get();
-    }
-
-    const toml::table& Table(const toml::node& n, const std::string& field) const {
-        const auto* t = n.as_table();
-        if (t == nullptr) Refuse(n.source(), field, "must be a table, not " + TypeName(n));
-        return *t;
-    }
+    // Every text of a recipe is shown on one line of a report.
+    std::string String(const toml::node& n, const std::string& field) const { return LineText(n, field); }
 
     OnFail ReadOnFail(const toml::node& n, const std::string& field) const {
         const std::string s = String(n, field);
@@ -159,11 +112,9 @@ public:
         Refuse(n.source(), field, Quoted(s) + " is neither \"stop\" nor \"continue\"");
     }
 
-    const std::string& File() const { return file_; }
     Plan& P() const { return plan_; }
 
 private:
-    std::string file_;
     Plan& plan_;
 };
 
@@ -728,13 +679,7 @@ Plan ReadPlan(std::string_view text, const std::string& sourceName) {
     Plan plan;
     plan.path = sourceName;
     const Reader r(sourceName, plan);
-    auto parsed = toml::parse(text, sourceName);
-    if (!parsed) {
-        const auto& e = parsed.error();
-        throw Refusal{Error{sourceName, static_cast<int>(e.source().begin.line),
-                            static_cast<int>(e.source().begin.column), "", std::string(e.description())}};
-    }
-    const toml::table root = std::move(parsed).table();
+    const toml::table root = setup::ParseToml(text, sourceName);
     const std::set<std::string> known{"version", "name", "setup", "range", "on_fail", "safe", "step"};
     for (auto&& [key, value] : root) {
         if (known.count(std::string(key.str())) == 0) {

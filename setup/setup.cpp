@@ -2,6 +2,7 @@
 #include "setup.h"
 
 #include "sha256.h"
+#include "toml_reader.h"
 
 #include <toml++/toml.h>
 
@@ -40,12 +41,6 @@ namespace {
 constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
 
 constexpr int kSupportedVersion = 1;
-
-// Thrown inside the reader to end it at the first fault; Parse and Load
-// turn it into their Error result, so nothing half-read leaves them.
-struct Refusal {
-    Error error;
-};
 
 // "AI4.scale": where in the file a value stands.
 std::string Field(const std::string& table, const std::string& key) {
@@ -112,40 +107,9 @@ constexpr double kMinGain = 1e-12;
 
 // Reads one parsed file's nodes, each fault thrown as a Refusal that names
 // the node's place.
-class Reader {
+class Reader : public TomlReader {
 public:
-    explicit Reader(std::string file) : file_(std::move(file)) {}
-
-    [[noreturn]] void Refuse(const toml::source_region& at, std::string field, std::string what) const {
-        throw Refusal{Error{file_, static_cast<int>(at.begin.line), static_cast<int>(at.begin.column), std::move(field),
-                            std::move(what)}};
-    }
-
-    double Number(const toml::node& n, const std::string& field) const {
-        double v = 0;
-        if (const auto* i = n.as_integer()) {
-            v = static_cast<double>(i->get());
-        } else if (const auto* f = n.as_floating_point()) {
-            v = f->get();
-        } else {
-            Refuse(n.source(), field, "must be a number, not " + TypeName(n));
-        }
-        if (!std::isfinite(v)) Refuse(n.source(), field, "must be a finite number");
-        return v;
-    }
-
-    std::string String(const toml::node& n, const std::string& field) const {
-        const auto* s = n.as_string();
-        if (s == nullptr) Refuse(n.source(), field, "must be a text in quotes, not " + TypeName(n));
-        return s->get();
-    }
-
-    // A text written on one line of a log's header.
-    std::string LineText(const toml::node& n, const std::string& field) const {
-        std::string s = String(n, field);
-        if (BreaksLine(s)) Refuse(n.source(), field, "may not contain control, line-breaking or direction characters");
-        return s;
-    }
+    using TomlReader::TomlReader;
 
     // A gain or offset within what a sensor's scaling can be (kMaxScale).
     void CheckLine(const toml::node& n, const std::string& field, const vcard::Linear& line) const {
@@ -154,12 +118,6 @@ public:
             Refuse(n.source(), field, "the gain " + NumberText(line.gain) + " is not between 1e-12 and 1e12 in size");
         if (std::fabs(line.offset) > kMaxScale)
             Refuse(n.source(), field, "the offset " + NumberText(line.offset) + " is beyond ±1e12");
-    }
-
-    const toml::table& Table(const toml::node& n, const std::string& field) const {
-        const auto* t = n.as_table();
-        if (t == nullptr) Refuse(n.source(), field, "must be a table, not " + TypeName(n));
-        return *t;
     }
 
     // "2026-11-01", as a TOML date or a text.
@@ -192,30 +150,6 @@ public:
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
         return buf;
     }
-
-    static std::string TypeName(const toml::node& n) {
-        switch (n.type()) {
-        case toml::node_type::table:
-            return "a table";
-        case toml::node_type::array:
-            return "a list";
-        case toml::node_type::string:
-            return "a text";
-        case toml::node_type::integer:
-            return "a whole number";
-        case toml::node_type::floating_point:
-            return "a number";
-        case toml::node_type::boolean:
-            return "true or false";
-        default:
-            return "a date or time";
-        }
-    }
-
-    const std::string& File() const { return file_; }
-
-private:
-    std::string file_;
 };
 
 // Scaling given as two points (volts, value): the line through them.
@@ -392,16 +326,6 @@ const toml::node& RequireVersion(const Reader& r, const toml::table& root) {
                  "version " + std::to_string(i->get()) + " is not supported: this program reads version 1");
     }
     return *v;
-}
-
-toml::table ParseToml(std::string_view text, const std::string& sourceName) {
-    auto result = toml::parse(text, sourceName);
-    if (!result) {
-        const auto& e = result.error();
-        throw Refusal{Error{sourceName, static_cast<int>(e.source().begin.line),
-                            static_cast<int>(e.source().begin.column), "", std::string(e.description())}};
-    }
-    return std::move(result).table();
 }
 
 // The setup's own tables; the calibration file's path as written.
