@@ -40,7 +40,7 @@ std::string Hex(int v, int width) {
     return buf;
 }
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+using setup::Quoted;
 
 // "step[2].volts": where in the file a value stands.
 std::string Field(const std::string& where, std::string_view key) {

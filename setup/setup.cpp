@@ -50,8 +50,6 @@ std::string Field(const std::string& table, const std::string& key) {
     return field;
 }
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
 std::string NumberText(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.15g", v);

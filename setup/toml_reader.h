@@ -37,6 +37,9 @@ private:
     std::string file_;
 };
 
+// "text", as a message quotes a value of the file.
+std::string Quoted(std::string_view text);
+
 // The file's tables, or a Refusal at the place the TOML parser names.
 toml::table ParseToml(std::string_view text, const std::string& sourceName);
 
