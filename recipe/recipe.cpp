@@ -22,7 +22,6 @@ namespace mox::recipe {
 namespace {
 
 // A recipe is a page or two; anything near this is not one.
-constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
 constexpr int kSupportedVersion = 1;
 constexpr int kDigitalBits = 16;
 
@@ -698,19 +697,6 @@ Plan ReadPlan(std::string_view text, const std::string& sourceName) {
     return plan;
 }
 
-std::optional<std::string> ReadFile(const std::string& path, std::string& text) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec) return "cannot be read: " + ec.message();
-    if (size > kMaxFileBytes) return "is " + std::to_string(size) + " bytes: not a recipe (at most 1 MiB)";
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    if (!in) return "cannot be read";
-    text = all.str();
-    return std::nullopt;
-}
-
 std::string OverText(const Condition& c) {
     switch (c.over) {
     case Condition::Over::Mean:
@@ -841,7 +827,7 @@ std::variant<Plan, Error> Load(const std::string& path) {
     if (setup::BreaksLine(path))
         return Error{path, 0, 0, "", "the file's name has control or line-breaking characters"};
     std::string text;
-    if (const auto fault = ReadFile(path, text)) return Error{path, 0, 0, "", *fault};
+    if (const auto fault = setup::ReadFile(path, "a recipe", text)) return Error{path, 0, 0, "", *fault};
     return Parse(text, path);
 }
 

@@ -38,7 +38,6 @@ namespace {
 
 // A setup or calibration file is a few kilobytes; anything near this is
 // not one, and is not read into memory whole.
-constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
 
 constexpr int kSupportedVersion = 1;
 
@@ -408,20 +407,6 @@ void ReadCalibration(std::string_view text, const std::string& sourceName, Setup
     }
 }
 
-// The whole file, or why not; a file too large to be a setup is not read.
-std::optional<std::string> ReadFile(const std::string& path, std::string& text) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec) return "cannot be read: " + ec.message();
-    if (size > kMaxFileBytes) return "is " + std::to_string(size) + " bytes: not a setup file (at most 1 MiB)";
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    if (!in) return "cannot be read";
-    text = all.str();
-    return std::nullopt;
-}
-
 // The calibration file named by a setup file, relative to its folder.
 std::string BesideSetup(const std::string& setupPath, const std::string& relative) {
     const std::filesystem::path p(relative);
@@ -477,14 +462,14 @@ std::variant<Setup, Error> Load(const std::string& path) {
     // The name goes into a log's header line as it is.
     if (BreaksLine(path)) return Error{path, 0, 0, "", "the file's name has control or line-breaking characters"};
     std::string text;
-    if (const auto fault = ReadFile(path, text)) return Error{path, 0, 0, "", *fault};
+    if (const auto fault = ReadFile(path, "a setup file", text)) return Error{path, 0, 0, "", *fault};
     try {
         toml::source_region calibrationAt;
         Setup s = ReadSetup(text, path, calibrationAt);
         if (s.calibrationPath.empty()) return s;
         s.calibrationPath = BesideSetup(path, s.calibrationPath);
         std::string calibration;
-        if (const auto fault = ReadFile(s.calibrationPath, calibration)) {
+        if (const auto fault = ReadFile(s.calibrationPath, "a setup file", calibration)) {
             Reader(path).Refuse(calibrationAt, "calibration", s.calibrationPath + " " + *fault);
         }
         ReadCalibration(calibration, s.calibrationPath, s);

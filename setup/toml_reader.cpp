@@ -2,6 +2,9 @@
 #include "toml_reader.h"
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace mox::setup {
 
@@ -69,6 +72,20 @@ std::string Quoted(std::string_view text) {
     quoted += text;
     quoted += '"';
     return quoted;
+}
+
+std::optional<std::string> ReadFile(const std::string& path, const std::string& kind, std::string& text) {
+    constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) return "cannot be read: " + ec.message();
+    if (size > kMaxFileBytes) return "is " + std::to_string(size) + " bytes: not " + kind + " (at most 1 MiB)";
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    if (!in) return "cannot be read";
+    text = all.str();
+    return std::nullopt;
 }
 
 toml::table ParseToml(std::string_view text, const std::string& sourceName) {

@@ -8,6 +8,7 @@
 
 #include <toml++/toml.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,10 @@ private:
 
 // "text", as a message quotes a value of the file.
 std::string Quoted(std::string_view text);
+
+// The whole of a file of ours, or why not: one larger than 1 MiB is not
+// `kind` ("a recipe") and is not read.
+std::optional<std::string> ReadFile(const std::string& path, const std::string& kind, std::string& text);
 
 // The file's tables, or a Refusal at the place the TOML parser names.
 toml::table ParseToml(std::string_view text, const std::string& sourceName);
