@@ -5,6 +5,7 @@
 #include "rules.h"
 #include "session.h"
 #include "text.h"
+#include "units.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -40,10 +41,19 @@ py::array ToArray(const Values& v) {
     return out;
 }
 
-bool CodesMode(const std::string& mode) {
-    if (mode == "codes") return true;
-    if (mode == "volts") return false;
-    throw BadArgument("mode: \"" + mode + "\" is not \"volts\" or \"codes\"");
+// A reading as the mode asks: the units come from the volts read.
+py::array ToArray(Values v, Mode mode, const mox::setup::Setup* setup) {
+    if (mode == Mode::Units && setup != nullptr) v.values = InUnits(*setup, v.values);
+    return ToArray(v);
+}
+
+Inputs FromArray(const py::array_t<double, py::array::c_style | py::array::forcecast>& values) {
+    if (values.ndim() != 1 || values.shape(0) != static_cast<py::ssize_t>(vcard::kChannels))
+        throw BadArgument("values: an array of the 32 inputs is wanted");
+    Inputs out{};
+    const auto r = values.unchecked<1>();
+    for (std::size_t k = 0; k < out.size(); ++k) out[k] = r(static_cast<py::ssize_t>(k));
+    return out;
 }
 
 // A card object's state shared with its streams.
@@ -54,8 +64,8 @@ using SessionPtr = std::shared_ptr<Session>;
 // goes on from the reading that ends it, never making up the rows missed.
 class Stream {
 public:
-    Stream(SessionPtr session, bool codes, int mean, double interval, std::optional<long long> count)
-        : session_(std::move(session)), codes_(codes), mean_(mean),
+    Stream(SessionPtr session, Mode mode, int mean, double interval, std::optional<long long> count)
+        : session_(std::move(session)), mode_(mode), mean_(mean),
           schedule_(Clock::now(), std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(interval))),
           left_(count) {}
 
@@ -66,12 +76,12 @@ public:
             std::optional<Values> got;
             {
                 const py::gil_scoped_release release;
-                got = session_->ReadFresh(codes_, mean_);
+                got = session_->ReadFresh(mode_ == Mode::Codes, mean_);
             }
             if (!got) continue;
-            schedule_.Taken(Clock::now());
+            seq_ = schedule_.Taken(Clock::now());
             if (left_) --*left_;
-            return py::make_tuple(UnixSeconds(), ToArray(*got));
+            return py::make_tuple(UnixSeconds(), ToArray(*got, mode_, session_->Setup()));
         }
     }
 
@@ -88,8 +98,15 @@ private:
         }
     }
 
+public:
+    // The number of the last row's due time (0 for the first due time), as
+    // moxctl log's seq column: rows left out leave their numbers out.
+    std::optional<long long> Seq() const { return seq_; }
+
+private:
     SessionPtr session_;
-    bool codes_;
+    std::optional<long long> seq_;
+    Mode mode_;
     int mean_;
     moxctl::RowSchedule schedule_;
     std::optional<long long> left_;
@@ -102,9 +119,12 @@ auto Released(const SessionPtr& session, F f) {
     return f(*session);
 }
 
-SessionPtr Open() {
+// A setup file is read whole before the card is touched.
+SessionPtr Open(const std::optional<std::string>& setupPath) {
     const py::gil_scoped_release release;
-    return std::make_shared<Session>();
+    std::optional<mox::setup::Setup> setup;
+    if (setupPath) setup = LoadSetup(*setupPath);
+    return std::make_shared<Session>(std::move(setup));
 }
 
 py::dict Metrics(const moxctl::Check& c) {
@@ -185,12 +205,63 @@ void BindSelfTest(py::module_& m) {
         });
 }
 
+py::dict LimitsDict(const mox::setup::Channel& c) {
+    py::dict d;
+    const auto put = [&d](const char* name, const std::optional<double>& v) {
+        if (v) d[name] = *v;
+    };
+    put("alarm_low", c.limits.alarmLow);
+    put("warn_low", c.limits.warnLow);
+    put("warn_high", c.limits.warnHigh);
+    put("alarm_high", c.limits.alarmHigh);
+    if (!d.empty()) d["hysteresis"] = c.limits.hysteresis;
+    return d;
+}
+
+py::list Columns(const mox::setup::Setup& setup) {
+    py::list names;
+    for (int k = 0; k < vcard::kChannels; ++k) names.append(setup.ColumnName(k));
+    return names;
+}
+
+void BindSetup(py::module_& m) {
+    using mox::setup::Channel;
+    using mox::setup::Setup;
+    py::class_<Channel>(m, "Channel", "One channel of a setup file: its name, unit and limits.")
+        .def_readonly("name", &Channel::name, "The name the file gives, else \"AI00\" / \"AO0\".")
+        .def_readonly("unit", &Channel::unit, "The unit the file gives, else \"V\".")
+        .def_readonly("given", &Channel::given, "Whether the file names this channel at all.")
+        .def_property_readonly(
+            "calibrated", [](const Channel& c) { return c.calibration.has_value(); },
+            "Whether a calibration is in force for this channel.")
+        .def_property_readonly("limits", &LimitsDict,
+                               "The levels the file gives, by name (alarm_low, warn_low, warn_high, alarm_high), "
+                               "and their hysteresis; empty without levels.")
+        .def("__repr__", [](const Channel& c) { return "<moxcard.Channel " + c.name + " [" + c.unit + "]>"; });
+    py::class_<Setup>(m, "Setup", "A setup file as the card was opened with it.")
+        .def_readonly("path", &Setup::path, "The file as it was named to moxcard.open().")
+        .def_readonly("digest", &Setup::digest, "SHA-256 of the file's bytes, in hex.")
+        .def_readonly("calibration_path", &Setup::calibrationPath, "The calibration file it references, if any.")
+        .def_property_readonly(
+            "inputs", [](const Setup& s) { return std::vector<Channel>(s.inputs.begin(), s.inputs.end()); },
+            "The 32 inputs AI0..AI31.")
+        .def_property_readonly(
+            "outputs", [](const Setup& s) { return std::vector<Channel>(s.outputs.begin(), s.outputs.end()); },
+            "The 4 outputs AO0..AO3.")
+        .def_property_readonly("columns", &Columns,
+                               "\"name[unit]\" of each input, as moxctl names the columns of a reading in units.")
+        .def("__repr__", [](const Setup& s) { return "<moxcard.Setup " + s.path + ">"; });
+}
+
 void BindStream(py::module_& m) {
     py::class_<moxcard::Stream>(m, "Stream",
                                 "Readings at a fixed interval as (time, array); time in seconds since the epoch "
                                 "(UTC). A reading that could not be had is left out, never repeated.")
         .def("__iter__", [](moxcard::Stream& s) -> moxcard::Stream& { return s; })
-        .def("__next__", &moxcard::Stream::Next);
+        .def("__next__", &moxcard::Stream::Next)
+        .def_property_readonly("seq", &moxcard::Stream::Seq,
+                               "The number of the last row's due time (0 for the first), None before the first: "
+                               "rows left out leave their numbers out, as in moxctl log's seq column.");
 }
 
 } // namespace
@@ -201,17 +272,18 @@ void BindOutputs(py::class_<Session, SessionPtr>& c) {
     c.def(
          "da",
          [](const SessionPtr& s, long long channel, std::optional<double> volts, std::optional<long long> code,
-            const std::string& range) {
+            std::optional<double> value, const std::string& range) {
              const auto ch = moxcard::DaChannel(channel);
-             const auto daCode = moxcard::DaCode(volts, code, range);
+             const auto daCode = moxcard::DaCodeFor(s->Setup(), ch, volts, code, value, range);
              moxcard::Released(s, [&](Session& x) { x.SetDa(ch, daCode); });
              return daCode;
          },
          py::arg("channel"), py::kw_only(), py::arg("volts") = py::none(), py::arg("code") = py::none(),
-         py::arg("range") = "bipolar",
-         "Set analog output `channel` (0..3) from volts (bipolar -5..5, unipolar 0..10) or a DA code "
-         "(0..0xFFF). Returns the code sent. ValueError for a value out of range (nothing is sent); "
-         "CardError when the card refuses or does not confirm.")
+         py::arg("value") = py::none(), py::arg("range") = "bipolar",
+         "Set analog output `channel` (0..3) from volts (bipolar -5..5, unipolar 0..10), a DA code (0..0xFFF), "
+         "or a value in the output's unit through its scaling and calibration (with a setup). Returns the code "
+         "sent. ValueError for a value out of range or, with a setup, beyond the output's alarm levels (nothing "
+         "is sent); CardError when the card refuses or does not confirm.")
         .def(
             "do",
             [](const SessionPtr& s, long long group, long long byte) {
@@ -238,12 +310,14 @@ void BindReadings(py::class_<Session, SessionPtr>& c) {
     c.def(
          "read",
          [](const SessionPtr& s, const std::string& mode, long long mean) {
-             const bool codes = moxcard::CodesMode(mode);
+             const auto m = moxcard::ReadMode(mode, s->Setup());
              const int n = moxcard::Mean(mean);
-             return moxcard::ToArray(moxcard::Released(s, [&](Session& x) { return x.Read(codes, n); }));
+             const auto v = moxcard::Released(s, [&](Session& x) { return x.Read(m == moxcard::Mode::Codes, n); });
+             return moxcard::ToArray(v, m, s->Setup());
          },
          py::arg("mode") = "volts", py::arg("mean") = 0,
-         "The 32 inputs: float64 volts (mode=\"volts\") or int32 codes 0..65535 (mode=\"codes\"); the newest "
+         "The 32 inputs: float64 volts (mode=\"volts\"), int32 codes 0..65535 (mode=\"codes\"), or float64 in "
+         "each input's unit through its calibration and scaling (mode=\"units\", with a setup); the newest "
          "sample, or the mean of `mean` samples. Starts acquisition at the first reading. CardError when the card "
          "gives no reading for 2 s.")
         .def(
@@ -251,18 +325,44 @@ void BindReadings(py::class_<Session, SessionPtr>& c) {
             [](const SessionPtr& s, double interval, std::optional<long long> count, const std::string& mode,
                long long mean) {
                 if (count && *count < 0) throw moxcard::BadArgument("count: must be 0 or more, or None");
-                return moxcard::Stream(s, moxcard::CodesMode(mode), moxcard::Mean(mean), moxcard::Interval(interval),
-                                       count);
+                return moxcard::Stream(s, moxcard::ReadMode(mode, s->Setup()), moxcard::Mean(mean),
+                                       moxcard::Interval(interval), count);
             },
             py::arg("interval") = 0.2, py::arg("count") = py::none(), py::arg("mode") = "volts", py::arg("mean") = 0,
             "An iterator of (time, array) every `interval` seconds (0.01..3600), `count` of them or until the "
-            "loop ends. While the card gives no reading none is yielded: an outage leaves a gap in the times, "
-            "and rows missed are not made up afterwards.");
+            "loop ends; `mode` as for read(). While the card gives no reading none is yielded: an outage leaves a "
+            "gap in the times, and rows missed are not made up afterwards.")
+        .def(
+            "to_units",
+            [](const SessionPtr& s, const py::array_t<double, py::array::c_style | py::array::forcecast>& volts) {
+                const auto* setup = s->Setup();
+                if (setup == nullptr) throw moxcard::BadArgument("to_units needs a setup file");
+                moxcard::Values v;
+                v.values = moxcard::InUnits(*setup, moxcard::FromArray(volts));
+                return moxcard::ToArray(v);
+            },
+            py::arg("volts"),
+            "The 32 inputs in their units from 32 volts read (read() or stream()): the same reading in both, "
+            "as moxctl's log writes them side by side.")
+        .def(
+            "beyond_limits",
+            [](const SessionPtr& s, const py::array_t<double, py::array::c_style | py::array::forcecast>& values) {
+                const auto* setup = s->Setup();
+                if (setup == nullptr) throw moxcard::BadArgument("beyond_limits needs a setup file with limits");
+                return moxcard::LevelsPassed(*setup, moxcard::FromArray(values));
+            },
+            py::arg("values"),
+            "The inputs a reading in units (read(mode=\"units\")) is beyond a level of the setup, as "
+            "[(name, level)], level \"warn_low\", \"warn_high\", \"alarm_low\" or \"alarm_high\" (the alarm when both "
+            "are passed); each reading judged on its own, as moxctl's beyond_limits column.");
 }
 
 void BindCard(py::module_& m) {
     py::class_<Session, SessionPtr> c(m, "Card", "A MOX card opened with moxcard.open(); usable from several threads.");
     c.def_property_readonly("identity", &Session::Identity, "The card's identity, asked when it was opened.")
+        .def_property_readonly(
+            "setup", [](const SessionPtr& s) { return s->Setup(); }, py::return_value_policy::reference_internal,
+            "The setup file the card was opened with (moxcard.open(setup=...)), or None.")
         .def_property_readonly(
             "link", [](const SessionPtr& s) { return moxcard::Released(s, [](Session& x) { return x.AskLink(); }); },
             "The network link as the card reports it now (asked at each access).")
@@ -300,9 +400,14 @@ PYBIND11_MODULE(moxcard, m) {
     moxcard::ThrowOnDriverFailure();
     py::register_exception<moxcard::DriverFailure>(m, "DriverError");
     py::register_exception<moxcard::CardFailure>(m, "CardError");
+    py::register_exception<moxcard::SetupFailure>(m, "SetupError", PyExc_ValueError);
     BindValues(m);
     BindSelfTest(m);
+    BindSetup(m);
     BindStream(m);
     BindCard(m);
-    m.def("open", &moxcard::Open, "Open the card through libadcard.so (LD_LIBRARY_PATH and MOX_CARD_ADDRESS apply).");
+    m.def("open", &moxcard::Open, py::arg("setup") = py::none(),
+          "Open the card through libadcard.so (LD_LIBRARY_PATH and MOX_CARD_ADDRESS apply). `setup`: a setup file "
+          "(names, units, calibration, limits), read whole before the card is touched; SetupError (a ValueError) "
+          "names the file, line and field it refuses.");
 }

@@ -30,12 +30,16 @@ std::int16_t DaChannel(long long channel) {
     return static_cast<std::int16_t>(Within(channel, limits::kDaChannel, "channel: a DA channel 0..3;"));
 }
 
-std::int16_t DaCode(std::optional<double> volts, std::optional<long long> code, const std::string& range) {
+bool Bipolar(const std::string& range) {
     if (range != "bipolar" && range != "unipolar")
         throw BadArgument("range: \"" + range + "\" is not bipolar (-5..+5 V) or unipolar (0..10 V)");
+    return range == "bipolar";
+}
+
+std::int16_t DaCode(std::optional<double> volts, std::optional<long long> code, const std::string& range) {
+    const bool bipolar = Bipolar(range);
     if (volts.has_value() == code.has_value()) throw BadArgument("give either volts= or code=, and only one");
     if (code) return static_cast<std::int16_t>(Within(*code, limits::kDaCode, "code: a DA code 0..0xFFF;"));
-    const bool bipolar = range == "bipolar";
     const double low = limits::DaVolts(bipolar).low;
     const double high = limits::DaVolts(bipolar).high;
     // NaN fails both comparisons: it is refused by the first test.

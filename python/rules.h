@@ -19,6 +19,8 @@ struct BadArgument : std::invalid_argument {
 
 // DA channel 0..3.
 std::int16_t DaChannel(long long channel);
+// Whether a DA range is "bipolar" (-5..+5 V) rather than "unipolar" (0..10 V).
+bool Bipolar(const std::string& range);
 // The DA code for either a code 0..0xFFF or a voltage within the range
 // ("bipolar": -5..+5 V, "unipolar": 0..10 V), converted as moxctl and the
 // analog output window convert it; exactly one of the two is given.

@@ -29,7 +29,7 @@ std::mutex& DriverMutex() {
     return mutex;
 }
 
-Session::Session() : card_(OpenedCard()) {
+Session::Session(std::optional<mox::setup::Setup> setup) : card_(OpenedCard()), setup_(std::move(setup)) {
     const std::lock_guard lock(DriverMutex());
     const auto id = card_.Identity();
     if (!id) throw CardFailure("the card does not answer the identity request");

@@ -7,6 +7,7 @@
 #include "card.h"
 #include "pacing.h"
 #include "selftest.h"
+#include "setup.h"
 
 #include <array>
 #include <chrono>
@@ -49,10 +50,14 @@ class Session {
 public:
     // Loads the driver (DriverFailure) and asks the card who it is
     // (CardFailure when it does not answer). Every call of a session holds
-    // DriverMutex() while it runs.
-    Session();
+    // DriverMutex() while it runs. A setup, when given, was read whole
+    // before: the card is not touched for a file that is refused.
+    explicit Session(std::optional<mox::setup::Setup> setup = std::nullopt);
 
     const mox::CardIdentity& Identity() const { return identity_; }
+    // The setup the card was opened with; null without one. It does not
+    // change while the session lives.
+    const mox::setup::Setup* Setup() const { return setup_ ? &*setup_ : nullptr; }
     Link AskLink();
 
     // One reading; acquisition is started at the first. Readings that fail
@@ -80,6 +85,7 @@ private:
     void Written(std::int32_t result, const std::string& what);
 
     moxctl::Card card_;
+    std::optional<mox::setup::Setup> setup_;
     mox::CardIdentity identity_;
     bool acquiring_ = false;
     bool closed_ = false;

@@ -81,8 +81,15 @@ def test_dobit_sets_one_line(card):
 
 
 def test_stream_gives_count_fresh_readings_on_time(card):
-    rows = list(card.stream(interval=0.05, count=5, mode="codes"))
+    stream = card.stream(interval=0.05, count=5, mode="codes")
+    assert stream.seq is None
+    rows = []
+    seqs = []
+    for row in stream:
+        rows.append(row)
+        seqs.append(stream.seq)
     assert len(rows) == 5
+    assert seqs == sorted(set(seqs)) and seqs[0] == 0
     times = [t for t, _ in rows]
     assert all(b > a for a, b in zip(times, times[1:]))
     assert all(a.shape == (32,) and a.dtype == np.int32 for _, a in rows)
@@ -272,10 +279,11 @@ def test_stream_leaves_a_gap_not_a_burst(emulator):
         c = moxcard.open()
         rows = []
         start = time.monotonic()
-        for t, values in c.stream(interval=0.1):
+        stream = c.stream(interval=0.1)
+        for t, values in stream:
             if not rows:
                 print("streaming", flush=True)
-            rows.append((time.monotonic(), values.tolist()))
+            rows.append((time.monotonic(), values.tolist(), stream.seq))
             if time.monotonic() - start > 5:
                 break
         print(json.dumps(rows))
@@ -290,9 +298,13 @@ def test_stream_leaves_a_gap_not_a_burst(emulator):
     finally:
         child.kill()
         child.wait()
-    times = [t for t, _ in rows]
+    times = [t for t, _, _ in rows]
     gaps = [b - a for a, b in zip(times, times[1:])]
     assert max(gaps) > 1.2
     after = gaps[gaps.index(max(gaps)) + 1 :]
     assert after and min(after) > 0.05
-    assert all(a != b for (_, a), (_, b) in zip(rows, rows[1:]))
+    assert all(a != b for (_, a, _), (_, b, _) in zip(rows, rows[1:]))
+    # The rows the outage cost leave their numbers out.
+    seqs = [s for _, _, s in rows]
+    steps = [b - a for a, b in zip(seqs, seqs[1:])]
+    assert min(steps) >= 1 and max(steps) >= 12
