@@ -28,7 +28,12 @@ if dpkg-deb -I "$deb" | grep -qE '^ +(postinst|postrm) '; then
   exit 1
 fi
 lintian --fail-on error "$deb" 2>&1 | tee "$work/lintian.log"
-echo "package: lintian reports no error"
+# Every program has its manual page: lintian names one that has none.
+if grep -E ' no-manual-page ' "$work/lintian.log" >&2; then
+  echo "package: a program without its manual page" >&2
+  exit 1
+fi
+echo "package: lintian reports no error and no program without a manual page"
 
 root_dir=$work/root
 dpkg -x "$deb" "$root_dir"
@@ -41,6 +46,30 @@ done
 compgen -G "$usr/lib/*/moxpanel/libadcard.so" > /dev/null || compgen -G "$usr/lib/moxpanel/libadcard.so" > /dev/null ||
   { echo "package: the bundled card driver is missing" >&2; exit 1; }
 if command -v desktop-file-validate > /dev/null; then desktop-file-validate "$usr/share/applications/moxpanel.desktop"; fi
+
+# The manual pages render; moxctl's completion offers what the packaged
+# moxctl's help lists; every link of the packaged documents reaches a file
+# of the package.
+for program in "$usr"/bin/*; do
+  page=$usr/share/man/man1/$(basename "$program").1.gz
+  [[ -f $page ]] || { echo "package: no manual page for $(basename "$program")" >&2; exit 1; }
+  MANWIDTH=80 man -l "$page" > "$work/page.txt" 2> "$work/page.err" && [[ ! -s $work/page.err ]] &&
+    grep -q '^DESCRIPTION' "$work/page.txt" ||
+    { echo "package: $page does not render" >&2; cat "$work/page.err" >&2; exit 1; }
+done
+echo "package: manual pages for $(ls "$usr/share/man/man1" | tr '\n' ' ')"
+"$root/packaging/completion/completion_test.sh" "$usr/bin/moxctl" "$usr/share/bash-completion/completions/moxctl" \
+  > "$work/completion.log" || { cat "$work/completion.log" >&2; echo "package: moxctl's completion" >&2; exit 1; }
+echo "package: moxctl's completion offers every sub-command and option of the packaged moxctl"
+links=0
+for doc in "$usr"/share/doc/moxpanel/*.md; do
+  while read -r target; do
+    links=$((links + 1))
+    [[ -e $(dirname "$doc")/$target ]] || { echo "package: $(basename "$doc") links to $target, not in the package" >&2; exit 1; }
+  done < <(grep -oE '\]\([^)# ]+[^) ]*\)' "$doc" | sed -E 's/^\]\(//; s/\)$//; s/#.*//' | grep -vE '^[a-z]+:')
+done
+((links > 0)) || { echo "package: no link found in the packaged documents" >&2; exit 1; }
+echo "package: the $links links of the packaged documents reach files of the package"
 
 # 1. Offscreen, on the packaged emulator: the identity request is answered.
 "$usr/bin/mox-card-emulator" --port 0 --trace > "$work/emulator.log" 2>&1 &

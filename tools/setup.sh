@@ -6,11 +6,12 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-l10n-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-l10n-tools qt6-translations-l10n libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libqcustomplot-dev libasio-dev
   fonts-wqy-zenhei fontconfig
   xvfb xauth x11-utils xdotool imagemagick dpkg-dev file desktop-file-utils lintian
+  help2man man-db zip
   g++-mingw-w64-i686
   wine wine32:i386
   clang clang-format clang-tidy libclang-rt-14-dev
