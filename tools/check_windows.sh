@@ -35,8 +35,9 @@ trap cleanup EXIT
 cmake --preset win32 > "$log" 2>&1 || { cat "$log"; exit 1; }
 cmake --build --preset win32
 
-dll=$build/bin/adcard.dll
-probe=$build/bin/driver_probe.exe
+bin=$build/bin
+dll=$bin/adcard.dll
+probe=$bin/driver_probe.exe
 exported=$(i686-w64-mingw32-objdump -p "$dll" | sed -n '/Ordinal\/Name Pointer/,/^$/p' |
            grep -oE '\] _[A-Za-z_0-9]+@[0-9]+$' | sed 's/^\] //' | sort)
 # The probe's constant data, not its symbol table.
@@ -57,6 +58,42 @@ done
 echo "windows: adcard.dll exports the $count decorated entries driver_probe.exe looks up ($(head -1 <<<"$exported") ...)"
 echo "windows: moxctl.exe, mox-driver-bridge.exe and mox-card-emulator.exe built"
 
+# The Windows zip, left for the README's "Using a real card": the bridge,
+# moxctl.exe, our adcard.dll to try them with, and a README.txt with Windows
+# line endings, in one folder named after the version.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[[ -n $version ]] || { echo "windows: no project version in $build/CMakeCache.txt" >&2; exit 1; }
+zip_name=moxpanel-windows-$version
+zip_file=$build/$zip_name.zip
+zip_files=(mox-driver-bridge.exe moxctl.exe adcard.dll README.txt)
+mkdir "$work/$zip_name"
+for f in "${zip_files[@]:0:3}"; do i686-w64-mingw32-strip -o "$work/$zip_name/$f" "$bin/$f"; done
+sed -e "s/@VERSION@/$version/" -e 's/$/\r/' packaging/windows/README.txt > "$work/$zip_name/README.txt"
+rm -f "$build/.partial.zip"
+(cd "$work" && zip -q -X -r "$build/.partial.zip" "$zip_name")
+mv "$build/.partial.zip" "$zip_file"
+# What the zip holds, read back from it: each file once, nothing else, the
+# programs Windows programs, README.txt with a CR before every LF.
+listed=$(unzip -Z1 "$zip_file" | grep -v '/$' | sort)
+wanted=$(printf "$zip_name/%s\n" "${zip_files[@]}" | sort)
+if [[ $listed != "$wanted" ]]; then
+  echo "windows: $zip_file holds other files than it should:" >&2
+  diff <(echo "$wanted") <(echo "$listed") >&2 || true
+  exit 1
+fi
+unzipped=$work/unzipped
+unzip -q "$zip_file" -d "$unzipped"
+zip_dir=$unzipped/$zip_name
+for f in "${zip_files[@]:0:3}"; do
+  file "$zip_dir/$f" | grep -q 'PE32 executable.*Intel 80386' ||
+    { echo "windows: $f in the zip is no 32-bit Windows program: $(file -b "$zip_dir/$f")" >&2; exit 1; }
+done
+lines=$(wc -l < "$zip_dir/README.txt")
+crlf=$(grep -c $'\r$' "$zip_dir/README.txt" || true)
+((lines > 10 && crlf == lines)) || { echo "windows: README.txt has $crlf CRLF line ends in $lines lines" >&2; exit 1; }
+grep -q "moxpanel for Windows $version" "$zip_dir/README.txt" || { echo "windows: README.txt lacks its version" >&2; exit 1; }
+echo "windows: $zip_file: $(unzip -Z1 "$zip_file" | grep -v '/$' | xargs -n1 basename | tr '\n' ' ')"
+
 # The programs run under Wine where this machine can run 32-bit programs.
 # Wine's first program hands its output pipe to Wine's background processes:
 # a server started first, and ended last, keeps the callers from waiting.
@@ -64,11 +101,10 @@ if ! command -v wine > /dev/null; then
   echo "windows: not run: Wine is not installed (the 32-bit Windows programs are compiled and checked only)"
   exit 0
 fi
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
+export WINEPREFIX=${WINEPREFIX:-$build/wineprefix} WINEDEBUG=-all
 wine_started=1
 wineserver -p > /dev/null 2>&1 || true
 wineboot --init > /dev/null 2>&1 || true
-bin=$build/bin
 # With wine64 alone a 32-bit program prints nothing and ends with status 0,
 # and a machine without 32-bit support fails to start it: what the probe
 # prints tells whether 32-bit programs run here at all.
@@ -118,13 +154,14 @@ grep -q "10.1.2.3" <<<"$out" ||
   { echo "windows: moxctl.exe under Wine did not reach the emulator through MOX_CARD_ADDRESS: $out" >&2; exit 1; }
 echo "windows: adcard.dll under Wine reaches the Linux emulator through MOX_CARD_ADDRESS"
 
-# The bridge under Wine serving our adcard.dll, on a fixed port so that it
-# can be started again on the same one.
+# The bridge under Wine serving our adcard.dll, as the README has it run:
+# from the folder of the Windows zip. On a fixed port so that it can be
+# started again on the same one.
 bridge_out=$work/bridge.out
 start_bridge() {
   local port=$1
   : > "$bridge_out"
-  (cd "$bin" && exec wine mox-driver-bridge.exe --port "$port" > "$bridge_out" 2>&1 < /dev/null) &
+  (cd "$zip_dir" && exec wine mox-driver-bridge.exe --port "$port" > "$bridge_out" 2>&1 < /dev/null) &
   bridge_pid=$!
   for _ in $(seq 100); do grep -q "listening on" "$bridge_out" && break; sleep 0.1; done
   grep -q "listening on" "$bridge_out" || { cat "$bridge_out" >&2; echo "windows: the bridge did not start" >&2; exit 1; }
@@ -142,7 +179,7 @@ export MOX_CARD_ADDRESS=127.0.0.1:$port
 out=$("$moxctl" info)
 grep -q "card 7710" <<<"$out" || { echo "windows: moxctl through the bridge under Wine: $out" >&2; exit 1; }
 "$moxctl" selftest > "$log" || { cat "$log" >&2; echo "windows: moxctl selftest through the bridge failed" >&2; exit 1; }
-echo "windows: the bridge under Wine serves adcard.dll: moxctl info reads card 7710, moxctl selftest passes (DA -> AI, DO -> DI)"
+echo "windows: the bridge under Wine, from the zip, serves its adcard.dll: moxctl info reads card 7710, moxctl selftest passes (DA -> AI, DO -> DI)"
 
 # The bridge killed in the middle of acquisition and started again: the
 # log shows the gap and goes on with no new start.

@@ -11,7 +11,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libtomlplusplus-dev libqcustomplot-dev libasio-dev
   fonts-wqy-zenhei fontconfig
   xvfb xauth x11-utils xdotool imagemagick dpkg-dev file desktop-file-utils lintian
-  help2man man-db zip
+  help2man man-db zip unzip
   g++-mingw-w64-i686
   wine wine32:i386
   clang clang-format clang-tidy libclang-rt-14-dev
