@@ -70,6 +70,7 @@ for doc in "$usr"/share/doc/moxpanel/*.md; do
 done
 ((links > 0)) || { echo "package: no link found in the packaged documents" >&2; exit 1; }
 echo "package: the $links links of the packaged documents reach files of the package"
+"$root/examples/systemd/verify.sh" "$usr/bin/moxctl"
 
 # 1. Offscreen, on the packaged emulator: the identity request is answered.
 "$usr/bin/mox-card-emulator" --port 0 --trace > "$work/emulator.log" 2>&1 &
