@@ -12,10 +12,12 @@ import re
 import subprocess
 import sys
 
-# A value placeholder as the option parser prints it: TEXT, INT, UINT,
-# NUMBER, FLOAT, FILE, possibly followed by ":" and its check.
-VALUE = re.compile(r"^[A-Z][A-Z0-9_]*(:.*)?$")
-NUMBER = re.compile(r"^(INT|UINT|NUMBER|FLOAT)(:.*)?$")
+# A value placeholder as moxctl prints it (FILE, N, MS, SECONDS, HEX, ...),
+# possibly followed by ":" and its check or "=" and its default. Only a
+# file's placeholder (or a text's, which may be one) is completed, with
+# file names.
+VALUE = re.compile(r"^[A-Z][A-Z0-9_]*([:=].*)?$")
+FILE = re.compile(r"^(FILE|TEXT|PATH|DIR)([:=].*)?$")
 CHOICES = re.compile(r"\{([^{}]+)\}")
 
 
@@ -53,8 +55,7 @@ class Help:
 
     def options(self):
         """(long name, what its value is, its choices) of each option: the
-        value "" for a flag, "number" for a number, "text" for anything else
-        (a file, mostly)."""
+        value "" for a flag, "file" for a file, "other" for anything else."""
         result = []
         for names, _ in self.sections.get("Options", []):
             words = names.split()
@@ -63,11 +64,16 @@ class Help:
                 continue
             value, choices = "", []
             if len(words) > 1 and VALUE.match(words[1]):
-                value = "number" if NUMBER.match(words[1]) else "text"
+                value = "file" if FILE.match(words[1]) else "other"
                 found = CHOICES.search(words[1])
                 choices = found.group(1).split(",") if found else []
             result.append((longs[0], value, choices))
         return result
+
+    def takes_files(self):
+        """Whether a positional argument is a file."""
+        return any(len(names.split()) > 1 and FILE.match(names.split()[1])
+                   for names, _ in self.sections.get("Positionals", []))
 
     def subcommands(self):
         return [names.split()[0] for names, _ in self.sections.get("Subcommands", [])]
@@ -116,21 +122,21 @@ def completion(moxctl):
     cases, values = [], []
     for name, sub in subs.items():
         opts = sub.options()
-        cases.append(f'    {name}) opts="{" ".join(o for o, _, _ in opts)}" ;;')
+        cases.append(f'    {name}) opts="{" ".join(o for o, _, _ in opts)}" files={int(sub.takes_files())} ;;')
         for option, value, choices in opts:
             if choices:
                 answer = f'mapfile -t COMPREPLY < <(compgen -W "{" ".join(choices)}" -- "$cur"); '
-            elif value == "text":
+            elif value == "file":
                 answer = 'mapfile -t COMPREPLY < <(compgen -f -- "$cur"); '
-            elif value == "number":
-                answer = ""  # nothing to offer but what the user types
+            elif value == "other":
+                answer = ""  # a number or a name: nothing to offer but what is typed
             else:
                 continue
             values.append(f'    "{name} {option}") {answer}return ;;')
     return f"""# SPDX-License-Identifier: GPL-3.0-or-later
 # bash completion for moxctl, made from moxctl's own --help when it was built.
 _moxctl() {{
-  local cur=${{COMP_WORDS[COMP_CWORD]}} prev=${{COMP_WORDS[COMP_CWORD - 1]}} sub= opts= i
+  local cur=${{COMP_WORDS[COMP_CWORD]}} prev=${{COMP_WORDS[COMP_CWORD - 1]}} sub= opts= files=0 i
   COMPREPLY=()
   for ((i = 1; i < COMP_CWORD; i++)); do
     [[ ${{COMP_WORDS[i]}} == -* ]] || {{ sub=${{COMP_WORDS[i]}}; break; }}
@@ -148,7 +154,7 @@ _moxctl() {{
   esac
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W "$opts" -- "$cur")
-  else
+  elif ((files)); then
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")
   fi
 }}

@@ -51,8 +51,11 @@ the top level's own options|--version|moxctl --v
 an option's fixed choices|bipolar unipolar|moxctl da 1 --range 
 a choice by its prefix|unipolar|moxctl da 1 --range u
 a number is not completed as a file||moxctl log --mean 
+a name is not completed as a file||moxctl calibrate --out x.toml --operator 
 a file option offers files|report.xml|moxctl selftest --junit rep
 a recipe is a file|recipe.toml|moxctl run rec
+a log is a file|recipe.toml|moxctl log --volts rec
+a channel is not a file||moxctl da 
 an option after a value|--interval|moxctl log run.csv --mean 20 --int
 CASES
 
