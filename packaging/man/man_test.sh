@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The manual pages render, each names its program, and moxctl's page
-# describes every sub-command moxctl --help lists.
+# The manual pages render, each names its program and carries its options
+# and its --version's copyright, and moxctl's page describes every
+# sub-command moxctl --help lists.
 #   man_test.sh MOXCTL PAGE.1.gz...
 set -euo pipefail
 moxctl=$1
@@ -16,6 +17,8 @@ for page in "$@"; do
   grep -q "^NAME" <<<"$text" && grep -qE "^ +$program +- " <<<"$text" || fail "$program: no NAME line"
   grep -q "^DESCRIPTION" <<<"$text" || fail "$program: no DESCRIPTION"
   grep -q -- "--help" <<<"$text" || fail "$program: no options"
+  # From the program's own --version: its copyright and license lines.
+  grep -q "^COPYRIGHT" <<<"$text" && grep -q "GPL" <<<"$text" || fail "$program: no copyright from its --version"
   echo "ok   $program: $(wc -l <<<"$text") lines"
   if [[ $program == moxctl ]]; then
     for sub in $("$moxctl" --help | awk '/^Subcommands:/ { on = 1; next } on && /^  [a-z]/ { print $1 } on && /^$/ { on = 0 }'); do
