@@ -25,4 +25,4 @@ if ! systemd-analyze verify "${units[@]}" > "$work/verify.log" 2>&1 || [[ -s $wo
   echo "systemd units: systemd-analyze verify found faults" >&2
   exit 1
 fi
-echo "systemd units: $(cd "$here" && ls ./*.service | xargs -n1 basename | tr '\n' ' ')verified"
+echo "systemd units: verified $(for unit in "${units[@]}"; do basename "$unit"; done | tr '\n' ' ')"
