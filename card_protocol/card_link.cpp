@@ -18,12 +18,16 @@
 #include <random>
 #include <thread>
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 namespace vnet {
 namespace {
 
-// The supervisor looks at its requests this often: resends, polls,
-// heartbeats and the link state are timed from here.
-constexpr Millis kTick{5};
+// Added to a limit that must be passed, not only reached, to give the time
+// the supervisor wakes for it.
+constexpr Clock::duration kPassed{1};
 // A request is sent again after the smoothed round trip plus four times its
 // variation, within these bounds.
 constexpr Millis kMinResend{10};
@@ -59,12 +63,17 @@ std::string KeyOf(Op op, const std::vector<std::uint8_t>& payload) {
 
 // ---- the parts of a link ------------------------------------------------
 
-// The socket, and the thread that runs its I/O and the supervisor's tick.
-// Only that thread touches the socket once it runs.
+// The socket, and the thread that runs its I/O and the supervisor. Only
+// that thread touches the socket and the timer once it runs.
 struct Socket {
     asio::io_context io;                      // first: the socket and timer go before the context they run on
     std::optional<asio::ip::udp::socket> udp; // none when it could not be opened
-    asio::steady_timer tick{io};
+    // Set for the next thing the supervisor has to do; a wait it replaced
+    // is told apart by its generation.
+    asio::steady_timer wake{io};
+    Clock::time_point wakeAt;
+    std::uint64_t wakeGeneration = 0;
+    bool waiting = false;
     std::array<std::uint8_t, kMaxDatagram + 1> buffer{};
     asio::ip::udp::endpoint from; // of the datagram in `buffer`
     std::thread thread;
@@ -236,8 +245,12 @@ struct CardLink::Impl {
         asio::error_code ec;
         net.localPort = net.udp->local_endpoint(ec).port();
         Receive();
-        Tick();
+        Reschedule();
         net.thread = std::thread([this] { net.io.run(); });
+#if defined(__linux__)
+        // Named so that its wake-ups can be found and counted from outside.
+        pthread_setname_np(net.thread.native_handle(), "mox-card-link");
+#endif
     }
 
     ~Impl() {
@@ -266,20 +279,76 @@ struct CardLink::Impl {
                                     [this](const asio::error_code& ec, std::size_t got) {
                                         if (ec == asio::error::operation_aborted) return;
                                         if (!ec) OnDatagram(std::span(net.buffer.data(), got));
+                                        Reschedule();
                                         Receive();
                                     });
     }
 
-    void Tick() {
-        net.tick.expires_after(kTick);
-        net.tick.async_wait([this](const asio::error_code& ec) {
-            if (ec) return;
+    // The supervisor has no fixed tick: it sleeps until the next thing due
+    // (NextDue) and is woken at once by an answer or a caller's request,
+    // after which the time is set again. A program that holds the card and
+    // asks nothing wakes it for its heartbeats and their answers alone.
+    void Reschedule() {
+        std::lock_guard lock(m);
+        const auto due = NextDue();
+        if (net.waiting && due == net.wakeAt) return;
+        net.waiting = true;
+        net.wakeAt = due;
+        const auto generation = ++net.wakeGeneration;
+        net.wake.expires_at(due); // ends the wait it replaces with operation_aborted
+        net.wake.async_wait([this, generation](const asio::error_code& ec) {
+            if (ec || generation != net.wakeGeneration) return;
             {
-                std::lock_guard lock(m);
+                std::lock_guard tickLock(m);
+                net.waiting = false;
                 OnTick(Clock::now());
             }
-            Tick();
+            Reschedule();
         });
+    }
+
+    // From a caller's thread: the kept read is asked now rather than at its
+    // next poll.
+    void AskSoon(const std::string& key) {
+        asio::post(net.io, [this, key] {
+            {
+                std::lock_guard lock(m);
+                const auto k = requests.kept.find(key);
+                if (k != requests.kept.end() && link.state != LinkState::Reconnecting)
+                    Ask(k->second, key, Clock::now());
+            }
+            Reschedule(); // for its next poll
+        });
+    }
+
+    // From a caller's thread: the supervisor looks at once at what the
+    // caller changed (a call given up, a read it must start polling).
+    void Poke() {
+        asio::post(net.io, [this] { Reschedule(); });
+    }
+
+    // When OnTick next has something to do, as it decides it: a heartbeat, a
+    // resend, a poll, or a deadline (a request unanswered too long or given
+    // up, the link silent too long, a read nobody wants any more).
+    Clock::time_point NextDue() const {
+        const bool reconnecting = link.state == LinkState::Reconnecting;
+        const auto heard = link.Heard();
+        const auto resendAfter = ResendAfter();
+        const auto expected = std::max<Clock::duration>(2 * resendAfter, kMinQuiet);
+        auto due = link.lastSent + timing.heartbeat;
+        if (!reconnecting) due = std::min(due, heard + timing.silenceLimit + kPassed);
+        for (const auto& [seqNumber, o] : requests.outstanding) {
+            if (o.call && o.call->abandoned) return Clock::time_point{};
+            due = std::min(due, o.firstSent + timing.replyWindow + kPassed);
+            if ((o.kind == Kind::Call || o.kind == Kind::Restart) && !reconnecting)
+                due = std::min(due, o.lastSent + resendAfter);
+            if (!link.quiet && heard < o.firstSent) due = std::min(due, o.firstSent + expected + kPassed);
+        }
+        if (reconnecting) return due;
+        for (const auto& [key, k] : requests.kept) {
+            due = std::min({due, k.lastUsed + timing.keepFor + kPassed, k.lastAsked + timing.pollInterval});
+        }
+        return due;
     }
 
     void Send(Outstanding& o, Clock::time_point now) {
@@ -341,14 +410,22 @@ struct CardLink::Impl {
     }
 
     // Reads the program still asks for are polled; the others are dropped.
+    // When one is due, those past half their interval are asked with it:
+    // the polls then go out together, and the supervisor wakes once for all
+    // of them rather than once for each read.
     void PollKept(Clock::time_point now) {
+        bool anyDue = false;
         for (auto it = requests.kept.begin(); it != requests.kept.end();) {
             if (now - it->second.lastUsed > timing.keepFor) {
                 it = requests.kept.erase(it);
                 continue;
             }
-            if (now - it->second.lastAsked >= timing.pollInterval) Ask(it->second, it->first, now);
+            anyDue = anyDue || now - it->second.lastAsked >= timing.pollInterval;
             ++it;
+        }
+        if (!anyDue) return;
+        for (auto& [key, k] : requests.kept) {
+            if (now - k.lastAsked >= timing.pollInterval / 2) Ask(k, key, now);
         }
     }
 
@@ -380,7 +457,7 @@ struct CardLink::Impl {
         link.quiet = false;
         if (request != nullptr) MeasureRoundTrip(*request, now);
         if (link.state == LinkState::Connecting || link.state == LinkState::Reconnecting) {
-            for (auto& [key, k] : requests.kept) k.lastAsked = {}; // ask again at the next tick
+            for (auto& [key, k] : requests.kept) k.lastAsked = {}; // ask again at once
             Enter(link.QualityState(LinkState::Online));
         }
     }
@@ -515,11 +592,14 @@ std::optional<Answer> CardLink::Call(Op op, std::vector<std::uint8_t> payload, b
         deadline = Clock::now() + s.CallBudget();
     }
     asio::post(s.net.io, [&s, call, op, payload = std::move(payload)] {
-        std::lock_guard lock(s.m);
-        if (call->abandoned) return;
-        const auto seq = s.Start(Kind::Call, op, payload, Clock::now());
-        s.requests.outstanding[seq].call = call;
-        call->sent = true;
+        {
+            std::lock_guard lock(s.m);
+            if (call->abandoned) return;
+            const auto seq = s.Start(Kind::Call, op, payload, Clock::now());
+            s.requests.outstanding[seq].call = call;
+            call->sent = true;
+        }
+        s.Reschedule(); // for its resend
     });
     std::unique_lock lock(s.m);
     s.changed.wait_until(lock, deadline, [&] { return call->done || s.link.state == LinkState::Reconnecting; });
@@ -529,6 +609,7 @@ std::optional<Answer> CardLink::Call(Op op, std::vector<std::uint8_t> payload, b
         call->abandoned = true;
         s.requests.lastCallEnded = Clock::now();
         if (timedOut != nullptr) *timedOut = call->sent;
+        if (call->sent) s.Poke(); // to drop it rather than send it again
         return std::nullopt;
     }
     if (call->refused) return std::nullopt;
@@ -554,19 +635,15 @@ std::optional<Answer> CardLink::Read(Op op, std::vector<std::uint8_t> payload) {
     // A fresh answer stays good while the link is quiet: one lost poll, or
     // a card a little late, must not fail reads the kept data still covers.
     if (s.Fresh(it->second, now)) return it->second.answer;
-    if (s.link.quiet) return std::nullopt;
+    if (s.link.quiet) {
+        if (added) s.Poke(); // polled from now on, as any read the program asks for
+        return std::nullopt;
+    }
     // Nothing fresh: ask now rather than at the next poll, unless a request
     // asked after the last call is already on its way.
     const bool onItsWay =
         it->second.lastAsked > s.requests.lastCallEnded && now - it->second.lastAsked < s.ResendAfter();
-    if (!onItsWay) {
-        asio::post(s.net.io, [&s, key] {
-            std::lock_guard postLock(s.m);
-            const auto k = s.requests.kept.find(key);
-            if (k != s.requests.kept.end() && s.link.state != LinkState::Reconnecting)
-                s.Ask(k->second, key, Clock::now());
-        });
-    }
+    if (!onItsWay) s.AskSoon(key);
     // Kept data that only aged (its polls were lost) is waited for briefly:
     // the next poll is due soon, and a reading a little late is better
     // than a GUI held for a round trip. New reads, and reads after a call,

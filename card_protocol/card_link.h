@@ -2,7 +2,9 @@
 // The link to a card on the network, kept by a supervisor: a background I/O
 // thread owns the socket, keeps a heartbeat to the card, measures round trip
 // and loss, and runs the link states. Callers never wait on each other and
-// never wait on the network for a kept read.
+// never wait on the network for a kept read. The thread ("mox-card-link")
+// sleeps until the next poll, heartbeat, resend or deadline, or until a
+// caller or an answer needs it: an idle link costs its heartbeats alone.
 //
 // Two kinds of request:
 // - Call: sent at once and sent again with the same sequence number (the

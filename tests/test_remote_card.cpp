@@ -16,7 +16,10 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -966,4 +969,209 @@ TEST(RemoteCardReads, AReadingTellsWhenItWasAsked) {
     std::optional<vnet::Clock::time_point> elsewhere = vnet::Clock::now();
     std::thread([&] { elsewhere = card.LastReadingAsked(); }).join();
     EXPECT_FALSE(elsewhere) << "another thread got no reading";
+}
+
+// ---- a supervisor that sleeps between jobs ------------------------------
+
+namespace {
+
+// A card that notes every request it gets and answers it, except, while
+// told, the first copy of each call (lost on the way) or everything.
+class NotingCard {
+public:
+    NotingCard() {
+        card_.Serve([this](const vnet::Packet& r) {
+            std::lock_guard lock(m_);
+            seen_.push_back(r);
+            if (silent_) return Datagrams{};
+            if (loseFirstCopy_ && r.op == vnet::Op::Mox_DO && ++copies_[r.seq] == 1) return Datagrams{};
+            return Datagrams{ReplyTo(r, {0, 0, 0, 1, 0, 0, 0, 0})};
+        });
+    }
+    vnet::Endpoint Address() const { return card_.Address(); }
+    void LoseFirstCopies() {
+        std::lock_guard lock(m_);
+        loseFirstCopy_ = true;
+    }
+    void GoSilent() {
+        std::lock_guard lock(m_);
+        silent_ = true;
+    }
+    std::vector<vnet::Packet> Seen(vnet::Op op) {
+        std::lock_guard lock(m_);
+        std::vector<vnet::Packet> found;
+        std::copy_if(seen_.begin(), seen_.end(), std::back_inserter(found), [op](const auto& p) { return p.op == op; });
+        return found;
+    }
+
+private:
+    std::mutex m_;
+    std::vector<vnet::Packet> seen_;
+    std::map<std::uint32_t, int> copies_;
+    bool loseFirstCopy_ = false;
+    bool silent_ = false;
+    ScriptedCard card_; // last: its thread stops before the rest goes
+};
+
+// Heartbeats 10 s apart and no silence limit to speak of: nothing wakes the
+// supervisor but what a case itself needs done.
+vnet::LinkTiming Sleepy() {
+    vnet::LinkTiming t;
+    t.heartbeat = 10s;
+    t.silenceLimit = 30s;
+    t.keepFor = 300ms;
+    return t;
+}
+
+struct SleepCase {
+    const char* name;
+    bool loseFirstCopies;
+    std::function<void(RemoteCard&, NotingCard&)> run; // checks as it goes
+};
+
+void ReadInputsFor(RemoteCard& card, std::chrono::milliseconds span) {
+    std::array<std::int16_t, 2> di{};
+    for (const auto t0 = SteadyClock::now(); SteadyClock::now() - t0 < span;) {
+        EXPECT_EQ(card.Mox_DI(2, di.data()), 1);
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+const std::vector<SleepCase>& SleepCases() {
+    static const std::vector<SleepCase> cases{
+        {"ACallIsSentAtOnce", false,
+         [](RemoteCard& card, NotingCard& noted) {
+             for (std::int16_t v = 0; v < 5; ++v) {
+                 EXPECT_EQ(card.Mox_DO(0, v), 1);
+                 std::this_thread::sleep_for(50ms); // the supervisor has nothing to do meanwhile
+             }
+             const auto sent = noted.Seen(vnet::Op::Mox_DO);
+             ASSERT_EQ(sent.size(), 5u) << "each call sent once, answered before any resend";
+             for (std::size_t i = 0; i < sent.size(); ++i)
+                 EXPECT_EQ(sent[i].payload,
+                           vnet::NumbersPayload<vnet::Op::Mox_DO>(std::int16_t{0}, static_cast<std::int16_t>(i)));
+         }},
+        {"ALostCopyIsSentAgain", true,
+         [](RemoteCard& card, NotingCard& noted) {
+             EXPECT_EQ(card.Mox_DO(0, 7), 1);
+             const auto sent = noted.Seen(vnet::Op::Mox_DO);
+             ASSERT_GE(sent.size(), 2u);
+             EXPECT_EQ(sent[0].seq, sent[1].seq);
+         }},
+        {"ANewReadIsAskedAtOnce", false,
+         [](RemoteCard& card, NotingCard& noted) {
+             std::array<std::int16_t, 2> di{};
+             EXPECT_EQ(card.Mox_DI(2, di.data()), 1);
+             EXPECT_GE(noted.Seen(vnet::Op::Mox_DI).size(), 1u);
+         }},
+        {"AKeptReadIsPolled", false,
+         [](RemoteCard& card, NotingCard& noted) {
+             // Polls every 25 ms keep the answer fresh; reading alone would
+             // ask about once per 150 ms.
+             ReadInputsFor(card, 600ms);
+             EXPECT_GE(noted.Seen(vnet::Op::Mox_DI).size(), 12u);
+         }},
+        {"AReadNobodyWantsIsDropped", false,
+         [](RemoteCard& card, NotingCard& noted) {
+             ReadInputsFor(card, 200ms);
+             std::this_thread::sleep_for(Sleepy().keepFor + 200ms);
+             const auto polled = noted.Seen(vnet::Op::Mox_DI).size();
+             std::this_thread::sleep_for(300ms);
+             EXPECT_EQ(noted.Seen(vnet::Op::Mox_DI).size(), polled) << "still polled after it was dropped";
+         }},
+    };
+    return cases;
+}
+
+void PrintTo(const SleepCase& c, std::ostream* os) { *os << c.name; }
+
+class RemoteCardAsleep : public ::testing::TestWithParam<SleepCase> {};
+
+} // namespace
+
+TEST_P(RemoteCardAsleep, StillDoesWhatIsDue) {
+    NotingCard noted;
+    if (GetParam().loseFirstCopies) noted.LoseFirstCopies();
+    RemoteCard card(noted.Address(), 0, Sleepy());
+    ASSERT_EQ(card.Initial(0, 0, 0, 0), 1);
+    std::this_thread::sleep_for(100ms); // settled: nothing due for seconds
+    GetParam().run(card, noted);
+    EXPECT_TRUE(card.LinkUp());
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, RemoteCardAsleep, ::testing::ValuesIn(SleepCases()),
+                         [](const auto& c) { return std::string(c.param.name); });
+
+// A card that stops answering is found gone at its silence limit, though
+// nothing is sent in the meantime that could wake the supervisor.
+TEST(RemoteCardAsleepLink, ASilentCardIsFoundGoneAtTheLimit) {
+    NotingCard noted;
+    vnet::LinkTiming timing = Sleepy();
+    timing.silenceLimit = 300ms;
+    RemoteCard card(noted.Address(), 0, timing);
+    ASSERT_EQ(card.Initial(0, 0, 0, 0), 1);
+    const auto answered = SteadyClock::now();
+    noted.GoSilent();
+    while (card.LinkUp() && SteadyClock::now() - answered < 3s) std::this_thread::sleep_for(5ms);
+    const auto found = SteadyClock::now() - answered;
+    EXPECT_FALSE(card.LinkUp());
+    EXPECT_GE(found, timing.silenceLimit - 20ms) << "found gone before its limit";
+    EXPECT_LE(found, timing.silenceLimit + 1s) << "found gone only when something else woke the supervisor";
+}
+
+namespace {
+
+// The link's own thread, by the name it is given.
+std::optional<std::string> LinkThread() {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (std::getline(comm, name) && name == "mox-card-link") return task.path().string();
+    }
+    return std::nullopt;
+}
+
+// Context switches of a thread so far, and its CPU time in clock ticks.
+std::pair<long long, long long> SwitchesAndTicks(const std::string& task) {
+    std::ifstream status(task + "/status");
+    long long switches = 0;
+    for (std::string line; std::getline(status, line);) {
+        for (const std::string key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
+            if (line.rfind(key, 0) == 0) switches += std::stoll(line.substr(key.size()));
+        }
+    }
+    std::ifstream stat(task + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i >= 14) ticks += std::stoll(field);
+    }
+    return {switches, ticks};
+}
+
+} // namespace
+
+// With the card open and nothing asked, the link wakes for its heartbeats
+// and their answers, which still go out at their period, and otherwise
+// sleeps: no fixed tick, and no loop that never sleeps.
+TEST(RemoteCardAsleepLink, AnIdleLinkWakesForItsHeartbeats) {
+    NotingCard noted;
+    RemoteCard card(noted.Address());
+    ASSERT_EQ(card.Initial(0, 0, 0, 0), 1);
+    const auto task = LinkThread();
+    ASSERT_TRUE(task) << "no thread named mox-card-link";
+    std::this_thread::sleep_for(200ms);
+    const auto pings0 = noted.Seen(vnet::Op::Ping).size();
+    const auto [switches0, ticks0] = SwitchesAndTicks(*task);
+    std::this_thread::sleep_for(1s);
+    const auto [switches, ticks] = SwitchesAndTicks(*task);
+    const auto pings = noted.Seen(vnet::Op::Ping).size() - pings0;
+    EXPECT_GE(pings, 5u) << "heartbeats every 100 ms";
+    EXPECT_LE(pings, 11u) << "heartbeats every 100 ms";
+    // Each heartbeat costs a wake-up to send and one for its answer.
+    EXPECT_LE(switches - switches0, 4 * static_cast<long long>(pings) + 10);
+    EXPECT_LE(ticks - ticks0, ::sysconf(_SC_CLK_TCK) / 4) << "the link's thread was busy a quarter of the second";
+    EXPECT_TRUE(card.LinkUp());
 }
