@@ -111,7 +111,9 @@ def include(moxctl):
                     continue
                 out += [".TP", f"\\fB{roff(names)}\\fR", roff(description)]
         if sub.footer:
-            out += [".PP", ".nf"] + [roff(line) for line in sub.footer] + [".fi"]
+            # Filled to the page's width; an indented line (a list's item)
+            # starts a line of its own, as roff does with a leading blank.
+            out += [".PP"] + [roff(line) for line in sub.footer]
         out.append(".PP")
     return "\n".join(out) + "\n"
 
