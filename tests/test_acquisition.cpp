@@ -4,6 +4,7 @@
 #include "fake_driver_client.h"
 #include "frmDA.h"
 #include "readouts.h"
+#include "widgets.h"
 #include "window_test.h"
 
 #include <QApplication>
@@ -14,8 +15,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextCursor>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -408,4 +411,162 @@ TEST_F(AcquisitionWindow, CloseBoxStopsAcquisitionButLeavesOtherWindowsOpen) {
     EXPECT_EQ(fake().Calls(), Calls{"StopIntr()"});
     EXPECT_FALSE(Find<QTimer>("TimerAD")->isActive());
     EXPECT_TRUE(window->DAWindow()->isVisible());
+}
+
+// ---------------------------------------------------------------- refreshed boxes
+
+namespace {
+
+QString NumberedLines(int count, const QString& value = QStringLiteral("0.000V")) {
+    QString text;
+    for (int i = 0; i < count; ++i) text += QStringLiteral("%1 %2\n").arg(i, 2, 10, QLatin1Char('0')).arg(value);
+    return text;
+}
+
+// A box as the windows make them, ten lines high, shown.
+class RefreshedBox : public ::testing::Test {
+protected:
+    void SetUp() override {
+        parent.resize(400, 400);
+        box = mox::MakeTextBox(&parent, QStringLiteral("box"), QString(), QRect(0, 0, 200, 160));
+        parent.show();
+    }
+    QScrollBar* Vertical() { return box->verticalScrollBar(); }
+
+    QWidget parent;
+    QPlainTextEdit* box = nullptr;
+};
+
+enum class Top { Kept, End };
+
+struct ScrollCase {
+    const char* name;
+    int linesBefore;
+    int scrollTo; // -1: to the end
+    int linesAfter;
+    Top top; // the line that was at the top, or the end of the new text
+};
+
+class RefreshedBoxScroll : public RefreshedBox, public ::testing::WithParamInterface<ScrollCase> {};
+
+TEST_P(RefreshedBoxScroll, KeepsTheLineAtTheTopAsFarAsTheNewTextReaches) {
+    const ScrollCase& c = GetParam();
+    mox::ReplaceBoxText(box, NumberedLines(c.linesBefore));
+    ASSERT_GT(Vertical()->maximum(), 0) << "the text must be longer than the box";
+    Vertical()->setValue(c.scrollTo < 0 ? Vertical()->maximum() : c.scrollTo);
+    const int before = Vertical()->value();
+    ASSERT_GT(before, 0);
+
+    mox::ReplaceBoxText(box, NumberedLines(c.linesAfter, QStringLiteral("2.500V")));
+    ASSERT_TRUE(box->toPlainText().contains(QStringLiteral("2.500V"))) << "the text was replaced";
+    if (c.top == Top::Kept) {
+        EXPECT_EQ(Vertical()->value(), before);
+    } else {
+        EXPECT_EQ(Vertical()->value(), Vertical()->maximum());
+        EXPECT_LE(Vertical()->maximum(), before);
+    }
+    EXPECT_EQ(box->textCursor().position(), 0) << "the caret stays where it was";
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, RefreshedBoxScroll,
+                         ::testing::Values(ScrollCase{"SameLength", 32, 15, 32, Top::Kept},
+                                           ScrollCase{"SameLengthAtTheEnd", 32, -1, 32, Top::Kept},
+                                           ScrollCase{"LongerKeepsTheTopLineNotTheEnd", 32, -1, 100, Top::Kept},
+                                           ScrollCase{"ShorterClampsToItsEnd", 100, 80, 40, Top::End},
+                                           ScrollCase{"ShorterThanTheBoxShowsItAll", 100, 50, 3, Top::End}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(RefreshedBox, KeepsASelectionOnTheSameCharactersAndCutsItAtAShorterEnd) {
+    mox::ReplaceBoxText(box, NumberedLines(32));
+    QTextCursor selection = box->textCursor();
+    selection.setPosition(21);
+    selection.setPosition(30, QTextCursor::KeepAnchor); // "2 0.000V" and its line end
+    box->setTextCursor(selection);
+    Vertical()->setValue(10);
+
+    mox::ReplaceBoxText(box, NumberedLines(32, QStringLiteral("1.250V")));
+    EXPECT_EQ(box->textCursor().anchor(), 21);
+    EXPECT_EQ(box->textCursor().position(), 30);
+    EXPECT_EQ(box->textCursor().selectedText(), QStringLiteral("2 1.250V\u2029"));
+    EXPECT_EQ(Vertical()->value(), 10) << "restoring the selection must not scroll to it";
+
+    selection.setPosition(40);
+    selection.setPosition(20, QTextCursor::KeepAnchor); // selected upwards
+    box->setTextCursor(selection);
+    mox::ReplaceBoxText(box, QStringLiteral("00 9.000V\n01 9.000V\n02 9"));
+    EXPECT_EQ(box->textCursor().anchor(), 24) << "cut back to the end of the text";
+    EXPECT_EQ(box->textCursor().position(), 20);
+}
+
+TEST_F(RefreshedBox, AnUnchangedTextIsNotRewritten) {
+    mox::ReplaceBoxText(box, NumberedLines(32));
+    QTextCursor selection = box->textCursor();
+    selection.setPosition(3);
+    selection.setPosition(9, QTextCursor::KeepAnchor);
+    box->setTextCursor(selection);
+    Vertical()->setValue(12);
+    QSignalSpy changes(box, &QPlainTextEdit::textChanged);
+
+    mox::SetBoxText(box, NumberedLines(32).replace(QStringLiteral("\n"), QStringLiteral("\r\n")).toStdString());
+    EXPECT_EQ(changes.count(), 0);
+    EXPECT_EQ(box->textCursor().selectedText(), QStringLiteral("0.000V"));
+    EXPECT_EQ(Vertical()->value(), 12);
+}
+
+TEST_F(RefreshedBox, KeepsTheSidewaysScrollOfUnwrappedLines) {
+    box->setLineWrapMode(QPlainTextEdit::NoWrap);
+    const QString wide = QString(300, QLatin1Char('x'));
+    mox::ReplaceBoxText(box, NumberedLines(32, wide));
+    ASSERT_GT(box->horizontalScrollBar()->maximum(), 100);
+    box->horizontalScrollBar()->setValue(100);
+    Vertical()->setValue(7);
+
+    mox::ReplaceBoxText(box, NumberedLines(32, QString(300, QLatin1Char('y'))));
+    EXPECT_EQ(box->horizontalScrollBar()->value(), 100);
+    EXPECT_EQ(Vertical()->value(), 7);
+}
+
+} // namespace
+
+TEST_F(AcquisitionWindow, TheInputListKeepsItsScrollPositionThroughTheTicks) {
+    StartAcquiring();
+    window->show();
+    std::vector<float> results(34, 0.0f);
+    fake().SetResults(results);
+    window->TimerAD_Timer();
+    auto* list = Find<QPlainTextEdit>("txtInfo");
+    QScrollBar* bar = list->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0) << "the 32 inputs do not fit the box";
+    bar->setValue(bar->maximum());
+    const int bottom = bar->value();
+
+    // The operator reads the last inputs while the values change.
+    for (float volts : {1.0f, 2.0f, 3.0f}) {
+        results[31] = volts;
+        fake().SetResults(results);
+        window->TimerAD_Timer();
+        ASSERT_EQ(BoxText("txtInfo").split('\n')[31], QStringLiteral("31 %1.000V").arg(static_cast<int>(volts)));
+        EXPECT_EQ(bar->value(), bottom) << volts;
+    }
+}
+
+TEST_F(AcquisitionWindow, TheStatusBoxKeepsASelectionThroughTheTicks) {
+    StartAcquiring();
+    const auto down = [this](int seconds) {
+        const auto reply = StatusReply({200, 100, 10, 1}, 0, seconds);
+        fake().SetReply(130, std::vector<std::uint8_t>(reply.begin(), reply.end()));
+        window->TimerAD_Timer();
+    };
+    down(10);
+    auto* status = Find<QPlainTextEdit>("txtSts");
+    QTextCursor address = status->textCursor();
+    address.setPosition(0);
+    address.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
+    status->setTextCursor(address);
+    const QString selected = address.selectedText();
+    ASSERT_TRUE(selected.contains(QStringLiteral("200. 100. 10. 1")));
+
+    down(11);
+    ASSERT_TRUE(BoxText("txtSts").contains(QStringLiteral("11")));
+    EXPECT_EQ(status->textCursor().selectedText(), selected) << "the operator can still copy the address";
 }

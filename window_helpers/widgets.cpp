@@ -10,7 +10,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocument>
 
+#include <algorithm>
 #include <limits>
 #include <string>
 #include <vector>
@@ -124,9 +128,31 @@ void SetAccessible(QWidget* control, const QString& name, const QString& descrip
     control->setAccessibleDescription(description);
 }
 
-void SetBoxText(QPlainTextEdit* box, const std::string& text) {
-    const QString shown = BoxText(text);
-    if (box->toPlainText() != shown) box->setPlainText(shown);
+void SetBoxText(QPlainTextEdit* box, const std::string& text) { ReplaceBoxText(box, BoxText(text)); }
+
+void ReplaceBoxText(QPlainTextEdit* box, const QString& text) {
+    if (box->toPlainText() == text) return;
+    // setPlainText puts the caret at the start and the view at the top; a
+    // box refreshed while it is being read would jump back there on every
+    // refresh. The caret, the selection and the lines in view are put back
+    // where they were, as far as the new text reaches.
+    QScrollBar* vertical = box->verticalScrollBar();
+    QScrollBar* horizontal = box->horizontalScrollBar();
+    const int top = vertical->value();
+    const int left = horizontal->value();
+    const QTextCursor before = box->textCursor();
+    const int anchor = before.anchor();
+    const int position = before.position();
+
+    box->setPlainText(text);
+
+    const int end = box->document()->characterCount() - 1; // the last position, after the text
+    QTextCursor after = box->textCursor();
+    after.setPosition(std::min(anchor, end));
+    after.setPosition(std::min(position, end), QTextCursor::KeepAnchor);
+    box->setTextCursor(after); // scrolls to the caret: the view is put back after it
+    vertical->setValue(top);
+    horizontal->setValue(left);
 }
 
 } // namespace mox

@@ -60,8 +60,15 @@ void TabToCheckedOption(std::initializer_list<QRadioButton*> group);
 void SetAccessible(QWidget* control, const QString& name, const QString& description);
 
 // Replaces the whole text of a multi-line box with a text built with "\r\n"
-// line ends. A box that already shows exactly that text is left as it is, so
-// a selection or scroll position in it survives an unchanged refresh.
+// line ends, as ReplaceBoxText does.
 void SetBoxText(QPlainTextEdit* box, const std::string& text);
+
+// Replaces the whole text of a multi-line box that a refresh rewrites while
+// the operator reads it. The view keeps its scroll positions: the same line
+// stays at the top, or the view shows the end when the new text is too
+// short to reach that line. The caret and any selection keep their
+// character positions, cut back to the end of a shorter text. A box that
+// already shows exactly that text is not touched at all.
+void ReplaceBoxText(QPlainTextEdit* box, const QString& text);
 
 } // namespace mox
