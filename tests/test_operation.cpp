@@ -12,16 +12,25 @@
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QGroupBox>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTranslator>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -254,4 +263,93 @@ TEST(LanguageChoice, CommandLineBeforeEnvironment) {
     EXPECT_FALSE(mox::InstallLanguage(*QCoreApplication::instance(), QStringLiteral("fr")));
     EXPECT_TRUE(mox::InstallLanguage(*QCoreApplication::instance(), QStringLiteral("zh")));
     EXPECT_TRUE(QCoreApplication::instance()->findChildren<QTranslator*>().isEmpty());
+}
+
+// Qt's own texts: the edit menu of a text box and a message box's buttons.
+namespace {
+
+// Removes every translation installed while it lived.
+struct Untranslated {
+    ~Untranslated() {
+        for (auto* t : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+            QCoreApplication::removeTranslator(t);
+            delete t;
+        }
+    }
+};
+
+QStringList MenuTexts(QMenu* menu) {
+    QStringList texts;
+    for (QAction* action : menu->actions()) texts << action->text().remove(QLatin1Char('&'));
+    return texts;
+}
+
+bool AnyContains(const QStringList& texts, const char* part) {
+    return std::any_of(texts.begin(), texts.end(),
+                       [part](const QString& t) { return t.contains(QString::fromUtf8(part)); });
+}
+
+bool QtChineseInstalled() {
+    return QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_zh_CN.qm"));
+}
+
+} // namespace
+
+struct QtTextsCase {
+    const char* language; // as asked for on the command line
+    const char* copy;
+    const char* paste;
+    const char* selectAll;
+    const char* ok;
+};
+
+class QtTexts : public ::testing::TestWithParam<QtTextsCase> {};
+
+TEST_P(QtTexts, FollowTheLanguageTheInterfaceShows) {
+    const QtTextsCase& c = GetParam();
+    if (QByteArray(c.language) != "en" && !QtChineseInstalled()) {
+        GTEST_SKIP() << "Qt's Chinese translation (qtbase_zh_CN.qm, Debian package qt6-translations-l10n, "
+                        "installed by tools/setup.sh) is not in "
+                     << QLibraryInfo::path(QLibraryInfo::TranslationsPath).toStdString();
+    }
+    FakeDriver::Get().Reset();
+    Untranslated restore;
+    (void)mox::InstallLanguage(*QCoreApplication::instance(), QString::fromUtf8(c.language));
+    EXPECT_TRUE(mox::InstallQtTexts(*QCoreApplication::instance(), QString::fromUtf8(c.language)));
+    EXPECT_EQ(QCoreApplication::instance()->findChildren<QTranslator*>().size(), 1)
+        << "one translation: the interface's English, or Qt's Chinese";
+
+    QLineEdit line;
+    const std::unique_ptr<QMenu> lineMenu(line.createStandardContextMenu());
+    FrmMultiBuf window;
+    const std::unique_ptr<QMenu> listMenu(window.CreateInfoMenu());
+    for (const QStringList& texts : {MenuTexts(lineMenu.get()), MenuTexts(listMenu.get())}) {
+        EXPECT_TRUE(AnyContains(texts, c.copy)) << texts.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(AnyContains(texts, c.paste)) << texts.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(AnyContains(texts, c.selectAll)) << texts.join(QLatin1Char('|')).toStdString();
+    }
+    QMessageBox box(QMessageBox::NoIcon, QString(), QString(), QMessageBox::Ok);
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text().remove(QLatin1Char('&')), QString::fromUtf8(c.ok));
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, QtTexts,
+                         ::testing::Values(QtTextsCase{"", "复制", "粘贴", "全选", "确定"},
+                                           QtTextsCase{"zh", "复制", "粘贴", "全选", "确定"},
+                                           // No translation of ours: the interface stays Chinese, and Qt's
+                                           // texts with it.
+                                           QtTextsCase{"fr", "复制", "粘贴", "全选", "确定"},
+                                           QtTextsCase{"en", "Copy", "Paste", "Select All", "OK"}),
+                         [](const auto& param) {
+                             return *param.param.language ? std::string(param.param.language) : std::string("default");
+                         });
+
+TEST(QtTextsMissing, WithoutQtsTranslationTheTextsStayEnglishAndNothingIsInstalled) {
+    Untranslated restore;
+    const QTemporaryDir empty;
+    ASSERT_TRUE(empty.isValid());
+    EXPECT_FALSE(mox::InstallQtTextsFrom(*QCoreApplication::instance(), QStringLiteral("zh"), empty.path()));
+    EXPECT_TRUE(QCoreApplication::instance()->findChildren<QTranslator*>().isEmpty());
+    QLineEdit line;
+    const std::unique_ptr<QMenu> menu(line.createStandardContextMenu());
+    EXPECT_TRUE(AnyContains(MenuTexts(menu.get()), "Copy"));
 }

@@ -20,4 +20,15 @@ QString RequestedLanguage(const QStringList& arguments);
 // there is no translation for.
 bool InstallLanguage(QCoreApplication& app, const QString& language);
 
+// Installs Qt's own texts (the file dialog, the edit menu of a text box, a
+// message box's buttons) in the language the interface shows for
+// `language` as asked for: Chinese unless there is a translation for it.
+// English needs nothing, Qt's texts being English. False when Qt's
+// translation for that language is not installed on this system: Qt's
+// texts then stay English, which is no reason to stop or to warn.
+bool InstallQtTexts(QCoreApplication& app, const QString& language);
+// The same with Qt's translations (qtbase_<language>.qm) taken from `folder`
+// instead of Qt's own folder for them (Debian: qt6-translations-l10n).
+bool InstallQtTextsFrom(QCoreApplication& app, const QString& language, const QString& folder);
+
 } // namespace mox
