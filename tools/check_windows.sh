@@ -128,7 +128,9 @@ cp "$bin/moxctl.exe" "$elsewhere/"
 status=0
 (cd "$bin" && wine "$elsewhere/moxctl.exe" info < /dev/null > /dev/null 2>&1) || status=$?
 [[ $status -eq 3 ]] || { echo "windows: moxctl.exe loaded adcard.dll from the current directory ($status)" >&2; exit 1; }
-echo "windows: under Wine, driver_probe.exe and moxctl.exe read card 7710, moxctl.exe selftest passes, and adcard.dll is not taken from the current directory"
+out=$(cd "$zip_dir" && wine moxctl.exe info < /dev/null | tr -d '\r')
+grep -q "card 7710" <<<"$out" || { echo "windows: moxctl.exe from the zip under Wine: $out" >&2; exit 1; }
+echo "windows: under Wine, driver_probe.exe and moxctl.exe (also from the zip) read card 7710, moxctl.exe selftest passes, and adcard.dll is not taken from the current directory"
 
 # The Qt-free suites and the driver module's Windows test, under Wine.
 ctest --test-dir "$build" --output-on-failure > "$log" 2>&1 || { cat "$log" >&2; exit 1; }
