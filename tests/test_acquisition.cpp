@@ -549,24 +549,3 @@ TEST_F(AcquisitionWindow, TheInputListKeepsItsScrollPositionThroughTheTicks) {
         EXPECT_EQ(bar->value(), bottom) << volts;
     }
 }
-
-TEST_F(AcquisitionWindow, TheStatusBoxKeepsASelectionThroughTheTicks) {
-    StartAcquiring();
-    const auto down = [this](int seconds) {
-        const auto reply = StatusReply({200, 100, 10, 1}, 0, seconds);
-        fake().SetReply(130, std::vector<std::uint8_t>(reply.begin(), reply.end()));
-        window->TimerAD_Timer();
-    };
-    down(10);
-    auto* status = Find<QPlainTextEdit>("txtSts");
-    QTextCursor address = status->textCursor();
-    address.setPosition(0);
-    address.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
-    status->setTextCursor(address);
-    const QString selected = address.selectedText();
-    ASSERT_TRUE(selected.contains(QStringLiteral("200. 100. 10. 1")));
-
-    down(11);
-    ASSERT_TRUE(BoxText("txtSts").contains(QStringLiteral("11")));
-    EXPECT_EQ(status->textCursor().selectedText(), selected) << "the operator can still copy the address";
-}
