@@ -3,7 +3,9 @@
 // and the window beside the acquisition window on the test driver.
 #include "FrmMultiBuf.h"
 #include "card_io.h"
+#include "columns.h"
 #include "csv.h"
+#include "engineering.h"
 #include "fake_driver_client.h"
 #include "frmTrend.h"
 #include "history.h"
@@ -24,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -226,6 +229,119 @@ TEST(TrendReduce, NearestReadingWithinTheGap) {
     EXPECT_TRUE(trend::NearestReading(h, 0, 0).found);
     EXPECT_FALSE(trend::NearestReading(h, 0, -1).found);
     EXPECT_FALSE(trend::NearestReading(h, 0, 2801).found);
+}
+
+// All channels reduced in one pass give what each channel gives alone, also
+// where channels differ: a reading that is not a number on one channel only,
+// failed reads, a pause in the readings, columns of one reading and of many.
+TEST(TrendReduce, AllChannelsAtOnceAsEachAlone) {
+    History h;
+    for (int i = 0; i < 3000; ++i) {
+        const std::int64_t ms = 10'000 + 200LL * i + (i >= 1500 ? 30'000 : 0); // a 30 s pause half-way
+        if (i % 397 == 5) {
+            h.AppendGap(T(ms), 2);
+            continue;
+        }
+        Volts v{};
+        for (std::size_t k = 0; k < v.size(); ++k)
+            v[k] = static_cast<float>(std::sin(i * 0.05 * static_cast<double>(k + 1)) * 4);
+        if (i % 7 == 3) v[5] = std::numeric_limits<float>::quiet_NaN();
+        if (i % 11 == 0) v[30] = std::numeric_limits<float>::infinity();
+        h.Append(T(ms), 2, v);
+    }
+    const std::vector<int> channels{0, 5, 30, 31, 99, 5};
+    for (const Span span : {Span{10'000, 10'000 + 660'000}, Span{200'000, 400'000}, Span{0, 5'000}}) {
+        for (const int columns : {1, 97, 1600, 20'000}) {
+            const auto all = trend::MinMaxColumns(h, channels, span, columns);
+            const auto figures = trend::SpanStats(h, channels, span);
+            ASSERT_EQ(all.size(), channels.size());
+            ASSERT_EQ(figures.size(), channels.size());
+            for (std::size_t i = 0; i < channels.size(); ++i) {
+                const trend::Envelope alone = trend::MinMaxColumns(h, channels[i], span, columns);
+                const auto same = [](const std::vector<trend::Point>& a, const std::vector<trend::Point>& b) {
+                    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& p, const auto& q) {
+                        return p.key == q.key && (p.value == q.value || (std::isnan(p.value) && std::isnan(q.value)));
+                    });
+                };
+                EXPECT_TRUE(same(all[i].low, alone.low)) << "channel " << channels[i] << ", " << columns << " columns";
+                EXPECT_TRUE(same(all[i].high, alone.high)) << "channel " << channels[i] << ", " << columns;
+                const trend::Stats st = trend::SpanStats(h, channels[i], span);
+                EXPECT_EQ(figures[i].count, st.count) << channels[i];
+                if (st.count == 0) continue;
+                EXPECT_EQ(figures[i].min, st.min) << channels[i];
+                EXPECT_EQ(figures[i].max, st.max) << channels[i];
+                EXPECT_DOUBLE_EQ(figures[i].mean, st.mean) << channels[i];
+            }
+            EXPECT_TRUE(all[4].low.empty()); // no channel 99
+        }
+    }
+    // A channel whose every column is broken by a not-a-number still gets its readings.
+    const auto band = trend::MinMaxColumns(h, std::vector<int>{5}, Span{10'000, 10'000 + 300'000}, 100).front();
+    EXPECT_GT(NaNs(band.low), 0u);
+    EXPECT_GT(band.low.size(), NaNs(band.low) + 100);
+}
+
+// ---------------------------------------------------------------- pixel columns
+
+struct RunsCase {
+    const char* name;
+    std::vector<QPointF> points;
+    std::vector<std::array<int, 3>> runs; // column, first row, last row
+};
+
+class ColumnRunsTest : public ::testing::TestWithParam<RunsCase> {};
+
+// What a polyline covers in a 10 x 10 image: each column's rows between the
+// line's heights at the column's edges, rounded; nothing across a break.
+TEST_P(ColumnRunsTest, CoversTheRowsTheLinePassesThrough) {
+    std::vector<std::array<int, 3>> got;
+    for (const trend::ColumnRun& r : trend::PolylineRuns(GetParam().points, 10, 10))
+        got.push_back({r.column, r.first, r.last});
+    EXPECT_EQ(got, GetParam().runs) << GetParam().name;
+}
+
+constexpr double kBreak = std::numeric_limits<double>::quiet_NaN();
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ColumnRunsTest,
+    ::testing::Values(
+        RunsCase{"a column's stroke", {{2.3, 1.4}, {2.7, 6.6}}, {{2, 1, 7}}},
+        RunsCase{"steep across columns", {{1.5, 2}, {3.5, 6}}, {{1, 2, 3}, {2, 3, 5}, {3, 5, 6}}},
+        RunsCase{"shallow: a row per column",
+                 {{0.5, 4.2}, {4.5, 4.6}},
+                 {{0, 4, 4}, {1, 4, 4}, {2, 4, 4}, {3, 4, 5}, {4, 5, 5}}},
+        RunsCase{"a break stays empty", {{1.2, 2}, {1.8, 3}, {3, kBreak}, {5.2, 4}, {5.8, 5}}, {{1, 2, 3}, {5, 4, 5}}},
+        RunsCase{"a reading alone is one pixel", {{1, kBreak}, {4.5, 4.4}, {6, kBreak}}, {{4, 4, 4}}},
+        RunsCase{"clipped at the left", {{-3, 5}, {2.5, 5}}, {{0, 5, 5}, {1, 5, 5}, {2, 5, 5}}},
+        RunsCase{"far above and below", {{7.5, -100}, {7.5, 1e300}}, {{7, 0, 9}}},
+        RunsCase{"wholly off the image", {{10, 1}, {12, 3}, {-5, kBreak}, {-3, 20}, {-2, 30}}, {}},
+        RunsCase{"runs of a column merged", {{3.1, 4}, {3.9, 6}, {4.1, 6}}, {{3, 4, 6}, {4, 6, 6}}}),
+    [](const auto& line) {
+        std::string name = line.param.name;
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name;
+    });
+
+// Later lines lie over earlier ones; what no line covers stays transparent.
+TEST(ColumnRaster, LaterLinesOnTopTheRestTransparent) {
+    trend::ColumnRaster raster;
+    raster.Reset(4, 10);
+    raster.Add(trend::PolylineRuns(std::vector<QPointF>{{1.5, 0}, {1.5, 5}}, 4, 10), qRgb(255, 0, 0));
+    raster.Add(trend::PolylineRuns(std::vector<QPointF>{{1.5, 3}, {1.5, 8}}, 4, 10), qRgb(0, 0, 255));
+    QImage image;
+    raster.Paint(image);
+    ASSERT_EQ(image.size(), QSize(4, 10));
+    for (int y = 0; y < 10; ++y) {
+        const QRgb expected = y <= 2 ? qRgb(255, 0, 0) : y <= 8 ? qRgb(0, 0, 255) : 0;
+        EXPECT_EQ(image.pixel(1, y), expected) << y;
+        for (int x : {0, 2, 3}) EXPECT_EQ(qAlpha(image.pixel(x, y)), 0) << x << "," << y;
+    }
+    // Painted again into the same image, smaller: nothing of the last one stays.
+    raster.Reset(2, 3);
+    raster.Paint(image);
+    ASSERT_EQ(image.size(), QSize(2, 3));
+    for (int y = 0; y < 3; ++y) EXPECT_EQ(qAlpha(image.pixel(1, y)), 0);
 }
 
 // ---------------------------------------------------------------- CSV
@@ -655,4 +771,149 @@ TEST(TrendClock, AWallClockSetBackAnHourHidesNothing) {
         EXPECT_EQ(cells[1].toStdString(), mox::SecondsText(kSteady0 + 200LL * i));
         EXPECT_EQ(cells[2].toFloat(), static_cast<float>(i) / 100) << i;
     }
+}
+
+// ---------------------------------------------------------------- dense curves
+
+// An hour of readings on channels 0 and 3 swinging between two levels at
+// every reading, with 30 s of nothing at half-time: every column holds both
+// levels, except the ones in the pause, which hold nothing.
+class TrendDense : public ::testing::Test {
+protected:
+    static constexpr std::int64_t kNow = 1'796'649'798'000;
+    static constexpr std::int64_t kPauseFrom = kNow - 1'800'000, kPauseTo = kPauseFrom + 30'000;
+    static constexpr float kHigh = 3.0f, kLow = -2.0f;
+
+    void SetUp() override {
+        for (std::int64_t ms = kNow - 3'599'800; ms <= kNow; ms += 200) {
+            if (ms > kPauseFrom && ms < kPauseTo) continue;
+            Volts v = Level(0.5f);
+            v[0] = (ms / 200) % 2 == 0 ? kHigh : kLow;
+            v[3] = (ms / 200) % 2 == 0 ? 1.0f : 4.0f;
+            history.Append(T(ms), 2, v);
+        }
+        window.SetChannels({0});
+        window.SetSpan(3);
+        window.resize(900, 600);
+        window.show();
+        window.Redraw();
+        plot()->replot();
+    }
+    QCustomPlot* plot() { return window.findChild<QCustomPlot*>(QStringLiteral("plotTrend")); }
+    QRgb Colour() { return plot()->graph(0)->pen().color().rgb(); } // channel 0's
+    const trend::ColumnCanvas* canvas() {
+        return plot()->findChild<trend::ColumnCanvas*>(QStringLiteral("trendCanvas"));
+    }
+    // The image column of a monotonic time, and the image row of a value.
+    int Column(std::int64_t ms) {
+        const double key = static_cast<double>(ms) / 1000.0; // the wall clock is the monotonic one here
+        return static_cast<int>(std::floor(plot()->xAxis->coordToPixel(key) - plot()->axisRect()->left()));
+    }
+    int Row(double value) {
+        return static_cast<int>(std::floor(plot()->yAxis->coordToPixel(value) - plot()->axisRect()->top() + 0.5));
+    }
+    // The first and last painted row of an image column, or {-1, -1}.
+    static std::pair<int, int> Painted(const QImage& image, int x) {
+        std::pair<int, int> rows{-1, -1};
+        for (int y = 0; y < image.height(); ++y) {
+            if (qAlpha(image.pixel(x, y)) == 0) continue;
+            if (rows.first < 0) rows.first = y;
+            rows.second = y;
+        }
+        return rows;
+    }
+
+    History history;
+    frmTrend window{history, nullptr, [] { return T(kNow); }};
+};
+
+TEST_F(TrendDense, EachColumnRunsFromItsLowestToItsHighestPixelAndThePauseStaysEmpty) {
+    const QImage& image = canvas()->LastImage();
+    ASSERT_EQ(image.size(), plot()->axisRect()->rect().size());
+    const std::pair<int, int> both{Row(kHigh), Row(kLow)};
+    ASSERT_LT(both.first, both.second);
+    const int pauseFirst = Column(kPauseFrom) + 1, pauseLast = Column(kPauseTo) - 1;
+    ASSERT_GE(pauseLast - pauseFirst, 3); // the pause spans whole columns
+    int checked = 0;
+    for (int x = Column(kNow - 3'590'000); x < Column(kNow - 10'000); ++x) {
+        if (x >= pauseFirst && x <= pauseLast) {
+            EXPECT_EQ(Painted(image, x), std::make_pair(-1, -1)) << x;
+            continue;
+        }
+        if (x == pauseFirst - 1 || x == pauseLast + 1) continue; // the pause's edges: part of a column
+        ASSERT_EQ(Painted(image, x), both) << "column " << x;
+        EXPECT_EQ(image.pixel(x, both.first), Colour()) << x;
+        ++checked;
+    }
+    EXPECT_GT(checked, plot()->axisRect()->width() * 9 / 10);
+}
+
+TEST_F(TrendDense, TheCursorReadsTheReadingUnderItAndOnlyItsColumnFollows) {
+    window.SetChannels({0, 3});
+    window.Redraw();
+    auto* table = window.findChild<QTableWidget*>(QStringLiteral("tblStats"));
+    const auto texts = [&](int column) {
+        return std::vector<QString>{table->item(0, column)->text(), table->item(1, column)->text()};
+    };
+    const trend::Span span = window.VisibleSpan();
+    std::vector<std::vector<QString>> figures;
+    for (int column : {trend::kColMin, trend::kColMax, trend::kColMean, trend::kColStd})
+        figures.push_back(texts(column));
+    const trend::Stats st = trend::SpanStats(history, 3, span);
+    EXPECT_EQ(figures[0][1], trend::Figure(st.min));
+    EXPECT_EQ(figures[2][1], trend::Figure(st.mean));
+
+    const struct {
+        std::int64_t ms;
+        QString ai0, ai3;
+    } moves[] = {{kNow - 800, trend::Figure(kHigh), trend::Figure(1.0)}, // even steps of 200 ms: the high level
+                 {kNow - 1'000'200 + 40, trend::Figure(kLow), trend::Figure(4.0)},
+                 {kPauseFrom + 15'000, QStringLiteral("—"), QStringLiteral("—")}, // no reading within a second
+                 {kNow + 5'000, QStringLiteral("—"), QStringLiteral("—")}};       // beyond the span
+    for (const auto& move : moves) {
+        window.PlaceCursor(move.ms);
+        EXPECT_EQ(texts(trend::kColCursor), (std::vector<QString>{move.ai0, move.ai3})) << move.ms;
+        int i = 0;
+        for (int column : {trend::kColMin, trend::kColMax, trend::kColMean, trend::kColStd})
+            EXPECT_EQ(texts(column), figures[static_cast<std::size_t>(i++)]) << move.ms;
+    }
+
+    // The mouse over the plot places the cursor where it points.
+    const std::int64_t at = kNow - 600'000;
+    const QPoint pixel(static_cast<int>(std::lround(plot()->xAxis->coordToPixel(static_cast<double>(at) / 1000.0))),
+                       plot()->axisRect()->center().y());
+    QTest::mouseMove(plot(), pixel);
+    const double seconds = plot()->xAxis->pixelToCoord(pixel.x());
+    const trend::Nearest expected = trend::NearestReading(history, 3, std::llround(seconds * 1000.0));
+    ASSERT_TRUE(expected.found);
+    EXPECT_EQ(table->item(1, trend::kColCursor)->text(), trend::Figure(expected.volts));
+    // A redraw keeps the reading under the cursor.
+    window.Redraw();
+    EXPECT_EQ(table->item(1, trend::kColCursor)->text(), trend::Figure(expected.volts));
+}
+
+// A dense view exported: the PNG shows the columns where the screen has
+// them; the PDF holds them as an image, and the screen's curves are back
+// at the screen's resolution afterwards.
+TEST_F(TrendDense, ExportsShowTheColumns) {
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("trend.png")), pdf = dir.filePath(QStringLiteral("trend.pdf"));
+    const qsizetype points = plot()->graph(0)->data()->size();
+    ASSERT_TRUE(window.ExportPng(png)) << window.LastError().toStdString();
+    ASSERT_TRUE(window.ExportPdf(pdf)) << window.LastError().toStdString();
+    EXPECT_EQ(plot()->graph(0)->data()->size(), points);
+
+    const QImage image(png);
+    ASSERT_FALSE(image.isNull());
+    const QPoint corner = plot()->axisRect()->topLeft();
+    const int x = Column(kNow - 2'000'000);
+    for (int y = Row(kHigh); y <= Row(kLow); ++y) ASSERT_EQ(image.pixel(corner.x() + x, corner.y() + y), Colour()) << y;
+    EXPECT_NE(image.pixel(corner.x() + x, corner.y() + Row(kHigh) - 2), Colour());
+
+    QFile file(pdf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray document = file.readAll();
+    EXPECT_TRUE(document.startsWith("%PDF"));
+    EXPECT_TRUE(document.trimmed().endsWith("%%EOF"));
+    EXPECT_TRUE(document.contains("/Subtype /Image"));
 }

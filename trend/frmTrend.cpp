@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "frmTrend.h"
 
+#include "columns.h"
 #include "csv.h"
 #include "engineering.h"
 #include "save.h"
@@ -63,9 +64,10 @@ QString LocalTime(std::int64_t ms) {
 // keeps the stroke joining it to the previous column short, or a dense span
 // would paint each column's height twice.
 // Keys move from monotonic to wall-clock seconds by `offset`.
-void ZigZag(const trend::Envelope& band, double offset, QVector<QCPGraphData>& line) {
+void ZigZag(const trend::Envelope& band, double offset, QVector<QCPGraphData>& points) {
     const std::size_t n = std::min(band.low.size(), band.high.size());
-    line.resize(static_cast<qsizetype>(n));
+    points.resize(static_cast<qsizetype>(n));
+    QCPGraphData* line = points.data(); // detached once, not at every write
     double previous = std::numeric_limits<double>::quiet_NaN();
     for (std::size_t i = 0; i < n;) {
         const bool pair = i + 1 < n && band.low[i + 1].key > band.low[i].key &&
@@ -89,6 +91,7 @@ void ZigZag(const trend::Envelope& band, double offset, QVector<QCPGraphData>& l
 }
 
 using trend::kColChannel;
+using trend::kColCursor;
 using trend::kColLevel;
 using trend::kColUnit;
 using trend::kStatsColumns;
@@ -192,8 +195,6 @@ void frmTrend::CreatePlot() {
     plotTrend = new QCustomPlot(this);
     plotTrend->setObjectName(QStringLiteral("plotTrend"));
     plotTrend->setMinimumSize(400, 250);
-    // Curves are reduced to two points per pixel column before they get
-    // here; plain lines without smoothing keep a full redraw in milliseconds.
     plotTrend->setNotAntialiasedElements(QCP::aeAll);
     plotTrend->setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
     auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
@@ -202,17 +203,35 @@ void frmTrend::CreatePlot() {
     plotTrend->xAxis->setLabel(tr("时间"));
     plotTrend->yAxis->setLabel(trend::AxisLabel(std::nullopt));
     plotTrend->yAxis->setRange(-kFixedVolts, kFixedVolts);
+    // Curves are reduced to two points per pixel column before they get
+    // here, and an hour of them fills most of every column: the canvas
+    // paints them as runs of pixels, far faster than strokes through the
+    // general rasteriser. The graphs keep the data, the names and the pens.
+    std::vector<trend::ColumnGraph*> graphs;
     for (int k = 0; k < trend::kChannels; ++k) {
-        // A cosmetic pen takes the rasteriser's fast path for thin lines.
         QPen pen(ChannelColour(k), 1);
         pen.setCosmetic(true);
-        QCPGraph* graph = plotTrend->addGraph();
+        auto* graph = new trend::ColumnGraph(plotTrend->xAxis, plotTrend->yAxis);
         graph->setName(QStringLiteral("AI%1").arg(k, 2, 10, QLatin1Char('0')));
         graph->setPen(pen);
         graph->setAdaptiveSampling(false); // reduced here already
         graphs_[static_cast<std::size_t>(k)] = graph;
+        graphs.push_back(graph);
     }
+    canvas_ = new trend::ColumnCanvas(plotTrend, plotTrend->axisRect());
+    canvas_->setObjectName(QStringLiteral("trendCanvas"));
+    for (trend::ColumnGraph* graph : graphs) graph->SetCanvas(canvas_);
+    canvas_->SetGraphs(std::move(graphs));
+    // The cursor on a buffered layer of its own, above everything else. The
+    // overlay below it (a selection rectangle's; this plot has none) shares
+    // the buffer of the layers under it, so the widget still composes two
+    // buffers, not three.
+    plotTrend->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
+    plotTrend->addLayer(QStringLiteral("cursor"), plotTrend->layer(QStringLiteral("overlay")), QCustomPlot::limAbove);
+    cursorLayer_ = plotTrend->layer(QStringLiteral("cursor"));
+    cursorLayer_->setMode(QCPLayer::lmBuffered);
     cursorLine_ = new QCPItemStraightLine(plotTrend);
+    cursorLine_->setLayer(cursorLayer_);
     cursorLine_->setPen(QPen(Qt::gray, 1, Qt::DashLine));
     cursorLine_->setVisible(false);
     CreateLimitLines();
@@ -352,37 +371,19 @@ std::int64_t frmTrend::WallOffsetMs() const {
 
 void frmTrend::Redraw() {
     const trend::Span span = VisibleSpan();
+    shownSpan_ = span;
     shownOffsetMs_ = WallOffsetMs();
     const double offset = static_cast<double>(shownOffsetMs_) / 1000.0;
-    const int columns = std::max(1, plotTrend->axisRect()->width());
     const std::vector<int> shownChannels = ShownChannels();
     const mox::setup::Setup* setup = CurrentSetup();
     const std::optional<std::string> unit = trend::SharedUnit(setup, shownChannels);
-    const bool inUnit = unit.has_value();
-    double lo = std::numeric_limits<double>::infinity();
-    double hi = -lo;
-    QVector<QCPGraphData> line;
-    for (std::size_t k = 0; k < trend::kChannels; ++k) {
-        const bool shown = chkChannel[k]->isChecked();
-        graphs_[k]->setVisible(shown);
-        if (!shown) {
-            graphs_[k]->data()->clear();
-            continue;
-        }
-        trend::Envelope band = trend::MinMaxColumns(history_, static_cast<int>(k), span, columns);
-        if (inUnit) band = trend::InUnit(*setup, static_cast<int>(k), std::move(band));
-        for (const auto& p : band.low)
-            if (!std::isnan(p.value)) lo = std::min(lo, p.value);
-        for (const auto& p : band.high)
-            if (!std::isnan(p.value)) hi = std::max(hi, p.value);
-        ZigZag(band, offset, line);
-        graphs_[k]->data()->set(line, true);
-    }
+    double lo = 0, hi = 0;
+    FillCurves(span, std::max(1, plotTrend->axisRect()->width()), lo, hi);
     plotTrend->xAxis->setRange(static_cast<double>(span.fromMs) / 1000.0 + offset,
                                static_cast<double>(span.toMs) / 1000.0 + offset);
     plotTrend->yAxis->setLabel(trend::AxisLabel(unit));
     if (!fit_ || lo > hi) {
-        const trend::Range fixed = trend::FixedRange(setup, shownChannels, inUnit);
+        const trend::Range fixed = trend::FixedRange(setup, shownChannels, unit.has_value());
         plotTrend->yAxis->setRange(fixed.lower, fixed.upper);
     } else {
         const double margin = std::max((hi - lo) * 0.05, 0.01);
@@ -394,14 +395,43 @@ void frmTrend::Redraw() {
     plotTrend->replot(QCustomPlot::rpQueuedRefresh);
 }
 
+void frmTrend::FillCurves(trend::Span span, int columns, double& lo, double& hi) {
+    const double offset = static_cast<double>(shownOffsetMs_) / 1000.0;
+    const mox::setup::Setup* setup = CurrentSetup();
+    const std::vector<int> channels = ShownChannels();
+    const bool inUnit = trend::SharedUnit(setup, channels).has_value();
+    std::vector<trend::Envelope> bands = trend::MinMaxColumns(history_, channels, span, columns);
+    lo = std::numeric_limits<double>::infinity();
+    hi = -lo;
+    for (trend::ColumnGraph* graph : graphs_) {
+        graph->setVisible(false);
+        graph->data()->clear();
+    }
+    QVector<QCPGraphData> line;
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        const int k = channels[i];
+        trend::Envelope& band = bands[i];
+        if (inUnit) band = trend::InUnit(*setup, k, std::move(band));
+        for (const auto& p : band.low)
+            if (!std::isnan(p.value)) lo = std::min(lo, p.value);
+        for (const auto& p : band.high)
+            if (!std::isnan(p.value)) hi = std::max(hi, p.value);
+        ZigZag(band, offset, line);
+        graphs_[static_cast<std::size_t>(k)]->setVisible(true);
+        graphs_[static_cast<std::size_t>(k)]->data()->set(line, true);
+    }
+}
+
+// The span's figures, computed once per redraw; the cursor column with them.
 void frmTrend::UpdateStats() {
     const std::vector<int> channels = ShownChannels();
     const trend::Span span = VisibleSpan();
     if (levels_) levels_->Follow(history_, *setup_);
     tblStats->setRowCount(static_cast<int>(channels.size()));
+    const std::vector<trend::Stats> figures = trend::SpanStats(history_, channels, span);
     int row = 0;
     for (int k : channels) {
-        const trend::Stats st = trend::SpanStats(history_, k, span);
+        const trend::Stats& st = stats_[static_cast<std::size_t>(k)] = figures[static_cast<std::size_t>(row)];
         const trend::Nearest at = cursorShown_ ? trend::NearestReading(history_, k, cursorMs_) : trend::Nearest{};
         const vcard::Level level = levels_ ? levels_->Current(k) : vcard::Level::Normal;
         const auto texts = trend::StatsTexts(CurrentSetup(), k, st, at, level);
@@ -415,6 +445,22 @@ void frmTrend::UpdateStats() {
             if (c == kColChannel) item->setIcon(Swatch(ChannelColour(k)));
         }
         if (levels_) ColourRow(row, level);
+        ++row;
+    }
+}
+
+// What a cursor move changes in the table: the readings under the cursor.
+void frmTrend::UpdateCursorColumn() {
+    const std::vector<int> channels = ShownChannels();
+    if (tblStats->rowCount() != static_cast<int>(channels.size())) return UpdateStats();
+    int row = 0;
+    for (int k : channels) {
+        const trend::Nearest at = cursorShown_ ? trend::NearestReading(history_, k, cursorMs_) : trend::Nearest{};
+        const vcard::Level level = levels_ ? levels_->Current(k) : vcard::Level::Normal;
+        const auto texts = trend::StatsTexts(CurrentSetup(), k, stats_[static_cast<std::size_t>(k)], at, level);
+        QTableWidgetItem* item = tblStats->item(row, kColCursor);
+        if (!item) return UpdateStats();
+        if (item->text() != texts[kColCursor]) item->setText(texts[kColCursor]);
         ++row;
     }
 }
@@ -439,6 +485,7 @@ void frmTrend::OnMouseMove(QMouseEvent* event) {
 
 void frmTrend::PlaceCursor(std::int64_t ms) {
     const trend::Span span = VisibleSpan();
+    const bool wasShown = cursorShown_;
     cursorShown_ = ms >= span.fromMs && ms <= span.toMs;
     cursorMs_ = ms;
     cursorLine_->setVisible(cursorShown_);
@@ -449,8 +496,8 @@ void frmTrend::PlaceCursor(std::int64_t ms) {
         cursorLine_->point2->setCoords(key, 1);
         lblCursor->setText(tr("光标: %1").arg(LocalTime(ms + offset)));
     }
-    UpdateStats();
-    plotTrend->replot(QCustomPlot::rpQueuedReplot);
+    UpdateCursorColumn();
+    if (cursorShown_ || wasShown) cursorLayer_->replot();
 }
 
 bool frmTrend::Export(const QString& path, const QByteArray& content) {
@@ -480,37 +527,44 @@ bool frmTrend::ExportPng(const QString& path) {
 }
 
 // As QCustomPlot::savePdf: one page the plot's size in points, no margins,
-// vector drawing with cosmetic pens allowed; written to memory first, as
-// the PNG is.
+// axes, grid and text as vectors with cosmetic pens allowed; written to
+// memory first, as the PNG is. The curves are one image at print resolution
+// (an hour of 32 channels as vectors would be millions of strokes), reduced
+// afresh to the columns of that resolution for the page, then back.
 bool frmTrend::ExportPdf(const QString& path) {
-    const QSize size = plotTrend->size();
+    const int screenColumns = std::max(1, plotTrend->axisRect()->width());
+    const auto printColumns = static_cast<int>(std::ceil(screenColumns * trend::ColumnCanvas::kPrintDpi / 72.0));
+    double lo = 0, hi = 0;
+    FillCurves(shownSpan_, printColumns, lo, hi);
     QByteArray document;
-    QBuffer buffer(&document);
-    bool drawn = buffer.open(QIODevice::WriteOnly);
-    if (drawn) {
-        QPdfWriter pdf(&buffer);
-        pdf.setCreator(QCoreApplication::applicationName());
-        pdf.setTitle(windowTitle());
-        QPageLayout page(QPageSize(size, QPageSize::Point, QString(), QPageSize::ExactMatch), QPageLayout::Portrait,
-                         QMarginsF(0, 0, 0, 0));
-        page.setMode(QPageLayout::FullPageMode);
-        pdf.setPageLayout(page);
-        QCPPainter painter;
-        drawn = painter.begin(&pdf);
-        if (drawn) {
-            painter.setMode(QCPPainter::pmVectorized);
-            painter.setMode(QCPPainter::pmNoCaching);
-            painter.setMode(QCPPainter::pmNonCosmetic, false);
-            painter.setWindow(QRect(QPoint(0, 0), size));
-            plotTrend->toPainter(&painter, size.width(), size.height());
-            drawn = painter.end();
-        }
-    }
+    const bool drawn = DrawPdf(document);
+    FillCurves(shownSpan_, screenColumns, lo, hi);
     if (!drawn) {
         lastError_ = tr("无法生成 %1").arg(QDir::toNativeSeparators(path));
         return false;
     }
     return Export(path, document);
+}
+
+bool frmTrend::DrawPdf(QByteArray& document) const {
+    const QSize size = plotTrend->size();
+    QBuffer buffer(&document);
+    if (!buffer.open(QIODevice::WriteOnly)) return false;
+    QPdfWriter pdf(&buffer);
+    pdf.setCreator(QCoreApplication::applicationName());
+    pdf.setTitle(windowTitle());
+    QPageLayout page(QPageSize(size, QPageSize::Point, QString(), QPageSize::ExactMatch), QPageLayout::Portrait,
+                     QMarginsF(0, 0, 0, 0));
+    page.setMode(QPageLayout::FullPageMode);
+    pdf.setPageLayout(page);
+    QCPPainter painter;
+    if (!painter.begin(&pdf)) return false;
+    painter.setMode(QCPPainter::pmVectorized);
+    painter.setMode(QCPPainter::pmNoCaching);
+    painter.setMode(QCPPainter::pmNonCosmetic, false);
+    painter.setWindow(QRect(QPoint(0, 0), size));
+    plotTrend->toPainter(&painter, size.width(), size.height());
+    return painter.end();
 }
 
 void frmTrend::ExportWithDialog(int kind) {

@@ -21,8 +21,8 @@
 class QByteArray;
 class QCheckBox;
 class QComboBox;
-class QCPGraph;
 class QCPItemStraightLine;
+class QCPLayer;
 class QCPItemText;
 class QCustomPlot;
 class QHBoxLayout;
@@ -31,6 +31,11 @@ class QMouseEvent;
 class QPushButton;
 class QTableWidget;
 class QTimer;
+
+namespace trend {
+class ColumnCanvas;
+class ColumnGraph;
+} // namespace trend
 
 class frmTrend : public QWidget {
     Q_OBJECT
@@ -89,7 +94,11 @@ private:
     void CreateCursorAndStats();
     QWidget* BuildChannelPicker();
     void Refresh();
+    // The curves of the span reduced to `columns` pixel columns; the lowest
+    // and highest value drawn come back through lo and hi.
+    void FillCurves(trend::Span span, int columns, double& lo, double& hi);
     void UpdateStats();
+    void UpdateCursorColumn();
     void UpdateModeCaption();
     void OnMouseMove(QMouseEvent* event);
     void ExportWithDialog(int kind);
@@ -99,6 +108,7 @@ private:
     void UpdateLimitLines();
     void ColourRow(int row, vcard::Level level);
     bool Export(const QString& path, const QByteArray& content);
+    bool DrawPdf(QByteArray& document) const;
     // The wall clock's reading minus the monotonic one at the end of the view.
     std::int64_t WallOffsetMs() const;
     std::array<std::string, 3> ModeNames() const;
@@ -112,12 +122,18 @@ private:
     bool cursorShown_ = false;
     std::int64_t cursorMs_ = 0;
     std::int64_t shownOffsetMs_ = 0; // WallOffsetMs() of the last redraw: the axis' keys
+    trend::Span shownSpan_{};        // the span of the last redraw: the curves' readings
     QString lastError_;
     std::optional<mox::setup::Setup> setup_;
     std::optional<trend::LevelFollower> levels_;
+    // The figures of the span as of the last UpdateStats, by channel: a
+    // cursor move changes only the cursor column of the table.
+    std::array<trend::Stats, trend::kChannels> stats_{};
 
     QCustomPlot* plotTrend = nullptr;
-    std::array<QCPGraph*, trend::kChannels> graphs_{};
+    std::array<trend::ColumnGraph*, trend::kChannels> graphs_{};
+    trend::ColumnCanvas* canvas_ = nullptr;
+    QCPLayer* cursorLayer_ = nullptr; // buffered: a mouse move replots this layer alone
     QCPItemStraightLine* cursorLine_ = nullptr;
     std::array<QCPItemStraightLine*, 4> limitLines_{}; // a channel has at most four levels
     std::array<QCPItemText*, 4> limitLabels_{};

@@ -50,33 +50,25 @@ struct Column {
 
 } // namespace
 
-Envelope MinMaxColumns(const History& history, int channel, Span span, int columns, std::int64_t gapMs) {
+namespace {
+
+// One channel's reduction as the samples go by.
+struct Reducer {
+    std::size_t ch = 0;
     Envelope out;
-    if (channel < 0 || channel >= kChannels || columns <= 0 || span.toMs < span.fromMs) return out;
-    const auto ch = static_cast<std::size_t>(channel);
-    // Whole-number arithmetic, so a reading on a column's edge always lands
-    // in the same column.
-    const std::int64_t width = span.toMs - span.fromMs + 1;
-    const std::int64_t n = columns;
-    out.low.reserve(static_cast<std::size_t>(columns) * 2 + 16);
-    out.high.reserve(out.low.capacity());
     Column column;
     std::int64_t columnEndMs = std::numeric_limits<std::int64_t>::min(); // first ms past the current column
     std::int64_t previousMs = 0;
     bool first = true;
     bool failedSince = false; // a failed read since the previous reading
-    ForEachInSpan(history, span, [&](const Sample& s) {
-        if (!s.read) {
-            failedSince = true;
-            return;
-        }
+
+    // c: the sample's column, endMs: the first ms past it.
+    void Add(const Sample& s, int c, std::int64_t endMs, std::int64_t gapMs) {
         const float v = s.volts[ch];
         if (!std::isfinite(v)) return; // not a reading: drawn as missing
         const bool gap = !first && (failedSince || s.ms - previousMs > gapMs);
         failedSince = false;
         if (gap || s.ms >= columnEndMs) {
-            // The column is worked out only when a reading leaves the last one.
-            const auto c = static_cast<int>((s.ms - span.fromMs) * n / width);
             if (gap || c != column.index) {
                 column.Flush(out);
                 if (gap) {
@@ -87,42 +79,164 @@ Envelope MinMaxColumns(const History& history, int channel, Span span, int colum
             } else {
                 column.Add(s.ms, v);
             }
-            columnEndMs = span.fromMs + ((c + 1) * width + n - 1) / n;
+            columnEndMs = endMs;
         } else {
             column.Add(s.ms, v);
         }
         previousMs = s.ms;
         first = false;
-    });
-    column.Flush(out);
-    return out;
+    }
+};
+
+bool Valid(int channel) { return channel >= 0 && channel < kChannels; }
+
+} // namespace
+
+Envelope MinMaxColumns(const History& history, int channel, Span span, int columns, std::int64_t gapMs) {
+    return std::move(MinMaxColumns(history, std::vector<int>{channel}, span, columns, gapMs).front());
+}
+
+namespace {
+
+// All channels' reducers fed one sample at a time. While every channel
+// read its last sample and the next one stays in the same column, a sample
+// only widens each channel's column: that is done on contiguous copies of
+// the columns' extremes, written back to the reducers when the run of such
+// samples ends.
+class Reduction {
+public:
+    Reduction(const std::vector<int>& channels, Span span, int columns, std::int64_t gapMs)
+        : reducers_(channels.size()), span_(span), width_(span.toMs - span.fromMs + 1), n_(columns), gapMs_(gapMs) {
+        for (std::size_t i = 0; i < channels.size(); ++i) {
+            if (!Valid(channels[i])) continue;
+            reducers_[i].ch = static_cast<std::size_t>(channels[i]);
+            reducers_[i].out.low.reserve(static_cast<std::size_t>(columns) * 2 + 16);
+            reducers_[i].out.high.reserve(reducers_[i].out.low.capacity());
+            valid_.push_back(&reducers_[i]);
+            chs_.push_back(reducers_[i].ch);
+        }
+        lows_.resize(chs_.size());
+        highs_.resize(chs_.size());
+    }
+
+    void Add(const Sample& s) {
+        bool finite = s.read;
+        for (std::size_t ch : chs_) finite &= std::isfinite(s.volts[ch]);
+        if (synced_ && finite && s.ms < syncedEndMs_ && s.ms - syncedMs_ <= gapMs_) {
+            for (std::size_t i = 0; i < chs_.size(); ++i) {
+                // By value: selects without branches, which noisy data would mispredict.
+                const float v = s.volts[chs_[i]], low = lows_[i], high = highs_[i];
+                lows_[i] = v < low ? v : low;
+                highs_[i] = v > high ? v : high;
+            }
+            syncedMs_ = s.ms;
+            return;
+        }
+        WriteBack();
+        if (!s.read) {
+            for (Reducer* r : valid_) r->failedSince = true;
+            return;
+        }
+        // Whole-number arithmetic, so a reading on a column's edge always
+        // lands in the same column; worked out once for all channels, and
+        // only here: a division per sample would be most of the cost.
+        const auto c = static_cast<int>((s.ms - span_.fromMs) * n_ / width_);
+        const std::int64_t endMs = span_.fromMs + ((c + 1) * width_ + n_ - 1) / n_;
+        for (Reducer* r : valid_) r->Add(s, c, endMs, gapMs_);
+        synced_ = finite && !valid_.empty();
+        if (!synced_) return;
+        syncedMs_ = s.ms;
+        syncedEndMs_ = endMs;
+        for (std::size_t i = 0; i < valid_.size(); ++i) {
+            lows_[i] = valid_[i]->column.min;
+            highs_[i] = valid_[i]->column.max;
+        }
+    }
+
+    std::vector<Envelope> Finish() {
+        WriteBack();
+        std::vector<Envelope> out;
+        out.reserve(reducers_.size());
+        for (Reducer& r : reducers_) {
+            r.column.Flush(r.out);
+            out.push_back(std::move(r.out));
+        }
+        return out;
+    }
+
+private:
+    void WriteBack() {
+        if (!synced_) return;
+        for (std::size_t i = 0; i < valid_.size(); ++i) {
+            valid_[i]->column.min = lows_[i];
+            valid_[i]->column.max = highs_[i];
+            valid_[i]->column.lastMs = valid_[i]->previousMs = syncedMs_;
+        }
+        synced_ = false;
+    }
+
+    std::vector<Reducer> reducers_; // in the order asked for
+    std::vector<Reducer*> valid_;   // those of real channels
+    std::vector<std::size_t> chs_;  // their channels
+    std::vector<float> lows_, highs_;
+    Span span_;
+    std::int64_t width_, n_, gapMs_;
+    bool synced_ = false;
+    std::int64_t syncedMs_ = 0, syncedEndMs_ = 0;
+};
+
+} // namespace
+
+// One pass over the samples for all channels: a sample's readings lie
+// together, so this reads the history once instead of once per channel.
+std::vector<Envelope> MinMaxColumns(const History& history, const std::vector<int>& channels, Span span, int columns,
+                                    std::int64_t gapMs) {
+    if (columns <= 0 || span.toMs < span.fromMs) return std::vector<Envelope>(channels.size());
+    Reduction reduction(channels, span, columns, gapMs);
+    ForEachInSpan(history, span, [&](const Sample& s) { reduction.Add(s); });
+    return reduction.Finish();
 }
 
 Stats SpanStats(const History& history, int channel, Span span) {
-    Stats st;
-    st.min = st.max = st.mean = st.stddev = kNaN;
-    if (channel < 0 || channel >= kChannels) return st;
-    const auto ch = static_cast<std::size_t>(channel);
+    return SpanStats(history, std::vector<int>{channel}, span).front();
+}
+
+std::vector<Stats> SpanStats(const History& history, const std::vector<int>& channels, Span span) {
+    Stats none;
+    none.min = none.max = none.mean = none.stddev = kNaN;
+    std::vector<Stats> st(channels.size(), none);
     // Sums of the readings shifted by the first one: no division per
     // reading, and no loss of precision for a small spread on a large offset.
-    double shift = 0, sum = 0, squares = 0;
+    struct Sums {
+        double shift = 0, sum = 0, squares = 0;
+    };
+    std::vector<Sums> sums(channels.size());
     ForEachInSpan(history, span, [&](const Sample& s) {
-        const double v = s.volts[ch];
-        if (!s.read || !std::isfinite(v)) return;
-        if (st.count == 0) {
-            st.min = st.max = shift = v;
-        } else {
-            st.min = std::min(st.min, v);
-            st.max = std::max(st.max, v);
+        if (!s.read) return;
+        for (std::size_t i = 0; i < channels.size(); ++i) {
+            if (!Valid(channels[i])) continue;
+            const double v = s.volts[static_cast<std::size_t>(channels[i])];
+            if (!std::isfinite(v)) continue;
+            Stats& c = st[i];
+            Sums& m = sums[i];
+            if (c.count == 0) {
+                c.min = c.max = m.shift = v;
+            } else {
+                const double low = c.min, high = c.max;
+                c.min = v < low ? v : low;
+                c.max = v > high ? v : high;
+            }
+            ++c.count;
+            m.sum += v - m.shift;
+            m.squares += (v - m.shift) * (v - m.shift);
         }
-        ++st.count;
-        sum += v - shift;
-        squares += (v - shift) * (v - shift);
     });
-    if (st.count > 0) {
-        const auto n = static_cast<double>(st.count);
-        st.mean = shift + sum / n;
-        st.stddev = std::sqrt(std::max(0.0, squares / n - (sum / n) * (sum / n)));
+    for (std::size_t i = 0; i < st.size(); ++i) {
+        if (st[i].count == 0) continue;
+        const auto n = static_cast<double>(st[i].count);
+        const Sums& m = sums[i];
+        st[i].mean = m.shift + m.sum / n;
+        st[i].stddev = std::sqrt(std::max(0.0, m.squares / n - (m.sum / n) * (m.sum / n)));
     }
     return st;
 }

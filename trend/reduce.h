@@ -39,6 +39,10 @@ struct Envelope {
     std::vector<Point> low, high;
 };
 Envelope MinMaxColumns(const History& history, int channel, Span span, int columns, std::int64_t gapMs = kGapMs);
+// The same for several channels in one pass, in the order given (an
+// invalid channel gets an empty envelope).
+std::vector<Envelope> MinMaxColumns(const History& history, const std::vector<int>& channels, Span span, int columns,
+                                    std::int64_t gapMs = kGapMs);
 
 struct Stats {
     std::size_t count = 0;
@@ -48,6 +52,8 @@ struct Stats {
 // Figures of one channel over all readings inside the span (failed reads
 // are not readings).
 Stats SpanStats(const History& history, int channel, Span span);
+// The same for several channels in one pass, in the order given.
+std::vector<Stats> SpanStats(const History& history, const std::vector<int>& channels, Span span);
 
 // The reading of a channel nearest in time to ms, if one lies within gapMs
 // of it and no failed read lies nearer.

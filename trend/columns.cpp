@@ -1,0 +1,220 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "columns.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace trend {
+
+namespace {
+
+// The row a height rounds to, kept within one row of the image so that the
+// conversion cannot overflow; clipping happens on the run. (Shifted to be
+// positive, the cast is floor without a call into the maths library.)
+int Row(double y, int height) { return static_cast<int>(std::clamp(y, -1.0, double(height)) + 1.5) - 1; }
+
+// Adds rows a..b (either order) of a column, merged into the run before it
+// when they meet, clipped to the image.
+void AddRun(std::vector<ColumnRun>& runs, int column, int a, int b, int height) {
+    int first = std::min(a, b), last = std::max(a, b);
+    if (last < 0 || first >= height) return;
+    first = std::max(first, 0);
+    last = std::min(last, height - 1);
+    if (!runs.empty()) {
+        ColumnRun& previous = runs.back();
+        if (previous.column == column && first <= previous.last + 1 && last >= previous.first - 1) {
+            previous.first = std::min(previous.first, first);
+            previous.last = std::max(previous.last, last);
+            return;
+        }
+    }
+    runs.push_back({column, first, last});
+}
+
+// The columns a segment crosses, each with the rows between the segment's
+// heights at the column's edges (or at the segment's ends within it).
+void AddSegment(std::vector<ColumnRun>& runs, QPointF a, QPointF b, int width, int height) {
+    const double firstX = std::max(a.x(), 0.0), lastX = std::min(b.x(), double(width) - 1e-9);
+    if (firstX > lastX) return; // wholly left or right of the image
+    // Both within [0, width): the casts are floor.
+    const int from = static_cast<int>(firstX), to = static_cast<int>(lastX);
+    const double dx = b.x() - a.x();
+    if (dx <= 0) { // a vertical stroke
+        AddRun(runs, from, Row(a.y(), height), Row(b.y(), height), height);
+        return;
+    }
+    const double slope = (b.y() - a.y()) / dx;
+    const auto heightAt = [&](double x) { return a.y() + slope * (x - a.x()); };
+    double left = firstX;
+    int top = Row(heightAt(left), height);
+    for (int c = from; c <= to; ++c) {
+        const double right = c < to ? double(c + 1) : lastX;
+        const int bottom = Row(heightAt(right), height);
+        AddRun(runs, c, top, bottom, height);
+        left = right;
+        top = bottom;
+    }
+}
+
+// An axis' coordToPixel as one multiplication and addition, from the
+// image's corner (origin) in image pixels (scale per plot pixel). Two
+// points of the axis fix it: only linear axes are used here.
+struct Linear {
+    double factor, offset;
+};
+Linear Mapping(const QCPAxis* axis, int origin, double scale) {
+    const QCPRange range = axis->range();
+    const double lower = axis->coordToPixel(range.lower), upper = axis->coordToPixel(range.upper);
+    const double factor = range.size() != 0 ? (upper - lower) / range.size() : 0;
+    return {factor * scale, (lower - factor * range.lower - origin) * scale};
+}
+
+bool Drawable(const QPointF& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); }
+
+} // namespace
+
+std::vector<ColumnRun> PolylineRuns(std::span<const QPointF> points, int width, int height) {
+    std::vector<ColumnRun> runs;
+    if (width <= 0 || height <= 0) return runs;
+    runs.reserve(points.size() + 16);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (!Drawable(points[i])) continue;
+        const bool joinedBefore = i > 0 && Drawable(points[i - 1]);
+        const bool joinedAfter = i + 1 < points.size() && Drawable(points[i + 1]);
+        if (joinedAfter) {
+            AddSegment(runs, points[i], points[i + 1], width, height);
+        } else if (!joinedBefore) {
+            AddSegment(runs, points[i], points[i], width, height); // a reading alone: one pixel
+        }
+    }
+    return runs;
+}
+
+void ColumnRaster::Reset(int width, int height) {
+    width_ = std::max(width, 0);
+    height_ = std::max(height, 0);
+    lines_.clear();
+}
+
+void ColumnRaster::Add(std::vector<ColumnRun> runs, QRgb colour) {
+    lines_.push_back({std::move(runs), qPremultiply(colour)});
+}
+
+namespace {
+
+// The rows of one column already painted, as sorted disjoint spans. Lines
+// are painted topmost first, and a pixel once painted is never written
+// again: an hour of 32 channels covers most columns many times over.
+class Coverage {
+public:
+    void Clear() { spans_.clear(); }
+    // Paints the rows of first..last not painted yet, in a column of the
+    // image whose rows lie `stride` pixels apart.
+    void Paint(std::uint32_t* column, std::size_t stride, int first, int last, std::uint32_t pixel) {
+        const auto fill = [&](int from, int to) {
+            for (std::uint32_t* p = column + static_cast<std::size_t>(from) * stride; from < to; ++from, p += stride)
+                *p = pixel;
+        };
+        std::size_t i = 0;
+        while (i < spans_.size() && spans_[i].last < first) ++i;
+        std::size_t j = i;
+        int row = first;
+        Span merged{first, last};
+        for (; j < spans_.size() && spans_[j].first <= last; ++j) {
+            if (row < spans_[j].first) fill(row, spans_[j].first);
+            row = std::max(row, spans_[j].last + 1);
+            merged.first = std::min(merged.first, spans_[j].first);
+            merged.last = std::max(merged.last, spans_[j].last);
+        }
+        if (row <= last) fill(row, last + 1);
+        spans_.erase(spans_.begin() + static_cast<std::ptrdiff_t>(i), spans_.begin() + static_cast<std::ptrdiff_t>(j));
+        spans_.insert(spans_.begin() + static_cast<std::ptrdiff_t>(i), merged);
+    }
+
+private:
+    struct Span {
+        int first, last;
+    };
+    std::vector<Span> spans_;
+};
+
+} // namespace
+
+// The image is painted a band of columns at a time, so that the rows of a
+// band stay in the cache while every line paints into it.
+void ColumnRaster::Paint(QImage& image) const {
+    // The image's memory is kept from one draw to the next: a fresh one
+    // costs a page fault per 4 KiB.
+    if (image.size() != QSize(width_, height_) || image.format() != QImage::Format_ARGB32_Premultiplied)
+        image = QImage(width_, height_, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) return;
+    image.fill(Qt::transparent);
+    constexpr int kBand = 64;
+    auto* pixels = reinterpret_cast<std::uint32_t*>(image.bits());
+    const auto stride = static_cast<std::size_t>(image.bytesPerLine()) / sizeof(std::uint32_t);
+    std::vector<Coverage> coverage(kBand);
+    std::vector<std::size_t> next(lines_.size(), 0);
+    for (int x0 = 0; x0 < width_; x0 += kBand) {
+        const int x1 = std::min(width_, x0 + kBand);
+        for (Coverage& c : coverage) c.Clear();
+        for (std::size_t k = lines_.size(); k-- > 0;) { // the topmost line first
+            const std::vector<ColumnRun>& runs = lines_[k].runs;
+            for (std::size_t& i = next[k]; i < runs.size() && runs[i].column < x1; ++i) {
+                const ColumnRun& r = runs[i];
+                if (r.column < x0) continue;
+                coverage[static_cast<std::size_t>(r.column - x0)].Paint(pixels + r.column, stride, r.first, r.last,
+                                                                        lines_[k].pixel);
+            }
+        }
+    }
+}
+
+void ColumnGraph::draw(QCPPainter* painter) {
+    if (!canvas_ || !canvas_->Dense()) QCPGraph::draw(painter); // else painted with the others by the canvas
+}
+
+bool ColumnCanvas::Dense() const {
+    std::size_t points = 0, shown = 0;
+    for (const ColumnGraph* graph : graphs_) {
+        if (!graph->realVisibility()) continue;
+        points += static_cast<std::size_t>(graph->data()->size());
+        ++shown;
+    }
+    return shown > 0 && 2 * points >= shown * static_cast<std::size_t>(std::max(axisRect_->width(), 1));
+}
+
+ColumnCanvas::ColumnCanvas(QCustomPlot* plot, QCPAxisRect* axisRect) : QCPLayerable(plot), axisRect_(axisRect) {}
+
+void ColumnCanvas::applyDefaultAntialiasingHint(QCPPainter* painter) const {
+    applyAntialiasingHint(painter, false, QCP::aePlottables);
+}
+
+QRect ColumnCanvas::clipRect() const { return axisRect_->rect(); }
+
+void ColumnCanvas::draw(QCPPainter* painter) {
+    const QRect rect = axisRect_->rect();
+    if (rect.isEmpty() || !Dense()) {
+        image_ = QImage();
+        return;
+    }
+    const bool vector = painter->modes().testFlag(QCPPainter::pmVectorized);
+    const double scale = vector ? kPrintDpi / 72.0 : std::max(1.0, painter->device()->devicePixelRatioF());
+    const int width = static_cast<int>(std::ceil(rect.width() * scale));
+    const int height = static_cast<int>(std::ceil(rect.height() * scale));
+    raster_.Reset(width, height);
+    for (ColumnGraph* graph : graphs_) {
+        if (!graph->realVisibility()) continue;
+        const Linear x = Mapping(graph->keyAxis(), rect.left(), scale);
+        const Linear y = Mapping(graph->valueAxis(), rect.top(), scale);
+        points_.clear();
+        const auto data = graph->data();
+        points_.reserve(static_cast<std::size_t>(data->size()));
+        for (auto it = data->constBegin(); it != data->constEnd(); ++it)
+            points_.emplace_back(x.factor * it->key + x.offset, y.factor * it->value + y.offset);
+        raster_.Add(PolylineRuns(points_, width, height), graph->pen().color().rgba());
+    }
+    raster_.Paint(image_);
+    if (!image_.isNull()) painter->drawImage(QRectF(rect.topLeft(), QSizeF(width / scale, height / scale)), image_);
+}
+
+} // namespace trend
