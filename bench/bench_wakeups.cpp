@@ -82,9 +82,9 @@ long long CardRequests(EmulatorProcess& emulator) {
     return requests;
 }
 
-// utime + stime of this process, in seconds.
-double CpuSeconds() {
-    std::ifstream stat("/proc/self/stat");
+// utime + stime of this process, or of one of its threads, in seconds.
+double CpuSeconds(const std::filesystem::path& of = "/proc/self") {
+    std::ifstream stat(of / "stat");
     std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     std::istringstream fields(text.substr(text.rfind(')') + 2)); // after the command's name
     std::string field;
@@ -116,12 +116,16 @@ bool MeasureWakeUps(const char* phase, const std::filesystem::path& task, Emulat
     return true;
 }
 
-void MeasureCpu(const char* what, int seconds) {
+// The program's CPU time per wall time, and the link thread's share of it.
+void MeasureCpu(const char* what, int seconds, const std::optional<std::filesystem::path>& link = std::nullopt) {
     const double cpu0 = CpuSeconds();
+    const double link0 = link ? CpuSeconds(*link) : 0;
     const auto t0 = SteadyClock::now();
     RunFor(seconds * 1000);
     const double wall = std::chrono::duration<double>(SteadyClock::now() - t0).count();
-    std::printf("CPU, %s, over %d s: %.2f %% of a core\n", what, seconds, 100 * (CpuSeconds() - cpu0) / wall);
+    std::printf("CPU, %s, over %d s: %.2f %% of a core", what, seconds, 100 * (CpuSeconds() - cpu0) / wall);
+    if (link) std::printf(" (the link's thread %.2f %%)", 100 * (CpuSeconds(*link) - link0) / wall);
+    std::printf("\n");
     std::fflush(stdout);
 }
 
@@ -185,7 +189,7 @@ int OnTheNetwork(FrmMultiBuf& window, EmulatorProcess& emulator, const Options& 
     if (o.cpuSeconds == 0) return 0;
     window.ShowTrend();
     RunFor(2000);
-    MeasureCpu("the emulator, three windows and the trend", o.cpuSeconds);
+    MeasureCpu("the emulator, three windows and the trend", o.cpuSeconds, task);
     return 0;
 }
 
