@@ -2,6 +2,8 @@
 // The trend window's cost on the GUI thread.
 //   Redraw: one redraw of a full hour of history, all 32 channels shown, at
 //     1600 px plot width (reduction, axes, stats, the plot's own drawing).
+//   CursorMove: one mouse move over that plot (cursor line, readout, the
+//     table's cursor column, the repaint).
 //   TickPeriod: what the GUI thread does per acquisition tick against the
 //     virtual card: the tick handler and all events due until the next one
 //     (the list's repaint, and with the trend open its redraw timer), with
@@ -17,6 +19,7 @@
 #include "widgets.h"
 
 #include <QApplication>
+#include <QMouseEvent>
 
 #include <benchmark/benchmark.h>
 #include <qcustomplot.h>
@@ -55,19 +58,18 @@ void FillHour(trend::History& history, std::int64_t endMs) {
     }
 }
 
-void BM_Redraw(benchmark::State& state) {
-    const std::int64_t now = 1'796'649'798'000;
-    trend::History history;
-    FillHour(history, now);
-    frmTrend window(history, nullptr, [] { return trend::Stamp{now, now}; });
-    window.SetChannels(std::vector<int>(32) = [] {
-        std::vector<int> all(32);
-        for (int k = 0; k < 32; ++k) all[static_cast<std::size_t>(k)] = k;
-        return all;
-    }());
-    window.SetSpan(static_cast<int>(state.range(0)));
+std::vector<int> AllChannels() {
+    std::vector<int> all(trend::kChannels);
+    for (int k = 0; k < trend::kChannels; ++k) all[static_cast<std::size_t>(k)] = k;
+    return all;
+}
+
+// All channels shown over the span, the window sized so the plot's drawing
+// area is 1600 px wide, drawn once.
+QCustomPlot* ShowWide(frmTrend& window, int span) {
+    window.SetChannels(AllChannels());
+    window.SetSpan(span);
     window.show();
-    // Size the window so the plot's drawing area is 1600 px wide.
     auto* plot = window.findChild<QCustomPlot*>(QStringLiteral("plotTrend"));
     window.resize(2000, 800);
     for (int i = 0; i < 3; ++i) {
@@ -77,11 +79,47 @@ void BM_Redraw(benchmark::State& state) {
     }
     QCoreApplication::processEvents();
     plot->replot();
+    return plot;
+}
+
+constexpr std::int64_t kNow = 1'796'649'798'000;
+
+void BM_Redraw(benchmark::State& state) {
+    trend::History history;
+    FillHour(history, kNow);
+    frmTrend window(history, nullptr, [] { return trend::Stamp{kNow, kNow}; });
+    QCustomPlot* plot = ShowWide(window, static_cast<int>(state.range(0)));
     state.counters["plot_px"] = plot->axisRect()->width();
     std::vector<double> micros;
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
         window.Redraw();
+        QCoreApplication::processEvents(); // the repaint it queued
+        const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+        state.SetIterationTime(dt.count());
+        micros.push_back(dt.count() * 1e6);
+    }
+    bench::Report(state, micros);
+}
+
+// The mouse moved across the plot of an hour of 32 channels: the cursor
+// line, its readout and the table's cursor column follow, and the repaint.
+void BM_CursorMove(benchmark::State& state) {
+    trend::History history;
+    FillHour(history, kNow);
+    frmTrend window(history, nullptr, [] { return trend::Stamp{kNow, kNow}; });
+    QCustomPlot* plot = ShowWide(window, static_cast<int>(state.range(0)));
+    window.Redraw();
+    QCoreApplication::processEvents();
+    const QRect rect = plot->axisRect()->rect();
+    std::vector<double> micros;
+    int step = 0;
+    for (auto _ : state) {
+        // Across the plot in steps of 7 px, as a quick sweep of the mouse.
+        const QPointF at(rect.left() + (step++ * 7) % rect.width(), rect.center().y());
+        QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        const auto t0 = std::chrono::steady_clock::now();
+        QCoreApplication::sendEvent(plot, &move);
         QCoreApplication::processEvents(); // the repaint it queued
         const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
         state.SetIterationTime(dt.count());
@@ -130,6 +168,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&n, args.data());
     bench::RegisterManualRuns({{"Redraw/1h/32ch", BM_Redraw, {3}, g_redraws},
                                {"Redraw/10s/32ch", BM_Redraw, {0}, g_redraws},
+                               {"CursorMove/1h/32ch", BM_CursorMove, {3}, g_redraws},
                                {"TickPeriod/without_trend", BM_TickPeriod, {0}, g_ticks},
                                {"TickPeriod/with_trend", BM_TickPeriod, {1}, g_ticks}});
     benchmark::RunSpecifiedBenchmarks();

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <future>
 
 namespace trend {
 
@@ -39,7 +41,8 @@ void AddSegment(std::vector<ColumnRun>& runs, QPointF a, QPointF b, int width, i
     // Both within [0, width): the casts are floor.
     const int from = static_cast<int>(firstX), to = static_cast<int>(lastX);
     const double dx = b.x() - a.x();
-    if (dx <= 0) { // a vertical stroke
+    if (dx <= 0 || (from == to && firstX == a.x() && lastX == b.x())) {
+        // Within one column (most segments of a dense curve): its ends' rows.
         AddRun(runs, from, Row(a.y(), height), Row(b.y(), height), height);
         return;
     }
@@ -77,15 +80,17 @@ std::vector<ColumnRun> PolylineRuns(std::span<const QPointF> points, int width, 
     std::vector<ColumnRun> runs;
     if (width <= 0 || height <= 0) return runs;
     runs.reserve(points.size() + 16);
+    bool joinedBefore = false;
+    bool drawable = !points.empty() && Drawable(points[0]);
     for (std::size_t i = 0; i < points.size(); ++i) {
-        if (!Drawable(points[i])) continue;
-        const bool joinedBefore = i > 0 && Drawable(points[i - 1]);
-        const bool joinedAfter = i + 1 < points.size() && Drawable(points[i + 1]);
+        const bool joinedAfter = drawable && i + 1 < points.size() && Drawable(points[i + 1]);
         if (joinedAfter) {
             AddSegment(runs, points[i], points[i + 1], width, height);
-        } else if (!joinedBefore) {
+        } else if (drawable && !joinedBefore) {
             AddSegment(runs, points[i], points[i], width, height); // a reading alone: one pixel
         }
+        joinedBefore = joinedAfter;
+        drawable = i + 1 < points.size() && (joinedAfter || Drawable(points[i + 1]));
     }
     return runs;
 }
@@ -101,6 +106,8 @@ void ColumnRaster::Add(std::vector<ColumnRun> runs, QRgb colour) {
 }
 
 namespace {
+
+constexpr int kBand = 64; // columns painted together
 
 // The rows of one column already painted, as sorted disjoint spans. Lines
 // are painted topmost first, and a pixel once painted is never written
@@ -149,19 +156,34 @@ void ColumnRaster::Paint(QImage& image) const {
         image = QImage(width_, height_, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) return;
     image.fill(Qt::transparent);
-    constexpr int kBand = 64;
     auto* pixels = reinterpret_cast<std::uint32_t*>(image.bits());
     const auto stride = static_cast<std::size_t>(image.bytesPerLine()) / sizeof(std::uint32_t);
+    // Columns are independent: a wide image is painted in two halves at once.
+    const int half = width_ >= 4 * kBand ? width_ / 2 / kBand * kBand : 0;
+    auto left = std::async(half > 0 ? std::launch::async : std::launch::deferred,
+                           [&] { PaintColumns(pixels, stride, 0, half); });
+    PaintColumns(pixels, stride, half, width_);
+    left.get();
+}
+
+// Columns from..to-1, a band at a time, so that the rows of a band stay in
+// the cache while every line paints into it.
+void ColumnRaster::PaintColumns(std::uint32_t* pixels, std::size_t stride, int from, int to) const {
     std::vector<Coverage> coverage(kBand);
-    std::vector<std::size_t> next(lines_.size(), 0);
-    for (int x0 = 0; x0 < width_; x0 += kBand) {
-        const int x1 = std::min(width_, x0 + kBand);
+    std::vector<std::size_t> next(lines_.size());
+    for (std::size_t k = 0; k < lines_.size(); ++k) {
+        const std::vector<ColumnRun>& runs = lines_[k].runs;
+        next[k] = static_cast<std::size_t>(
+            std::lower_bound(runs.begin(), runs.end(), from, [](const ColumnRun& r, int c) { return r.column < c; }) -
+            runs.begin());
+    }
+    for (int x0 = from; x0 < to; x0 += kBand) {
+        const int x1 = std::min(to, x0 + kBand);
         for (Coverage& c : coverage) c.Clear();
         for (std::size_t k = lines_.size(); k-- > 0;) { // the topmost line first
             const std::vector<ColumnRun>& runs = lines_[k].runs;
             for (std::size_t& i = next[k]; i < runs.size() && runs[i].column < x1; ++i) {
                 const ColumnRun& r = runs[i];
-                if (r.column < x0) continue;
                 coverage[static_cast<std::size_t>(r.column - x0)].Paint(pixels + r.column, stride, r.first, r.last,
                                                                         lines_[k].pixel);
             }
@@ -191,6 +213,19 @@ void ColumnCanvas::applyDefaultAntialiasingHint(QCPPainter* painter) const {
 
 QRect ColumnCanvas::clipRect() const { return axisRect_->rect(); }
 
+// The runs of one graph, mapped from its keys and values to image pixels.
+std::vector<ColumnRun> ColumnCanvas::Runs(const ColumnGraph* graph, QRect rect, double scale, QSize size,
+                                          std::vector<QPointF>& points) {
+    const Linear x = Mapping(graph->keyAxis(), rect.left(), scale);
+    const Linear y = Mapping(graph->valueAxis(), rect.top(), scale);
+    points.clear();
+    const QCPGraphDataContainer& data = *graph->data();
+    points.reserve(static_cast<std::size_t>(data.size()));
+    for (auto it = data.constBegin(); it != data.constEnd(); ++it)
+        points.emplace_back(x.factor * it->key + x.offset, y.factor * it->value + y.offset);
+    return PolylineRuns(points, size.width(), size.height());
+}
+
 void ColumnCanvas::draw(QCPPainter* painter) {
     const QRect rect = axisRect_->rect();
     if (rect.isEmpty() || !Dense()) {
@@ -199,22 +234,25 @@ void ColumnCanvas::draw(QCPPainter* painter) {
     }
     const bool vector = painter->modes().testFlag(QCPPainter::pmVectorized);
     const double scale = vector ? kPrintDpi / 72.0 : std::max(1.0, painter->device()->devicePixelRatioF());
-    const int width = static_cast<int>(std::ceil(rect.width() * scale));
-    const int height = static_cast<int>(std::ceil(rect.height() * scale));
-    raster_.Reset(width, height);
-    for (ColumnGraph* graph : graphs_) {
-        if (!graph->realVisibility()) continue;
-        const Linear x = Mapping(graph->keyAxis(), rect.left(), scale);
-        const Linear y = Mapping(graph->valueAxis(), rect.top(), scale);
-        points_.clear();
-        const auto data = graph->data();
-        points_.reserve(static_cast<std::size_t>(data->size()));
-        for (auto it = data->constBegin(); it != data->constEnd(); ++it)
-            points_.emplace_back(x.factor * it->key + x.offset, y.factor * it->value + y.offset);
-        raster_.Add(PolylineRuns(points_, width, height), graph->pen().color().rgba());
-    }
+    const QSize size(static_cast<int>(std::ceil(rect.width() * scale)),
+                     static_cast<int>(std::ceil(rect.height() * scale)));
+    std::vector<const ColumnGraph*> shown;
+    for (const ColumnGraph* graph : graphs_)
+        if (graph->realVisibility()) shown.push_back(graph);
+    // Many curves are shared with a second thread; the graphs only change
+    // on this one, which waits.
+    std::vector<std::vector<ColumnRun>> runs(shown.size());
+    const std::size_t half = shown.size() >= 8 ? shown.size() / 2 : 0;
+    auto other = std::async(half > 0 ? std::launch::async : std::launch::deferred, [&] {
+        std::vector<QPointF> points;
+        for (std::size_t i = 0; i < half; ++i) runs[i] = Runs(shown[i], rect, scale, size, points);
+    });
+    for (std::size_t i = half; i < shown.size(); ++i) runs[i] = Runs(shown[i], rect, scale, size, points_);
+    other.get();
+    raster_.Reset(size.width(), size.height());
+    for (std::size_t i = 0; i < shown.size(); ++i) raster_.Add(std::move(runs[i]), shown[i]->pen().color().rgba());
     raster_.Paint(image_);
-    if (!image_.isNull()) painter->drawImage(QRectF(rect.topLeft(), QSizeF(width / scale, height / scale)), image_);
+    if (!image_.isNull()) painter->drawImage(QRectF(rect.topLeft(), QSizeF(size) / scale), image_);
 }
 
 } // namespace trend

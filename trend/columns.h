@@ -43,6 +43,8 @@ public:
     void Paint(QImage& image) const;
 
 private:
+    void PaintColumns(std::uint32_t* pixels, std::size_t stride, int from, int to) const;
+
     struct Line {
         std::vector<ColumnRun> runs;
         std::uint32_t pixel;
@@ -94,6 +96,9 @@ protected:
     void draw(QCPPainter* painter) override;
 
 private:
+    static std::vector<ColumnRun> Runs(const ColumnGraph* graph, QRect rect, double scale, QSize size,
+                                       std::vector<QPointF>& points);
+
     QCPAxisRect* axisRect_;
     std::vector<ColumnGraph*> graphs_;
     ColumnRaster raster_;

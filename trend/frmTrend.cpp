@@ -32,6 +32,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -378,7 +380,8 @@ void frmTrend::Redraw() {
     const mox::setup::Setup* setup = CurrentSetup();
     const std::optional<std::string> unit = trend::SharedUnit(setup, shownChannels);
     double lo = 0, hi = 0;
-    FillCurves(span, std::max(1, plotTrend->axisRect()->width()), lo, hi);
+    std::vector<trend::Stats> figures;
+    FillCurves(span, std::max(1, plotTrend->axisRect()->width()), lo, hi, &figures);
     plotTrend->xAxis->setRange(static_cast<double>(span.fromMs) / 1000.0 + offset,
                                static_cast<double>(span.toMs) / 1000.0 + offset);
     plotTrend->yAxis->setLabel(trend::AxisLabel(unit));
@@ -389,46 +392,78 @@ void frmTrend::Redraw() {
         const double margin = std::max((hi - lo) * 0.05, 0.01);
         plotTrend->yAxis->setRange(lo - margin, hi + margin);
     }
-    UpdateStats();
+    UpdateStats(&figures);
     UpdateModeCaption();
     UpdateLimitLines();
     plotTrend->replot(QCustomPlot::rpQueuedRefresh);
 }
 
-void frmTrend::FillCurves(trend::Span span, int columns, double& lo, double& hi) {
-    const double offset = static_cast<double>(shownOffsetMs_) / 1000.0;
-    const mox::setup::Setup* setup = CurrentSetup();
+// The curves of many channels are shared with a second thread, and the
+// span's figures counted on a third when asked: an hour of 32 channels is
+// half a million readings to go through. They only read the history and
+// the setup, which change only on this thread, and this thread waits.
+std::vector<frmTrend::Curve> frmTrend::Curves(trend::Span span, int columns, std::vector<trend::Stats>* figures) const {
     const std::vector<int> channels = ShownChannels();
+    const mox::setup::Setup* setup = CurrentSetup();
     const bool inUnit = trend::SharedUnit(setup, channels).has_value();
-    std::vector<trend::Envelope> bands = trend::MinMaxColumns(history_, channels, span, columns);
+    const double offset = static_cast<double>(shownOffsetMs_) / 1000.0;
+    std::vector<Curve> curves(channels.size());
+    const auto make = [&](std::size_t from, std::size_t to) {
+        const std::vector<int> some(channels.begin() + static_cast<std::ptrdiff_t>(from),
+                                    channels.begin() + static_cast<std::ptrdiff_t>(to));
+        std::vector<trend::Envelope> bands = trend::MinMaxColumns(history_, some, span, columns);
+        for (std::size_t i = 0; i < bands.size(); ++i) {
+            Curve& curve = curves[from + i];
+            trend::Envelope& band = bands[i];
+            if (inUnit) band = trend::InUnit(*setup, some[i], std::move(band));
+            for (const auto& p : band.low)
+                if (!std::isnan(p.value)) curve.lo = std::min(curve.lo, p.value);
+            for (const auto& p : band.high)
+                if (!std::isnan(p.value)) curve.hi = std::max(curve.hi, p.value);
+            ZigZag(band, offset, curve.line);
+        }
+    };
+    // Counting the figures costs about as much as a third of the curves: the
+    // other thread counts them and takes a third of the curves, when there
+    // are enough channels to be worth a thread.
+    constexpr std::size_t kShared = 8;
+    const std::size_t share = channels.size() < kShared ? 0 : channels.size() / (figures ? 3 : 2);
+    std::vector<trend::Stats> counted;
+    auto other = std::async(share > 0 ? std::launch::async : std::launch::deferred, [&] {
+        if (figures) counted = trend::SpanStats(history_, channels, span);
+        make(0, share);
+    });
+    make(share, channels.size());
+    other.get();
+    if (figures) *figures = std::move(counted);
+    return curves;
+}
+
+void frmTrend::FillCurves(trend::Span span, int columns, double& lo, double& hi, std::vector<trend::Stats>* figures) {
+    const std::vector<int> channels = ShownChannels();
+    std::vector<Curve> curves = Curves(span, columns, figures);
     lo = std::numeric_limits<double>::infinity();
     hi = -lo;
     for (trend::ColumnGraph* graph : graphs_) {
         graph->setVisible(false);
         graph->data()->clear();
     }
-    QVector<QCPGraphData> line;
     for (std::size_t i = 0; i < channels.size(); ++i) {
-        const int k = channels[i];
-        trend::Envelope& band = bands[i];
-        if (inUnit) band = trend::InUnit(*setup, k, std::move(band));
-        for (const auto& p : band.low)
-            if (!std::isnan(p.value)) lo = std::min(lo, p.value);
-        for (const auto& p : band.high)
-            if (!std::isnan(p.value)) hi = std::max(hi, p.value);
-        ZigZag(band, offset, line);
-        graphs_[static_cast<std::size_t>(k)]->setVisible(true);
-        graphs_[static_cast<std::size_t>(k)]->data()->set(line, true);
+        lo = std::min(lo, curves[i].lo);
+        hi = std::max(hi, curves[i].hi);
+        trend::ColumnGraph* graph = graphs_[static_cast<std::size_t>(channels[i])];
+        graph->setVisible(true);
+        graph->data()->set(curves[i].line, true);
     }
 }
 
 // The span's figures, computed once per redraw; the cursor column with them.
-void frmTrend::UpdateStats() {
+void frmTrend::UpdateStats(const std::vector<trend::Stats>* counted) {
     const std::vector<int> channels = ShownChannels();
-    const trend::Span span = VisibleSpan();
     if (levels_) levels_->Follow(history_, *setup_);
     tblStats->setRowCount(static_cast<int>(channels.size()));
-    const std::vector<trend::Stats> figures = trend::SpanStats(history_, channels, span);
+    const std::vector<trend::Stats> figures =
+        counted && counted->size() == channels.size() ? *counted : trend::SpanStats(history_, channels, VisibleSpan());
     int row = 0;
     for (int k : channels) {
         const trend::Stats& st = stats_[static_cast<std::size_t>(k)] = figures[static_cast<std::size_t>(row)];
@@ -441,8 +476,14 @@ void frmTrend::UpdateStats() {
                 item = new QTableWidgetItem;
                 tblStats->setItem(row, c, item);
             }
-            item->setText(texts[static_cast<std::size_t>(c)]);
-            if (c == kColChannel) item->setIcon(Swatch(ChannelColour(k)));
+            // A cell whose text stays is not touched, so it is not repainted
+            // (its text not laid out again) at every redraw.
+            const QString& text = texts[static_cast<std::size_t>(c)];
+            if (item->text() != text) item->setText(text);
+            if (c == kColChannel && item->data(Qt::UserRole) != k) {
+                item->setIcon(Swatch(ChannelColour(k)));
+                item->setData(Qt::UserRole, k); // the channel the swatch is of
+            }
         }
         if (levels_) ColourRow(row, level);
         ++row;

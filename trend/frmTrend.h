@@ -10,17 +10,20 @@
 #include "reduce.h"
 #include "setup.h"
 
+#include <QList>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <vector>
 
 class QByteArray;
 class QCheckBox;
 class QComboBox;
+class QCPGraphData;
 class QCPItemStraightLine;
 class QCPLayer;
 class QCPItemText;
@@ -95,9 +98,20 @@ private:
     QWidget* BuildChannelPicker();
     void Refresh();
     // The curves of the span reduced to `columns` pixel columns; the lowest
-    // and highest value drawn come back through lo and hi.
-    void FillCurves(trend::Span span, int columns, double& lo, double& hi);
-    void UpdateStats();
+    // and highest value drawn come back through lo and hi, the span's
+    // figures of the shown channels through figures if given.
+    void FillCurves(trend::Span span, int columns, double& lo, double& hi,
+                    std::vector<trend::Stats>* figures = nullptr);
+    // A shown channel's curve as the plot takes it, and its extremes.
+    struct Curve {
+        QVector<QCPGraphData> line;
+        double lo = std::numeric_limits<double>::infinity();
+        double hi = -std::numeric_limits<double>::infinity();
+    };
+    std::vector<Curve> Curves(trend::Span span, int columns, std::vector<trend::Stats>* figures) const;
+    // The table's figures: those given (counted over the visible span for
+    // the shown channels), or counted here.
+    void UpdateStats(const std::vector<trend::Stats>* counted = nullptr);
     void UpdateCursorColumn();
     void UpdateModeCaption();
     void OnMouseMove(QMouseEvent* event);
