@@ -11,6 +11,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <link.h>
 #endif
 
 namespace DllDef {
@@ -55,6 +56,51 @@ std::string LastErrorText() {
 }
 #endif
 
+// The full path of a loaded library; its file name when the loader does not tell.
+std::string PathOf(LibraryHandle library) {
+#ifdef _WIN32
+    std::array<char, 32768> name{};
+    const DWORD n = GetModuleFileNameA(library, name.data(), static_cast<DWORD>(name.size()));
+    if (n > 0 && n < name.size()) return std::string(name.data(), n);
+#else
+    link_map* map = nullptr;
+    if (dlinfo(library, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr &&
+        *map->l_name != '\0') {
+        return map->l_name;
+    }
+#endif
+    return kLibraryName;
+}
+
+// "/a/b" of "/a/b/lib.so" and of "/a/b//lib.so", "C:\a" of "C:\a\x.dll":
+// the folder as the loader's search list writes it.
+std::string ParentFolder(const std::string& path) {
+    std::size_t end = path.find_last_of("/\\");
+    if (end == std::string::npos) return {};
+    while (end > 0 && (path[end - 1] == '/' || path[end - 1] == '\\')) --end;
+    return path.substr(0, end);
+}
+
+// The folders searched, in order, and what to do: said when the library
+// cannot be loaded.
+std::string WhereLooked() {
+    std::string text = "Searched, in this order:";
+    for (const SearchFolder& folder : SearchFolders()) {
+        text += "\n  ";
+        text += folder.path;
+        text += " (";
+        text += folder.reason;
+        text += ')';
+    }
+#ifdef _WIN32
+    text += "\nNot searched: the folders of PATH and the current folder. Put adcard.dll (the card's driver, or the "
+            "bundled virtual card) beside this program.";
+#else
+    text += "\nPut libadcard.so in one of them, or name its folder with LD_LIBRARY_PATH=FOLDER.";
+#endif
+    return text;
+}
+
 // Loads the library on first use. Returns null with the failure message set
 // when it cannot be loaded; callers hold g_loadMutex.
 LibraryHandle LibraryLocked(std::string& failure) {
@@ -72,8 +118,14 @@ LibraryHandle LibraryLocked(std::string& failure) {
     const std::string reason = err ? err : "unknown loader error";
 #endif
     if (!g_library) {
-        failure = std::string("无法加载板卡驱动程序库 ") + kLibraryName + "。\nCannot load the card driver library " +
-                  kLibraryName + ".\n" + reason;
+        failure = "无法加载板卡驱动程序库 ";
+        failure += kLibraryName;
+        failure += "。\nCannot load the card driver library ";
+        failure += kLibraryName;
+        failure += ".\n";
+        failure += reason;
+        failure += '\n';
+        failure += WhereLooked();
     }
     return g_library;
 }
@@ -109,8 +161,20 @@ void* Resolve([[maybe_unused]] const char* plainName, [[maybe_unused]] const cha
             const std::string reason = err ? err : "the entry's address is null";
 #endif
             if (!sym) {
-                failure = std::string("板卡驱动程序库 ") + kLibraryName + " 缺少函数 " + shown +
-                          "。\nThe card driver library " + kLibraryName + " has no entry " + shown + ".\n" + reason;
+                failure = "板卡驱动程序库 ";
+                failure += kLibraryName;
+                failure += " 缺少函数 ";
+                failure += shown;
+                failure += "。\nThe card driver library ";
+                failure += kLibraryName;
+                failure += " has no entry ";
+                failure += shown;
+                failure += ".\n";
+                failure += reason;
+                failure += "\nLoaded from ";
+                failure += PathOf(lib);
+                failure += ": it is not a MOX card driver, or an older one; the folders searched before it may "
+                           "hold the right one.";
             }
         }
     }
@@ -178,6 +242,23 @@ MOX_ADCARD_OPTIONAL_ENTRIES(MOX_DLLDEF_OPTIONAL_ENTRY)
 } // namespace
 
 const char* LibraryName() { return kLibraryName; }
+
+LoadedLibrary Loaded() {
+    LoadedLibrary loaded;
+    loaded.builtHere = Has_Mox_ReadingInfo(); // loads it, or fails as an entry would
+    {
+        std::lock_guard lock(g_loadMutex);
+        loaded.path = PathOf(g_library);
+    }
+    const std::string folder = ParentFolder(loaded.path);
+    for (const SearchFolder& searched : SearchFolders()) {
+        if (ParentFolder(searched.path + "/x") == folder) {
+            loaded.reason = searched.reason;
+            break;
+        }
+    }
+    return loaded;
+}
 
 void SetFailureHandler(FailureHandler handler) { g_handler.store(handler); }
 

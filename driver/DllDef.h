@@ -19,6 +19,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace DllDef {
 
@@ -47,6 +48,33 @@ MOX_ADCARD_OPTIONAL_ENTRIES(MOX_DLLDEF_DECLARE_OPTIONAL)
 
 // The library's file name as the loader is asked for it.
 const char* LibraryName();
+
+// A folder the loader looks in for the library, in the loader's order, and
+// why it looks there ("LD_LIBRARY_PATH", "the program's RUNPATH", "the
+// system's library folders"; "the program's folder", "the system folder").
+struct SearchFolder {
+    std::string path;
+    std::string reason;
+};
+std::vector<SearchFolder> SearchFolders();
+
+// The library loaded, loading it as a call of an entry does (a library that
+// cannot be loaded fails as there).
+struct LoadedLibrary {
+    std::string path; // its full path, as the loader found it
+    // It has the optional entries, which only the drivers built here export:
+    // the bundled virtual card (or, with MOX_CARD_ADDRESS, our network driver).
+    bool builtHere = false;
+    // Why the loader looked in its folder (SearchFolder::reason); empty when
+    // no search folder holds it.
+    std::string reason;
+};
+LoadedLibrary Loaded();
+
+// One line for people: "card driver: PATH (the bundled virtual card, ...)",
+// naming MOX_CARD_ADDRESS's card when our driver sends to one, and saying so
+// when LD_LIBRARY_PATH was set but the library came from elsewhere.
+std::string LoadedText();
 
 constexpr int kDriverFailureExitCode = 3;
 

@@ -1,0 +1,154 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Where the card driver library is looked for, and which one was loaded,
+// told in words: the first thing to know when the card does not answer as
+// expected is which driver answered.
+#include "DllDef.h"
+
+#include <array>
+#include <cstdlib>
+#include <span>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <link.h>
+#endif
+
+namespace DllDef {
+
+#ifdef _WIN32
+
+// LoadLibraryExA with LOAD_LIBRARY_SEARCH_APPLICATION_DIR and
+// LOAD_LIBRARY_SEARCH_SYSTEM32 (DllDef.cpp): these two, never PATH.
+std::vector<SearchFolder> SearchFolders() {
+    std::vector<SearchFolder> folders;
+    std::array<char, 32768> name{};
+    DWORD n = GetModuleFileNameA(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    if (n > 0 && n < name.size()) {
+        std::string program(name.data(), n);
+        const std::size_t slash = program.find_last_of("/\\");
+        if (slash != std::string::npos) program.resize(slash);
+        folders.push_back({program, "the program's folder"});
+    }
+    n = GetSystemDirectoryA(name.data(), static_cast<UINT>(name.size()));
+    if (n > 0 && n < name.size()) folders.push_back({std::string(name.data(), n), "the system folder"});
+    return folders;
+}
+
+#else
+
+namespace {
+
+std::string WithoutTrailingSlash(std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+// The loader does not say where each folder of its list comes from (its
+// flags stay 0): an element of LD_LIBRARY_PATH, a folder under the
+// program's own ($ORIGIN, which its RUNPATH names), or the system's.
+class FolderReasons {
+public:
+    explicit FolderReasons(void* self) {
+        if (const char* path = std::getenv("LD_LIBRARY_PATH"); path != nullptr) {
+            std::string element;
+            for (const char* c = path;; ++c) {
+                if (*c == ':' || *c == ';' || *c == '\0') {
+                    if (!element.empty()) libraryPath_.push_back(WithoutTrailingSlash(element));
+                    element.clear();
+                    if (*c == '\0') break;
+                } else {
+                    element += *c;
+                }
+            }
+        }
+        std::array<char, 4096> origin{};
+        if (dlinfo(self, RTLD_DI_ORIGIN, origin.data()) == 0) origin_ = origin.data();
+    }
+
+    const char* Of(const std::string& folder) const {
+        if (folder == ".") return "an empty element of a search path: the current folder";
+        for (const std::string& element : libraryPath_) {
+            if (element == folder) return "LD_LIBRARY_PATH";
+        }
+        if (!origin_.empty() && folder.starts_with(origin_)) return "the program's RUNPATH, its own library folder";
+        return "the system's library folders";
+    }
+
+private:
+    std::vector<std::string> libraryPath_;
+    std::string origin_;
+};
+
+} // namespace
+
+// The loader's own list for a library opened by this program (its
+// LD_LIBRARY_PATH, RUNPATH and default folders, $ORIGIN expanded); the
+// folders of /etc/ld.so.conf are looked up in its cache between the last
+// two and are not listed.
+std::vector<SearchFolder> SearchFolders() {
+    std::vector<SearchFolder> folders;
+    void* self = dlopen(nullptr, RTLD_LAZY);
+    if (self == nullptr) return folders;
+    const FolderReasons reasons(self);
+    Dl_serinfo size{};
+    if (dlinfo(self, RTLD_DI_SERINFOSIZE, &size) == 0 && size.dls_size >= sizeof(Dl_serinfo)) {
+        std::vector<Dl_serinfo> buffer(size.dls_size / sizeof(Dl_serinfo) + 1);
+        Dl_serinfo* info = buffer.data();
+        info->dls_size = size.dls_size;
+        info->dls_cnt = size.dls_cnt;
+        if (dlinfo(self, RTLD_DI_SERINFO, info) == 0) {
+            const std::span paths(info->dls_serpath, info->dls_cnt);
+            for (const Dl_serpath& path : paths) {
+                if (path.dls_name == nullptr || *path.dls_name == '\0') continue;
+                const std::string folder = WithoutTrailingSlash(path.dls_name);
+                folders.push_back({folder, reasons.Of(folder)});
+            }
+        }
+    }
+    dlclose(self);
+    return folders;
+}
+
+#endif
+
+namespace {
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+} // namespace
+
+std::string LoadedText() {
+    const LoadedLibrary loaded = Loaded();
+    std::string text = "card driver: ";
+    text += loaded.path;
+    const std::string address = Environment("MOX_CARD_ADDRESS");
+    if (loaded.builtHere && !address.empty()) {
+        text += " (the driver built with moxpanel, sending to the card at ";
+        text += address;
+        text += " given by MOX_CARD_ADDRESS)";
+    } else if (loaded.builtHere) {
+        text += " (the bundled virtual card: a software card, no hardware is touched; MOX_CARD_ADDRESS=HOST:PORT "
+                "reaches the emulator or a driver bridge)";
+    } else {
+        text += " (not built with moxpanel: the card maker's driver, or another)";
+    }
+#ifndef _WIN32
+    const std::string libraryPath = Environment("LD_LIBRARY_PATH");
+    if (!libraryPath.empty() && loaded.reason != "LD_LIBRARY_PATH") {
+        text += "\nLD_LIBRARY_PATH=";
+        text += libraryPath;
+        text += " is set, but no ";
+        text += LibraryName();
+        text += " was taken from it: this one came from ";
+        text += loaded.reason.empty() ? std::string("elsewhere") : loaded.reason;
+    }
+#endif
+    return text;
+}
+
+} // namespace DllDef
