@@ -355,10 +355,10 @@ int WriteResults(const CalibrateOptions& o, const Plan& plan, const std::string&
 int Run(const CalibrateOptions& o, const Plan& plan) {
     Card card;
     const auto id = card.Identity();
-    if (!id) return Say(kExitFailed, "the card does not answer the identity request");
+    if (!id) return Say(kExitFailed, CardName() + " does not answer the identity request: " + NoAnswerAdvice());
     std::int32_t error = 0;
     if (!card.StartAcquisition(error)) {
-        return Say(kExitFailed, "acquisition did not start (driver error " + std::to_string(error) + ")");
+        return Say(kExitFailed, "acquisition did not start (" + DriverErrorText(error) + ")");
     }
     Sweeps fits, checks;
     std::optional<std::string> fault;

@@ -2,7 +2,10 @@
 #include "card.h"
 
 #include "DllDef.h"
+#include "card_model.h"
+#include "endpoint.h"
 
+#include <cstdlib>
 #include <thread>
 
 namespace moxctl {
@@ -13,7 +16,91 @@ std::string Describe(const ReadRequest& request) {
     return text + (request.volts ? ", volts" : ", codes");
 }
 
-Card::Card() { DllDef::Initial(0, 0, 0, 0); }
+namespace {
+
+std::string CardAddress() {
+    const char* value = std::getenv("MOX_CARD_ADDRESS");
+    return value != nullptr ? value : "";
+}
+
+} // namespace
+
+std::string InputName(int channel) {
+    std::string name = channel < 10 ? "AI0" : "AI";
+    name += std::to_string(channel);
+    return name;
+}
+
+std::string OutputName(int channel) { return "AO" + std::to_string(channel); }
+
+std::string DigitalOutputName(int driverBit) { return "DO" + std::to_string(driverBit + 1); }
+
+bool SendsToAddress() { return !CardAddress().empty() && DllDef::Loaded().builtHere; }
+
+std::string CardName() {
+    if (SendsToAddress()) return "the card at " + CardAddress() + " (MOX_CARD_ADDRESS)";
+    const DllDef::LoadedLibrary loaded = DllDef::Loaded();
+    if (loaded.builtHere) return "the virtual card (" + loaded.path + ")";
+    return "the card behind " + loaded.path;
+}
+
+std::string NoAnswerAdvice() {
+    if (SendsToAddress()) {
+        return "check that mox-card-emulator or mox-driver-bridge is running and printed \"listening on " +
+               CardAddress() + "\", and that the port in MOX_CARD_ADDRESS is the one it listens on";
+    }
+    if (DllDef::Loaded().builtHere) return "the virtual card always answers: this driver may be damaged";
+    std::string advice = "check that the card is powered and cabled, and that this PC has the address the card "
+                         "expects (";
+    advice += mox::AddressText(mox::kExpectedPcAddress);
+    advice += ')';
+    return advice;
+}
+
+std::string DriverErrorText(std::int32_t error) {
+    std::string text = "driver error " + std::to_string(error);
+    const char* meaning = nullptr;
+    switch (error) {
+    case kNoReplyError:
+        meaning = "no reply from the card in time";
+        break;
+    case vcard::kBadRate:
+        meaning = "sampling rate refused";
+        break;
+    case vcard::kBadChannels:
+        meaning = "input range AI00..AI31 refused";
+        break;
+    case vcard::kBadDepth:
+        meaning = "averaging depth refused";
+        break;
+    case vcard::kBadGain:
+        meaning = "input gain refused";
+        break;
+    case vcard::kBadTrigger:
+        meaning = "trigger mode refused";
+        break;
+    case vcard::kBadBlock:
+        meaning = "block size refused";
+        break;
+    default:
+        break;
+    }
+    if (meaning == nullptr || !DllDef::Loaded().builtHere)
+        return text + ": the card driver's own number, see its manual";
+    return text + ": " + meaning;
+}
+
+Card::Card() {
+    if (const std::string address = CardAddress(); !address.empty() && DllDef::Loaded().builtHere) {
+        std::string why;
+        if (!vnet::ParseAddress(address, &why)) {
+            throw BadCardAddress("MOX_CARD_ADDRESS=\"" + address + "\": " + why +
+                                 "; set it to the emulator's or driver bridge's ADDRESS:PORT, e.g. "
+                                 "MOX_CARD_ADDRESS=127.0.0.1:7710, or unset it for the virtual card");
+        }
+    }
+    DllDef::Initial(0, 0, 0, 0);
+}
 
 namespace {
 

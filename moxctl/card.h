@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace moxctl {
@@ -47,9 +48,36 @@ struct DriverNews {
 // confirm in time: the request may or may not have reached the card.
 constexpr std::int32_t kNoReplyError = 100;
 
+// MOX_CARD_ADDRESS set, for a driver built here, to a text that is not an
+// address it can send to: a usage error, found before the first call.
+struct BadCardAddress : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The ports as every program names them to people, numbered as the windows
+// number them: inputs AI00..AI31 (the acquisition window's 00..31), analog
+// outputs AO0..AO3 (the analog output window's DA0..DA3), digital outputs
+// DO1..DO16 (the digital I/O window's output 1..16; the driver's bit 0..15).
+std::string InputName(int channel);
+std::string OutputName(int channel);
+std::string DigitalOutputName(int driverBit);
+
+// Whether the driver is one built here sending to MOX_CARD_ADDRESS's card.
+bool SendsToAddress();
+// Who moxctl talks to, for messages: "the card at 127.0.0.1:7710 (MOX_CARD_ADDRESS)",
+// "the virtual card (/…/libadcard.so)", "the card behind /…/libadcard.so".
+std::string CardName();
+// What to try when the card does not answer, for that card.
+std::string NoAnswerAdvice();
+// "driver error 100 (no reply from the card in time: ...)": a number of
+// GetLastADError with its meaning, where the driver is one built here and
+// the meaning known.
+std::string DriverErrorText(std::int32_t error);
+
 class Card {
 public:
-    // Initial(0, 0, 0, 0), as at the acquisition window's load.
+    // Initial(0, 0, 0, 0), as at the acquisition window's load; throws
+    // BadCardAddress first for a MOX_CARD_ADDRESS our driver cannot use.
     Card();
 
     // Identity and network status; nothing when the card did not answer.

@@ -2,6 +2,8 @@
 #include "commands.h"
 #include "whole_file.h"
 
+#include "DllDef.h"
+
 #include "pacing.h"
 #include "restart_probe.h"
 #include "setup_columns.h"
@@ -11,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -48,8 +51,7 @@ void SleepUntil(Clock::time_point when) {
 bool StartOrSay(Card& card) {
     std::int32_t error = 0;
     if (card.StartAcquisition(error)) return true;
-    Fail("acquisition did not start (driver error " + std::to_string(error) +
-         "): check that the card is reachable and the driver is the card's");
+    Fail("acquisition did not start on " + CardName() + " (" + DriverErrorText(error) + "): " + NoAnswerAdvice());
     return false;
 }
 
@@ -78,9 +80,11 @@ std::string Elapsed(Clock::duration d) {
 int Info(bool json) {
     Card card;
     const auto id = card.Identity();
-    if (!id) return Fail("the card does not answer the identity request");
+    if (!id)
+        return Fail(CardName() + " does not answer the identity request: " + NoAnswerAdvice() + "\n" +
+                    DllDef::LoadedText());
     const auto status = card.Status();
-    if (!status) return Fail("the card does not answer the network status request");
+    if (!status) return Fail(CardName() + " does not answer the network status request: " + NoAnswerAdvice());
     const bool up = status->downSeconds < mox::kLinkDownSeconds;
     if (json) {
         nlohmann::ordered_json j;
@@ -92,6 +96,10 @@ int Info(bool json) {
         j["expected_pc_address"] = mox::AddressText(mox::kExpectedPcAddress);
         j["link_down_seconds"] = status->downSeconds;
         j["link"] = up ? "up" : "down";
+        const DllDef::LoadedLibrary driver = DllDef::Loaded();
+        j["driver"] = driver.path;
+        j["virtual_card"] = driver.builtHere && !SendsToAddress();
+        if (SendsToAddress()) j["card_address"] = std::getenv("MOX_CARD_ADDRESS");
         std::printf("%s\n", j.dump().c_str());
         return kExitOk;
     }
@@ -100,7 +108,7 @@ int Info(bool json) {
     if (status->pcAddress != mox::kExpectedPcAddress) {
         std::printf(" (the card expects %s)", mox::AddressText(mox::kExpectedPcAddress).c_str());
     }
-    std::printf("\nlink: %s (down %u s)\n", up ? "up" : "down", status->downSeconds);
+    std::printf("\nlink: %s (down %u s)\n%s\n", up ? "up" : "down", status->downSeconds, DllDef::LoadedText().c_str());
     return kExitOk;
 }
 
@@ -214,7 +222,7 @@ int Read(const ReadOptions& o) {
         const auto reading = card.Read(o.request);
         if (!reading) {
             if (Clock::now() - lastGood > kReadGiveUp) {
-                result = Fail("the card has given no reading for 2 s");
+                result = Fail(CardName() + " has given no reading for 2 s: " + NoAnswerAdvice());
                 break;
             }
             SleepUntil(Clock::now() + std::chrono::milliseconds(20)); // the same row again
@@ -406,7 +414,7 @@ private:
         startTried_ = true;
         std::int32_t code = 0;
         if (!card_.StartAcquisition(code))
-            return Note("acquisition did not start again (driver error " + std::to_string(code) + ")", error);
+            return Note("acquisition did not start again (" + DriverErrorText(code) + ")", error);
         probe_.Started(Clock::now());
         if (const auto news = card_.News()) restarts_ = news->cardRestarts;
         bool readings = false;
@@ -525,42 +533,45 @@ namespace {
 int WriteFailed(Card& card, const std::string& what) {
     const std::int32_t error = card.LastError();
     if (error == kNoReplyError) {
-        std::fprintf(stderr, "moxctl: %s was not confirmed by the card: it may or may not have been applied\n",
-                     what.c_str());
+        std::fprintf(stderr,
+                     "moxctl: %s was not confirmed by the card: it may or may not have been applied (%s, %s); %s\n",
+                     what.c_str(), CardName().c_str(), DriverErrorText(error).c_str(), NoAnswerAdvice().c_str());
         return kExitUnconfirmed;
     }
-    return Fail("the card did not take " + what + " (driver error " + std::to_string(error) + ")");
+    return Fail(CardName() + " did not take " + what + " (" + DriverErrorText(error) + ")");
 }
 
 } // namespace
 
 int SetDa(std::int16_t channel, std::int16_t code, const std::string& how) {
     Card card;
-    if (card.SetDA(channel, code) == 0) return WriteFailed(card, "the DA output");
-    std::printf("DA%d: code %s (%d)%s\n", channel, Hex(static_cast<unsigned>(code) & 0xFFFFu, 3).c_str(), code,
-                how.c_str());
+    if (card.SetDA(channel, code) == 0) return WriteFailed(card, OutputName(channel));
+    std::printf("%s: code %s (%d)%s\n", OutputName(channel).c_str(),
+                Hex(static_cast<unsigned>(code) & 0xFFFFu, 3).c_str(), code, how.c_str());
     return kExitOk;
 }
 
 int SetDo(std::int16_t group, std::int16_t byte) {
     Card card;
-    if (card.SetDO(group, byte) == 0) return WriteFailed(card, "the digital outputs");
-    std::printf("DO group %d: %s (%s)\n", group, Hex(static_cast<unsigned>(byte), 2).c_str(),
+    const std::string outputs = "DO group " + std::to_string(group) + " (" + DigitalOutputName(group * 8) + ".." +
+                                DigitalOutputName(group * 8 + 7) + ")";
+    if (card.SetDO(group, byte) == 0) return WriteFailed(card, outputs);
+    std::printf("%s: %s (%s)\n", outputs.c_str(), Hex(static_cast<unsigned>(byte), 2).c_str(),
                 Bits(static_cast<std::uint8_t>(byte)).c_str());
     return kExitOk;
 }
 
 int SetDoBit(std::int16_t bitIndex, std::int16_t value) {
     Card card;
-    if (card.SetDOBit(bitIndex, value) == 0) return WriteFailed(card, "the digital output");
-    std::printf("DO bit %d (driver bit %d): %d\n", bitIndex + 1, bitIndex, value);
+    if (card.SetDOBit(bitIndex, value) == 0) return WriteFailed(card, DigitalOutputName(bitIndex));
+    std::printf("%s: %d\n", DigitalOutputName(bitIndex).c_str(), value);
     return kExitOk;
 }
 
 int ReadDi(bool json) {
     Card card;
     const auto bits = card.ReadDI();
-    if (!bits) return Fail("the digital inputs could not be read");
+    if (!bits) return Fail("the digital inputs of " + CardName() + " could not be read: " + NoAnswerAdvice());
     const auto g0 = static_cast<std::uint8_t>(*bits & 0xFF);
     const auto g1 = static_cast<std::uint8_t>(*bits >> 8);
     if (json) {
@@ -579,7 +590,7 @@ int SelfTest(const SelfTestOptions& o, const SelfTestFiles& files) {
     Card card;
     Report report = RunSelfTest(card, o);
     report.program = "moxctl " MOX_VERSION;
-    std::fputs(ReportTable(report).c_str(), stdout);
+    std::fputs(files.jsonToStandardOutput ? ReportJson(report).c_str() : ReportTable(report).c_str(), stdout);
     if (!files.json.empty()) {
         if (const auto fault = WriteWhole(files.json, ReportJson(report))) return Fail("the report: " + *fault);
     }

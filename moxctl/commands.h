@@ -60,8 +60,9 @@ int SetDoBit(std::int16_t bitIndex, std::int16_t value);
 int ReadDi(bool json);
 
 struct SelfTestFiles {
-    std::string json;  // report as JSON, when named
-    std::string junit; // report as JUnit XML, when named
+    std::string json;                  // report as JSON, when named
+    std::string junit;                 // report as JUnit XML, when named
+    bool jsonToStandardOutput = false; // the JSON report instead of the table
 };
 int SelfTest(const SelfTestOptions& o, const SelfTestFiles& files);
 

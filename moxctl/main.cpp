@@ -10,6 +10,7 @@
 #include "output_limits.h"
 #include "recipe_run.h"
 #include "setup_columns.h"
+#include "version_text.h"
 #include "watch.h"
 
 #include <CLI/CLI.hpp>
@@ -17,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <tuple>
 
 namespace {
@@ -100,7 +102,7 @@ struct InfoCommand : TextOrJsonCommand {
 
 struct ReadCommand {
     static constexpr const char* kName = "read";
-    static constexpr const char* kHelp = "start acquisition and print the 32 inputs (CSV, or JSON lines)";
+    static constexpr const char* kHelp = "start acquisition and print the 32 inputs AI00..AI31 (CSV, or JSON lines)";
     ReadOptions options;
     ReadFlags flags;
     long interval = 200;
@@ -164,14 +166,16 @@ struct LogCommand {
 // such as "0xFF" as 0.
 struct DaCommand {
     static constexpr const char* kName = "da";
-    static constexpr const char* kHelp = "set an analog output from a DA code, a voltage or a value in its unit";
+    static constexpr const char* kHelp =
+        "set an analog output AO0..AO3 from a DA code, a voltage or a value in its unit";
     std::string channel, code, volts, unitValue, setupPath, range = "bipolar";
     CLI::Option* codeOpt = nullptr;
     CLI::Option* voltsOpt = nullptr;
     CLI::Option* valueOpt = nullptr;
 
     void Add(CLI::App* cmd) {
-        cmd->add_option("channel", channel, "DA channel 0..3")->required();
+        cmd->add_option("channel", channel, "analog output 0..3: AO0..AO3, DA0..DA3 in the analog output window")
+            ->required();
         codeOpt = cmd->add_option("--code", code, "hexadecimal DA code 0..FFF");
         voltsOpt = cmd->add_option("--volts", volts, "voltage within the range");
         codeOpt->excludes(voltsOpt);
@@ -188,7 +192,7 @@ struct DaCommand {
 
     int Run() const {
         const auto ch = IntegerIn(channel, limits::kDaChannel.low, limits::kDaChannel.high);
-        if (!ch) throw BadValue("channel", channel, "a DA channel 0..3");
+        if (!ch) throw BadValue("channel", channel, "an analog output 0..3 (AO0..AO3)");
         const auto da = static_cast<std::int16_t>(*ch);
         if (valueOpt->count() > 0) return RunValue(da);
         if (codeOpt->count() == 0 && voltsOpt->count() == 0)
@@ -237,7 +241,8 @@ struct DaCommand {
 
 struct DoCommand {
     static constexpr const char* kName = "do";
-    static constexpr const char* kHelp = "set a group of eight digital outputs from a hexadecimal byte";
+    static constexpr const char* kHelp =
+        "set a group of eight digital outputs (group 0: DO1..DO8, 1: DO9..DO16) from a hexadecimal byte";
     std::string group, byte;
 
     void Add(CLI::App* cmd) {
@@ -255,16 +260,17 @@ struct DoCommand {
 
 struct DoBitCommand {
     static constexpr const char* kName = "dobit";
-    static constexpr const char* kHelp = "set one digital output";
+    static constexpr const char* kHelp = "set one digital output DO1..DO16";
     std::string bit, value;
 
     void Add(CLI::App* cmd) {
-        cmd->add_option("bit", bit, "output 1..16, as numbered in the digital I/O window")->required();
+        cmd->add_option("bit", bit, "digital output 1..16 (DO1..DO16), as numbered in the digital I/O window")
+            ->required();
         cmd->add_option("value", value, "0 or 1")->required();
     }
     int Run() const {
         const auto n = IntegerIn(bit, limits::kDoBit.low, limits::kDoBit.high);
-        if (!n) throw BadValue("bit", bit, "an output 1..16");
+        if (!n) throw BadValue("bit", bit, "a digital output 1..16 (DO1..DO16)");
         const auto v = IntegerIn(value, limits::kBitValue.low, limits::kBitValue.high);
         if (!v) throw BadValue("value", value, "0 or 1");
         // Numbered 1..16 as in the window; the driver counts from 0.
@@ -274,7 +280,7 @@ struct DoBitCommand {
 
 struct DiCommand : TextOrJsonCommand {
     static constexpr const char* kName = "di";
-    static constexpr const char* kHelp = "read both digital input groups";
+    static constexpr const char* kHelp = "read both digital input groups (DI group 0 and 1)";
 
     int Run() const { return ReadDi(json); }
 };
@@ -282,7 +288,7 @@ struct DiCommand : TextOrJsonCommand {
 struct SelfTestCommand {
     static constexpr const char* kName = "selftest";
     static constexpr const char* kHelp =
-        "loopback self-test (DA0..3 -> inputs 0..3, DO group n -> DI group n): pass/fail table";
+        "loopback self-test (AO0..AO3 -> AI00..AI03, DO group n -> DI group n): pass/fail table";
     SelfTestOptions options;
     SelfTestFiles files;
     long settleMs = 100;
@@ -295,13 +301,21 @@ struct SelfTestCommand {
             ->default_str(Plain(options.noiseLimitVolts));
         IntegerOption(cmd, "--settle", settleMs, 1, 10000, "milliseconds between setting an output and reading it")
             ->default_str(std::to_string(settleMs));
-        cmd->add_option("--json", files.json, "write the report as JSON to FILE");
+        // --json alone is a switch, as for info and read; with a FILE, as written before.
+        jsonOpt = cmd->add_option("--json", files.json,
+                                  "the report as one JSON object instead of the table; with FILE, the table and "
+                                  "the JSON written to FILE")
+                      ->expected(0, 1);
         cmd->add_option("--junit", files.junit, "write the report as JUnit XML to FILE");
     }
     int Run() {
         options.settle = std::chrono::milliseconds(settleMs);
+        files.jsonToStandardOutput = jsonOpt->count() > 0 && files.json.empty();
         return SelfTest(options, files);
     }
+
+private:
+    CLI::Option* jsonOpt = nullptr;
 };
 
 struct WatchCommand {
@@ -329,15 +343,15 @@ struct WatchCommand {
 struct CalibrateCommand {
     static constexpr const char* kName = "calibrate";
     static constexpr const char* kHelp =
-        "loopback calibration (DA0..3 -> inputs 0..3): gain and offset of each input, or of each output, "
+        "loopback calibration (AO0..AO3 -> AI00..AI03): gain and offset of each input, or of each output, "
         "written to a calibration file";
     CalibrateOptions options;
     std::string channels;
 
     void Add(CLI::App* cmd) {
-        cmd->footer("A loopback measures the pair DA -> AI, never one end alone, so one end is trusted:\n"
-                    "  inputs (the default): each input against its DA at the DA code's nominal volts;\n"
-                    "  outputs (--outputs): each DA against its input, read through the input's calibration\n"
+        cmd->footer("A loopback measures the pair AO -> AI, never one end alone, so one end is trusted:\n"
+                    "  inputs (the default): each input against its AO at the DA code's nominal volts;\n"
+                    "  outputs (--outputs): each AO against its input, read through the input's calibration\n"
                     "  in force (--setup; an input without one is taken at its nominal volts).\n"
                     "The chosen outputs are driven over the whole sweep and left at 0 V: fit the loopback plug,\n"
                     "with nothing else on them. A channel whose fit is poor (off a straight line, saturated, not\n"
@@ -408,12 +422,54 @@ struct RunCommand {
 using Commands = std::tuple<InfoCommand, ReadCommand, LogCommand, WatchCommand, DaCommand, DoCommand, DoBitCommand,
                             DiCommand, SelfTestCommand, CalibrateCommand, RunCommand>;
 
+// What each value stands for in --help, the same in every command, in
+// place of the parser's TEXT and INT.
+void NameValues(CLI::App* cmd) {
+    static const std::map<std::string, std::string, std::less<>> kNames = {{"file", "FILE"},
+                                                                           {"recipe", "FILE"},
+                                                                           {"--setup", "FILE"},
+                                                                           {"--out", "FILE"},
+                                                                           {"--junit", "FILE"},
+                                                                           {"--json", "FILE"},
+                                                                           {"--operator", "NAME"},
+                                                                           {"--channels", "LIST"},
+                                                                           {"channel", "AO"},
+                                                                           {"--code", "HEX"},
+                                                                           {"--volts", "VOLTS"},
+                                                                           {"--value", "VALUE"},
+                                                                           {"--range", "RANGE"},
+                                                                           {"group", "GROUP"},
+                                                                           {"byte", "HEX"},
+                                                                           {"bit", "DO"},
+                                                                           {"value", "0|1"},
+                                                                           {"--interval", "MS"},
+                                                                           {"--settle", "MS"},
+                                                                           {"--count", "N"},
+                                                                           {"--mean", "N"},
+                                                                           {"--points", "N"},
+                                                                           {"--rotate-size", "BYTES"},
+                                                                           {"--rotate-time", "SECONDS"},
+                                                                           {"--duration", "SECONDS"},
+                                                                           {"--valid-days", "DAYS"},
+                                                                           {"--tolerance", "VOLTS"},
+                                                                           {"--noise", "VOLTS"},
+                                                                           {"--max-residual", "VOLTS"}};
+    for (CLI::Option* option : cmd->get_options()) {
+        const auto found = kNames.find(option->get_name());
+        if (found == kNames.end()) continue;
+        // A switch keeps its empty name; an optional value shows as [FILE].
+        if (option->get_type_size() == 0 || option->get_type_name().empty()) continue;
+        option->type_name(option->get_expected_min() == 0 ? "[" + found->second + "]" : found->second);
+    }
+}
+
 // A command's result is the program's exit status; a usage error found
 // while it runs is thrown as CLI11's own.
 template <typename Command>
 void AddCommand(CLI::App& app, Command& command, int& result) {
     auto* cmd = app.add_subcommand(Command::kName, Command::kHelp);
     command.Add(cmd);
+    NameValues(cmd);
     cmd->callback([&command, &result] { result = command.Run(); });
 }
 
@@ -432,10 +488,13 @@ bool UnknownCommand(CLI::App& app, int argc, char** argv) {
 const char* kDescription =
     "moxctl: a MOX data-acquisition card from the command line.\n"
     "The card is reached through the card driver library, as by moxpanel: the bundled virtual card,\n"
-    "another libadcard.so named by LD_LIBRARY_PATH, or a card on the network with MOX_CARD_ADDRESS=host:port.\n"
+    "another libadcard.so named by LD_LIBRARY_PATH, or a card on the network with MOX_CARD_ADDRESS=host:port\n"
+    "(moxctl info names the library loaded). Ports are named as the windows number them: inputs AI00..AI31,\n"
+    "analog outputs AO0..AO3 (DA0..DA3), digital outputs DO1..DO16 in groups 0 and 1, DI groups 0 and 1.\n"
     "Exit status: 0 done (selftest: passed; watch: no alarm level reached), 1 the card did not answer,\n"
     "refused or a check failed (watch: an input reached an alarm level),\n"
-    "2 usage error, 3 no card driver, 4 a write (da, do, dobit) was not confirmed by the card:\n"
+    "2 usage error (a bad MOX_CARD_ADDRESS too), 3 no card driver, 4 a write (da, do, dobit) was not confirmed by the "
+    "card:\n"
     "it may or may not have been applied.";
 
 } // namespace
@@ -446,7 +505,7 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, OnStopSignal);
 
     CLI::App app(kDescription, "moxctl");
-    app.set_version_flag("--version", "moxctl " MOX_VERSION);
+    app.set_version_flag("--version", mox::VersionText("moxctl", MOX_VERSION));
     app.require_subcommand(1);
     int result = kExitOk;
     Commands commands;
@@ -459,6 +518,9 @@ int main(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
+        return kExitUsage;
+    } catch (const BadCardAddress& e) {
+        std::fprintf(stderr, "moxctl: %s\n", e.what());
         return kExitUsage;
     }
     return result;

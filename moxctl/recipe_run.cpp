@@ -63,8 +63,7 @@ Measured MeasureAnalog(Card& card, const Plan& plan, const Condition& c) {
         if (i > 0 && !Pause(kReadingGap)) return {std::nullopt, {}, true};
         const auto r = card.Read(ReadRequest{0, true, false});
         if (!r)
-            return {std::nullopt,
-                    "the inputs could not be read (driver error " + std::to_string(card.LastError()) + ")", false};
+            return {std::nullopt, "the inputs could not be read (" + DriverErrorText(card.LastError()) + ")", false};
         const double volts = r->volts[static_cast<std::size_t>(c.input)];
         values.push_back(plan.setup ? plan.setup->Engineering(c.input, volts) : volts);
     }
@@ -123,7 +122,7 @@ std::string Write(Card& card, const Output& o) {
     if (done != 0) return {};
     const std::int32_t error = card.LastError();
     if (error == kNoReplyError) return o.text + " was not confirmed by the card: it may or may not have been applied";
-    return o.text + " was refused by the card (driver error " + std::to_string(error) + ")";
+    return o.text + " was refused by the card (" + DriverErrorText(error) + ")";
 }
 
 bool SameOutput(const Output& a, const Output& b) { return a.kind == b.kind && a.channel == b.channel; }
@@ -137,7 +136,7 @@ public:
         if (plan_.NeedsAcquisition()) {
             std::int32_t error = 0;
             if (!card_.StartAcquisition(error)) {
-                Fault("acquisition did not start (driver error " + std::to_string(error) + ")");
+                Fault("acquisition did not start (" + DriverErrorText(error) + ")");
             } else {
                 acquiring_ = true;
             }

@@ -64,7 +64,8 @@ Check IdentityCheck(Card& card) {
         c.detail = "card " + std::to_string(id->number) + ", type " + std::to_string(id->type) + ", speed " +
                    std::to_string(id->speedK) + "K, resolution " + std::to_string(id->resolution) + " bits";
     } else {
-        c.faults.emplace_back(id ? "the card reports card number 0" : "the card does not answer the identity request");
+        c.faults.emplace_back(id ? "the card reports card number 0"
+                                 : CardName() + " does not answer the identity request: " + NoAnswerAdvice());
     }
     c.seconds = Seconds(start);
     return c;
@@ -92,7 +93,7 @@ Check LinkCheck(Card& card) {
         if (!c.passed) c.faults.emplace_back("the link has been down for " + std::to_string(s->downSeconds) + " s");
         c.metrics = {{"link_down_seconds", s->downSeconds}};
     } else {
-        c.faults.emplace_back("the card does not answer the network status request");
+        c.faults.emplace_back(CardName() + " does not answer the network status request: " + NoAnswerAdvice());
     }
     c.seconds = Seconds(start);
     return c;
@@ -201,13 +202,13 @@ Check AnalyseAnalog(int channel, const std::vector<AnalogPoint>& points, double 
                  {"noise_volts", noiseVolts}};
     c.detail = "offset " + Fixed(offset) + " V, gain " + Fixed(gain, 4) + ", linearity " + Fixed(linearity) +
                " V, max error " + Fixed(maxError) + " V, noise " + Fixed(noiseVolts) + " V";
-    const std::string loop = "AO" + std::to_string(channel) + " -> AI" + std::to_string(channel);
+    const std::string loop = OutputName(channel) + " -> " + InputName(channel);
     if (points.empty()) {
         c.faults.push_back(loop + ": no readings");
     } else if (maxError > options.toleranceVolts) {
         if (std::abs(gain) < 0.1) {
-            c.faults.emplace_back("AI" + std::to_string(channel) + " does not follow AO" + std::to_string(channel) +
-                                  " (gain " + Fixed(gain, 4) + ")");
+            c.faults.emplace_back(InputName(channel) + " does not follow " + OutputName(channel) + " (gain " +
+                                  Fixed(gain, 4) + ")");
         } else if (std::abs(gain - 1) * 4 > options.toleranceVolts) {
             c.faults.push_back(loop + ": gain error, gain " + Fixed(gain, 4) + " (error " + Fixed(maxError) + " V at " +
                                Fixed(worstAt) + " V)");
@@ -219,8 +220,8 @@ Check AnalyseAnalog(int channel, const std::vector<AnalogPoint>& points, double 
         }
     }
     if (noiseVolts > options.noiseLimitVolts) {
-        c.faults.emplace_back("AI" + std::to_string(channel) + " is noisy: standard deviation " + Fixed(noiseVolts) +
-                              " V (limit " + Fixed(options.noiseLimitVolts) + " V)");
+        c.faults.emplace_back(InputName(channel) + " is noisy: standard deviation " + Fixed(noiseVolts) + " V (limit " +
+                              Fixed(options.noiseLimitVolts) + " V)");
     }
     c.passed = c.faults.empty();
     return c;

@@ -101,9 +101,8 @@ private:
         if (restartTried_ || !card_.Identity()) return;
         restartTried_ = true;
         std::int32_t error = 0;
-        Note(card_.StartAcquisition(error)
-                 ? "the card answers but was not acquiring: acquisition started again"
-                 : "the card answers but does not acquire (driver error " + std::to_string(error) + ")");
+        Note(card_.StartAcquisition(error) ? "the card answers but was not acquiring: acquisition started again"
+                                           : "the card answers but does not acquire (" + DriverErrorText(error) + ")");
     }
 
     Card& card_;
@@ -123,7 +122,7 @@ int Usage(const std::string& message) {
 
 std::string Names(const std::vector<WatchedInput>& inputs) {
     std::string names;
-    for (const auto& in : inputs) names += (names.empty() ? "" : ", ") + ("AI" + std::to_string(in.input));
+    for (const auto& in : inputs) names += (names.empty() ? "" : ", ") + InputName(in.input);
     return names;
 }
 
@@ -142,7 +141,8 @@ int Watch(const WatchOptions& o) {
     Card card;
     std::int32_t error = 0;
     if (!card.StartAcquisition(error)) {
-        std::fprintf(stderr, "moxctl: acquisition did not start (driver error %d): nothing was watched\n", error);
+        std::fprintf(stderr, "moxctl: acquisition did not start on %s (%s): nothing was watched; %s\n",
+                     CardName().c_str(), DriverErrorText(error).c_str(), NoAnswerAdvice().c_str());
         return kExitFailed;
     }
     std::fprintf(stderr, "moxctl: watching %s, a reading every %lld ms\n", Names(inputs).c_str(),

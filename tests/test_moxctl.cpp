@@ -118,13 +118,13 @@ TEST_P(MoxctlFault, SelfTestFailsAndNamesExactlyThatFault) {
 
 INSTANTIATE_TEST_SUITE_P(
     Injected, MoxctlFault,
-    ::testing::Values(FaultCase{"gain:2:0.9", "AO2 -> AI2: gain error"},
-                      FaultCase{"gain:0:0", "AI0 does not follow AO0"},
+    ::testing::Values(FaultCase{"gain:2:0.9", "AO2 -> AI02: gain error"},
+                      FaultCase{"gain:0:0", "AI00 does not follow AO0"},
                       FaultCase{"stuck:5:0", "bit 5 (group 0, line 4) stuck at 0"},
                       FaultCase{"stuck:12:1", "bit 12 (group 1, line 3) stuck at 1"},
                       FaultCase{"short:3:4", "bit 3 (group 0, line 2) and bit 4 (group 0, line 3) shorted together"},
                       FaultCase{"short:8:9", "bit 8 (group 0, line 7) and bit 9 (group 1, line 0) shorted together"},
-                      FaultCase{"noise:1:0.5", "AI1 is noisy"}));
+                      FaultCase{"noise:1:0.5", "AI01 is noisy"}));
 
 TEST(MoxctlRead, PrintsRowsOf32ValuesThatChange) {
     const Outcome o = Shell(OnCard(VIRTUAL_CARD_DIR), "$M read --count 5 --interval 50 --volts");
@@ -319,18 +319,17 @@ TEST_P(MoxctlExactValues, AreSentAsTyped) {
 
 INSTANTIATE_TEST_SUITE_P(
     Outputs, MoxctlExactValues,
-    ::testing::Values(std::pair{"da 0 --code 0xFFF", "DA0: code FFF (4095)\n"},
-                      std::pair{"da 3 --code 0Xfff", "DA3: code FFF (4095)\n"},
-                      std::pair{"da 2 --code \"&H800\"", "DA2: code 800 (2048)\n"},
-                      std::pair{"da 1 --code \"&h7fF\"", "DA1: code 7FF (2047)\n"},
-                      std::pair{"da 1 --code 00A", "DA1: code 00A (10)\n"},
-                      std::pair{"da 1 --volts 2.5", "DA1: code C00 (3072) from 2.5 V, bipolar\n"},
-                      std::pair{"da 1 --volts 25e-1", "DA1: code C00 (3072) from 25e-1 V, bipolar\n"},
-                      std::pair{"da 01 --volts 10 --range unipolar", "DA1: code FFF (4095) from 10 V, unipolar\n"},
-                      std::pair{"do 1 0xFF", "DO group 1: FF (11111111)\n"},
-                      std::pair{"do 0 \"&Ha5\"", "DO group 0: A5 (10100101)\n"},
-                      std::pair{"dobit 16 1", "DO bit 16 (driver bit 15): 1\n"},
-                      std::pair{"dobit 010 0", "DO bit 10 (driver bit 9): 0\n"}));
+    ::testing::Values(std::pair{"da 0 --code 0xFFF", "AO0: code FFF (4095)\n"},
+                      std::pair{"da 3 --code 0Xfff", "AO3: code FFF (4095)\n"},
+                      std::pair{"da 2 --code \"&H800\"", "AO2: code 800 (2048)\n"},
+                      std::pair{"da 1 --code \"&h7fF\"", "AO1: code 7FF (2047)\n"},
+                      std::pair{"da 1 --code 00A", "AO1: code 00A (10)\n"},
+                      std::pair{"da 1 --volts 2.5", "AO1: code C00 (3072) from 2.5 V, bipolar\n"},
+                      std::pair{"da 1 --volts 25e-1", "AO1: code C00 (3072) from 25e-1 V, bipolar\n"},
+                      std::pair{"da 01 --volts 10 --range unipolar", "AO1: code FFF (4095) from 10 V, unipolar\n"},
+                      std::pair{"do 1 0xFF", "DO group 1 (DO9..DO16): FF (11111111)\n"},
+                      std::pair{"do 0 \"&Ha5\"", "DO group 0 (DO1..DO8): A5 (10100101)\n"},
+                      std::pair{"dobit 16 1", "DO16: 1\n"}, std::pair{"dobit 010 0", "DO10: 0\n"}));
 
 // A decimal count with a leading zero is ten rows, not eight (octal).
 TEST(MoxctlRead, CountIsDecimal) {
@@ -342,8 +341,8 @@ TEST(MoxctlRead, CountIsDecimal) {
 TEST(MoxctlHelp, ShowsDefaultsAndEveryExitStatus) {
     const Outcome o = Shell(OnCard(VIRTUAL_CARD_DIR), "$M --help; $M read --help; $M selftest --help");
     EXPECT_EQ(o.status, 0) << o.err;
-    for (const char* shown : {"4 a write (da, do, dobit) was not confirmed", "--count INT=1", "--interval INT=200",
-                              "--tolerance NUMBER=0.05", "--noise NUMBER=0.05", "--settle INT=100"}) {
+    for (const char* shown : {"4 a write (da, do, dobit) was not confirmed", "--count N=1", "--interval MS=200",
+                              "--tolerance VOLTS=0.05", "--noise VOLTS=0.05", "--settle MS=100", "--json [FILE]"}) {
         EXPECT_NE(o.out.find(shown), std::string::npos) << shown << "\n" << o.out;
     }
 }
@@ -463,9 +462,98 @@ INSTANTIATE_TEST_SUITE_P(Commands, MoxctlJson,
                          ::testing::Values(JsonCase{"di --json", {"group0", "group1"}},
                                            JsonCase{"info --json",
                                                     {"card", "type", "speed_k", "resolution_bits", "pc_address",
-                                                     "expected_pc_address", "link_down_seconds", "link"}},
+                                                     "expected_pc_address", "link_down_seconds", "link", "driver",
+                                                     "virtual_card"}},
                                            JsonCase{"read --json --codes --volts --count 2 --interval 20",
                                                     {"utc", "monotonic_s", "codes", "volts"}}));
+
+// Which card moxctl talks to, through which library, and what to try when
+// it does not answer: each said in words, with the exit status of its kind.
+struct WhichCardCase {
+    std::string env;
+    const char* command;
+    int status;
+    std::vector<std::string> said;    // each on standard output or error
+    std::vector<std::string> notSaid; // on neither
+};
+
+class MoxctlWhichCard : public ::testing::TestWithParam<WhichCardCase> {};
+
+TEST_P(MoxctlWhichCard, IsNamedWithWhatToTry) {
+    const WhichCardCase& c = GetParam();
+    const Outcome o = Shell(c.env, std::string("$M ") + c.command);
+    EXPECT_EQ(o.status, c.status) << o.out << o.err;
+    for (const std::string& text : c.said) {
+        EXPECT_TRUE(o.out.find(text) != std::string::npos || o.err.find(text) != std::string::npos)
+            << "missing: " << text << "\n"
+            << o.out << o.err;
+    }
+    for (const std::string& text : c.notSaid) {
+        EXPECT_EQ((o.out + o.err).find(text), std::string::npos) << "said: " << text << "\n" << o.out << o.err;
+    }
+}
+
+const std::string kVirtual = "LD_LIBRARY_PATH='" VIRTUAL_CARD_DIR "' ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, MoxctlWhichCard,
+    ::testing::Values(
+        WhichCardCase{OnCard(VIRTUAL_CARD_DIR),
+                      "info",
+                      0,
+                      {"card driver: " VIRTUAL_CARD_DIR "/libadcard.so (the bundled virtual card"},
+                      {"MOX_CARD_ADDRESS=127"}},
+        WhichCardCase{OnCard(VIRTUAL_CARD_DIR),
+                      "info --json",
+                      0,
+                      {"\"driver\":\"" VIRTUAL_CARD_DIR "/libadcard.so\"", "\"virtual_card\":true"},
+                      {"card_address"}},
+        WhichCardCase{OnCard(FAULT_CARD_DIR),
+                      "info",
+                      0,
+                      {"card driver: " FAULT_CARD_DIR "/libadcard.so (not built with moxpanel"},
+                      {"virtual card"}},
+        // Not our driver: the variable is not its business, and not refused.
+        WhichCardCase{"LD_LIBRARY_PATH='" FAULT_CARD_DIR "' MOX_CARD_ADDRESS=nonsense", "info", 0, {}, {"nonsense"}},
+        // The program's own folder (RUNPATH) when LD_LIBRARY_PATH holds no driver.
+        WhichCardCase{"LD_LIBRARY_PATH=/nonexistent-moxctl-folder",
+                      "info",
+                      0,
+                      {"LD_LIBRARY_PATH=/nonexistent-moxctl-folder is set, but no libadcard.so was taken from it: "
+                       "this one came from the program's RUNPATH",
+                       "the bundled virtual card"},
+                      {}},
+        WhichCardCase{kVirtual + "MOX_CARD_ADDRESS=127.0.0.1:1",
+                      "info",
+                      1,
+                      {"the card at 127.0.0.1:1 (MOX_CARD_ADDRESS) does not answer the identity request",
+                       "mox-card-emulator or mox-driver-bridge is running", "the port in MOX_CARD_ADDRESS",
+                       "sending to the card at 127.0.0.1:1"},
+                      {"virtual card"}},
+        WhichCardCase{kVirtual + "MOX_CARD_ADDRESS=127.0.0.1:1", "di", 1, {"127.0.0.1:1"}, {}},
+        WhichCardCase{kVirtual + "MOX_CARD_ADDRESS=127.0.0.1:1",
+                      "read",
+                      1,
+                      {"127.0.0.1:1", "driver error 100: no reply from the card in time"},
+                      {}},
+        // A bad address is a usage error, said before the driver is called.
+        WhichCardCase{kVirtual + "MOX_CARD_ADDRESS=nonsense",
+                      "info",
+                      2,
+                      {"MOX_CARD_ADDRESS=\"nonsense\": it is not address:port", "MOX_CARD_ADDRESS=127.0.0.1:7710"},
+                      {"libadcard:"}},
+        WhichCardCase{kVirtual + "MOX_CARD_ADDRESS=127.0.0.1",
+                      "da 0 --code 800",
+                      2,
+                      {"MOX_CARD_ADDRESS=\"127.0.0.1\""},
+                      {"AO0: code"}},
+        WhichCardCase{kVirtual + "MOX_CARD_ADDRESS=127.0.0.1:0", "selftest", 2, {"MOX_CARD_ADDRESS"}, {"PASS"}},
+        // --help and --version need no card, whatever the address.
+        WhichCardCase{kVirtual + "MOX_CARD_ADDRESS=nonsense",
+                      "--version",
+                      0,
+                      {"moxctl ", "Copyright (C) 2026", "License GPLv3+", "This is free software"},
+                      {}}));
 
 TEST(MoxctlDriver, MissingEntryEndsWithStatus3AndNamesIt) {
     const Outcome o = Shell(OnCard(FAKE_NOINITIAL_DIR), "$M info");
@@ -524,7 +612,7 @@ TEST(AnalogAnalysis, GainOffsetAndNoiseAreToldApart) {
     EXPECT_NE(offset.faults[0].find("offset error 0.200 V"), std::string::npos) << offset.faults[0];
     const Check noisy = AnalyseAnalog(1, sweep(1, 0), 0.3, o);
     ASSERT_EQ(noisy.faults.size(), 1u);
-    EXPECT_NE(noisy.faults[0].find("AI1 is noisy: standard deviation 0.300 V"), std::string::npos);
+    EXPECT_NE(noisy.faults[0].find("AI01 is noisy: standard deviation 0.300 V"), std::string::npos);
     auto bent = sweep(1, 0);
     bent[2].measuredVolts = 0.2;
     const Check nonlinear = AnalyseAnalog(1, bent, 0.004, o);

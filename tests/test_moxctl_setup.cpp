@@ -119,7 +119,7 @@ TEST_F(MoxctlSetupOnEmulator, AnOutputCodeReadsBackInTheInputsUnit) {
 TEST_F(MoxctlSetupOnEmulator, AValueInTheOutputsUnitWritesItsCode) {
     const Outcome da = Run("$M da 1 --value 12 --setup " + kBench);
     ASSERT_EQ(da.status, 0) << da.err;
-    EXPECT_EQ(da.out, "DA1: code CCC (3276) from 12 mA (valve_setpoint, bipolar); the code gives 11.995116 mA\n");
+    EXPECT_EQ(da.out, "AO1: code CCC (3276) from 12 mA (valve_setpoint, bipolar); the code gives 11.995116 mA\n");
     EXPECT_NEAR(ReadColumn("oil_temperature[°C]"), 299.88, 1.0);
 }
 
