@@ -4,6 +4,8 @@
 #include "command_input.h"
 #include "udp.h"
 
+#include <asio/signal_set.hpp>
+
 #include <array>
 #include <cstdio>
 #include <functional>
@@ -207,6 +209,12 @@ void Bridge::Serve(asio::io_context& io, asio::ip::udp::socket& socket) {
             std::fflush(stdout);
         },
         options_.exitWithStdin);
+    // Ctrl-C and a service manager's stop end it as "quit" does, so that
+    // the summary is still printed.
+    asio::signal_set stopSignals(io, SIGINT, SIGTERM);
+    stopSignals.async_wait([&io](const asio::error_code& ec, int) {
+        if (!ec) io.stop();
+    });
     receive();
     io.run();
 }

@@ -80,8 +80,8 @@ public:
     std::optional<std::vector<std::uint8_t>> Handle(const vnet::Endpoint& from, std::span<const std::uint8_t> bytes);
     const Counters& counters() const { return counters_; }
 
-    // Serves on the socket until "quit", or until standard input closes
-    // with exitWithStdin.
+    // Serves on the socket until "quit", SIGINT or SIGTERM, or until
+    // standard input closes with exitWithStdin.
     void Serve(asio::io_context& io, asio::ip::udp::socket& socket);
 
 private:

@@ -30,13 +30,17 @@ int main(int argc, char** argv) {
     // Loads the driver now, so that a missing library or entry is said (and
     // the bridge ends with status 3) before anyone is told to connect.
     DllDef::GetLastADError();
+    std::fprintf(stderr, "mox-driver-bridge: %s\n", DllDef::LoadedText().c_str());
 
     std::string error;
     asio::io_context io;
     const auto address = *vnet::ParseIPv4(o.address);
     auto socket = vnet::OpenUdpSocket(io, vnet::Endpoint{address, o.port}, error);
     if (!socket) {
-        std::fprintf(stderr, "mox-driver-bridge: %s\n", error.c_str());
+        std::fprintf(stderr,
+                     "mox-driver-bridge: %s\nAnother program may hold port %u (a bridge or emulator already "
+                     "running?): stop it, or choose another with --port (0 picks a free one)\n",
+                     error.c_str(), static_cast<unsigned>(o.port));
         return 1;
     }
     asio::error_code ec;

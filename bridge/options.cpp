@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "options.h"
 
+#include "version_text.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -10,7 +12,7 @@ namespace {
 
 const CLI::Validator kIPv4(
     [](const std::string& text) { return vnet::ParseIPv4(text) ? std::string() : "not an IPv4 address: " + text; },
-    "A.B.C.D");
+    ""); // --help names the value A.B.C.D (type_name)
 
 } // namespace
 
@@ -22,24 +24,28 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
                  "reach the card it drives with MOX_CARD_ADDRESS=address:port.\n"
                  "The driver is loaded as moxpanel loads it: libadcard.so through the system loader on\n"
                  "Linux, adcard.dll from this program's folder or the system folder on Windows.\n"
-                 "Standard input takes the commands: status | quit",
+                 "Standard input takes the commands: status | quit. SIGINT and SIGTERM end it as quit does;\n"
+                 "it then prints its summary (requests served, refused, senders dropped) on standard error.",
                  "mox-driver-bridge");
     app.add_option("--address", o.address,
                    "IPv4 address to listen on; another than 127.0.0.1 lets the network drive the card")
         ->capture_default_str()
-        ->check(kIPv4);
-    app.add_option("--port", o.port, "UDP port; 0 picks a free one")->capture_default_str();
+        ->check(kIPv4)
+        ->type_name("A.B.C.D");
+    app.add_option("--port", o.port, "UDP port; 0 picks a free one")->capture_default_str()->type_name("PORT");
     app.add_option(
            "--allow", allowed,
            "a client address allowed besides this computer (repeatable); no authentication: anyone able to send\n"
            "from it can drive the card's outputs")
-        ->check(kIPv4);
+        ->check(kIPv4)
+        ->type_name("A.B.C.D");
     app.add_option("--call-timeout", boundMs, "milliseconds a driver call may take before it is answered as failed")
         ->capture_default_str()
-        ->check(CLI::Range(5, 10000));
+        ->check(CLI::Range(5, 10000).description(""))
+        ->type_name("MS");
     app.add_flag("--trace", o.trace, "print a line for each request and each datagram dropped");
     app.add_flag("--exit-with-stdin", o.exitWithStdin, "end when standard input closes");
-    app.set_version_flag("--version", "mox-driver-bridge " MOX_VERSION);
+    app.set_version_flag("--version", mox::VersionText("mox-driver-bridge", MOX_VERSION));
 
     // CLI11 takes the arguments last to first.
     std::vector<std::string> reversed = args;

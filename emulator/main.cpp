@@ -46,7 +46,10 @@ int main(int argc, char** argv) {
     asio::io_context io;
     auto socket = vnet::OpenUdpSocket(io, vnet::Endpoint{*vnet::ParseIPv4(o.address), o.port}, error);
     if (!socket) {
-        std::fprintf(stderr, "mox-card-emulator: %s\n", error.c_str());
+        std::fprintf(stderr,
+                     "mox-card-emulator: %s\nAnother program may hold port %u (an emulator or bridge already "
+                     "running?): stop it, or choose another with --port (0 picks a free one)\n",
+                     error.c_str(), static_cast<unsigned>(o.port));
         return 1;
     }
     asio::error_code ec;

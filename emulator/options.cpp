@@ -3,6 +3,7 @@
 
 #include "emulator.h"
 #include "udp.h"
+#include "version_text.h"
 
 #include <CLI/CLI.hpp>
 
@@ -30,7 +31,7 @@ std::vector<std::string> WithFlagValuesJoined(const std::vector<std::string>& ar
 
 const CLI::Validator kIPv4(
     [](const std::string& text) { return vnet::ParseIPv4(text) ? std::string() : "not an IPv4 address: " + text; },
-    "A.B.C.D");
+    ""); // --help names the value A.B.C.D (type_name)
 
 const CLI::Validator kNonNegative(
     [](const std::string& text) {
@@ -39,7 +40,7 @@ const CLI::Validator kNonNegative(
         return end != text.c_str() && *end == '\0' && std::isfinite(v) && v >= 0 ? std::string()
                                                                                  : "not a number >= 0: " + text;
     },
-    "NUMBER>=0");
+    ""); // the ranges are in each option's help
 
 } // namespace
 
@@ -51,15 +52,28 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
                  "  pc-address A.B.C.D | pc-address auto | status | quit\n"
                  "With --replay FILE the inputs recorded in FILE carry the recorded volts.",
                  "mox-card-emulator");
-    app.add_option("--address", o.address, "IPv4 address to listen on")->capture_default_str()->check(kIPv4);
-    app.add_option("--port", o.port, "UDP port; 0 picks a free one")->capture_default_str();
-    app.add_option("--pc-address", o.pcAddress, "PC address reported instead of the one seen")->check(kIPv4);
-    app.add_option("--drop", o.drop, "fraction of requests lost")->check(CLI::Range(0.0, 1.0));
-    app.add_option("--delay", o.delayMs, "milliseconds added before each reply")
-        ->check(kNonNegative & CLI::Range(0.0, emu::kMaxDelayMs));
-    app.add_option("--silent", o.silentSeconds, "seconds without any answer from the start")
-        ->check(kNonNegative & CLI::Range(0.0, emu::kMaxSilentSeconds));
-    app.add_option("--seed", o.seed, "seed of the drop decisions");
+    app.add_option("--address", o.address, "IPv4 address to listen on")
+        ->capture_default_str()
+        ->check(kIPv4)
+        ->type_name("A.B.C.D");
+    app.add_option("--port", o.port, "UDP port; 0 picks a free one")->capture_default_str()->type_name("PORT");
+    app.add_option("--pc-address", o.pcAddress, "PC address reported instead of the one seen")
+        ->check(kIPv4)
+        ->type_name("A.B.C.D");
+    app.add_option("--drop", o.drop, "fraction of requests lost, 0..1")
+        ->check(CLI::Range(0.0, 1.0).description(""))
+        ->type_name("FRACTION");
+    app.add_option("--delay", o.delayMs,
+                   "milliseconds added before each reply, 0.." +
+                       std::to_string(static_cast<long long>(emu::kMaxDelayMs)))
+        ->check(kNonNegative & CLI::Range(0.0, emu::kMaxDelayMs).description(""))
+        ->type_name("MS");
+    app.add_option("--silent", o.silentSeconds,
+                   "seconds without any answer from the start, 0.." +
+                       std::to_string(static_cast<long long>(emu::kMaxSilentSeconds)))
+        ->check(kNonNegative & CLI::Range(0.0, emu::kMaxSilentSeconds).description(""))
+        ->type_name("SECONDS");
+    app.add_option("--seed", o.seed, "seed of the drop decisions")->type_name("N");
     auto* replay =
         app.add_option("--replay", o.replay, "play a moxctl log (or a trend CSV export) back on the inputs it recorded")
             ->type_name("FILE");
@@ -72,6 +86,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         ->excludes(once);
     app.add_flag("--trace", o.trace, "print a line for each request answered");
     app.add_flag("--exit-with-stdin", o.exitWithStdin, "end when standard input closes");
+    app.set_version_flag("--version", mox::VersionText("mox-card-emulator", MOX_VERSION));
 
     // CLI11 takes the arguments last to first.
     std::vector<std::string> reversed = WithFlagValuesJoined(args);
@@ -80,6 +95,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
         return {std::nullopt, 0, app.help()};
+    } catch (const CLI::CallForVersion&) {
+        return {std::nullopt, 0, app.version()};
     } catch (const CLI::ParseError& e) {
         return {std::nullopt, 2,
                 std::string("mox-card-emulator: ") + e.what() + "\nRun with --help for more information."};

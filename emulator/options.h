@@ -28,8 +28,8 @@ struct Options {
 
 struct ParsedOptions {
     std::optional<Options> options; // nothing: end with exitCode, printing text
-    int exitCode = 0;               // 0 for --help, 2 for a usage error
-    std::string text;               // help, or the error with a hint
+    int exitCode = 0;               // 0 for --help and --version, 2 for a usage error
+    std::string text;               // help, version, or the error with a hint
 };
 
 // Parses the arguments after the program name. --trace and --exit-with-stdin

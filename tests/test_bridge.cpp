@@ -12,13 +12,21 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -407,3 +415,78 @@ TEST_F(BridgeProcess, ACrashedDriverEndsOnlyTheBridge) {
     EXPECT_TRUE(Readings(2s)) << "acquisition restored without a new start from the program";
     EXPECT_NEAR(r[7], 4.0, 0.02);
 }
+
+namespace {
+
+// The bridge as a child of its own, its standard error in a file, standard
+// input held open (so only the signal can end it); the status it ended with
+// and what it wrote there.
+struct Ended {
+    int status = -1; // exit status; -1 when killed by the signal, or not started
+    std::string err;
+    std::string startLine; // the driver named at start
+};
+
+Ended BridgeEndedBy(int signal, const std::uint16_t requests) {
+    const std::string errPath = ::testing::TempDir() + "bridge-stderr-" + std::to_string(::getpid());
+    int toChild[2];
+    int fromChild[2];
+    if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(toChild[0], 0);
+        ::dup2(fromChild[1], 1);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(err, 2);
+        ::setenv("LD_LIBRARY_PATH", FAULT_CARD_DIR, 1);
+        ::execl(MOX_BRIDGE, MOX_BRIDGE, "--port", "0", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    Ended ended;
+    std::string out;
+    std::array<char, 256> buf{};
+    while (out.find('\n') == std::string::npos) {
+        const ssize_t got = ::read(fromChild[0], buf.data(), buf.size());
+        if (got <= 0) break;
+        out.append(buf.data(), static_cast<std::size_t>(got));
+    }
+    const auto colon = out.rfind(':');
+    if (out.starts_with("listening on ") && colon != std::string::npos) {
+        vnet::RemoteCard card(vnet::LoopbackEndpoint(static_cast<std::uint16_t>(std::stoi(out.substr(colon + 1)))));
+        for (std::uint16_t i = 0; i < requests; ++i) card.Mox_DO(0, static_cast<std::int16_t>(i));
+    }
+    ::kill(pid, signal);
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    ::close(toChild[1]);
+    ::close(fromChild[0]);
+    ended.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::ifstream in(errPath);
+    for (std::string line; std::getline(in, line);) {
+        if (ended.startLine.empty()) ended.startLine = line;
+        ended.err += line + "\n";
+    }
+    std::remove(errPath.c_str());
+    return ended;
+}
+
+} // namespace
+
+// Ctrl-C and a service manager's stop end the bridge as "quit" does: status
+// 0 and its summary, the requests it served counted.
+class BridgeStopSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(BridgeStopSignal, EndsCleanlyWithItsSummary) {
+    const Ended ended = BridgeEndedBy(GetParam(), 3);
+    EXPECT_EQ(ended.status, 0) << ended.err;
+    EXPECT_NE(ended.err.find("mox-driver-bridge: 3 served, "), std::string::npos) << ended.err;
+    EXPECT_NE(ended.err.find("dropped from senders not allowed"), std::string::npos) << ended.err;
+    // The test driver is not one built with moxpanel: named by its path, never called the virtual card.
+    EXPECT_NE(ended.startLine.find("card driver: " FAULT_CARD_DIR "/libadcard.so (not built with moxpanel"),
+              std::string::npos)
+        << ended.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, BridgeStopSignal, ::testing::Values(SIGTERM, SIGINT));

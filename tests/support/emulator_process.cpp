@@ -62,7 +62,12 @@ std::uint16_t EmulatorProcess::Start(std::uint16_t port, const std::vector<std::
         Kill();
         return 0;
     }
-    const std::string line = ReadLine(5000);
+    // Lines on standard error before it (the bridge names the driver it
+    // loaded) are passed over.
+    std::string line = ReadLine(5000);
+    for (int skipped = 0; skipped < 8 && !line.empty() && line.rfind("listening on ", 0) != 0; ++skipped) {
+        line = ReadLine(5000);
+    }
     const auto colon = line.rfind(':');
     if (line.rfind("listening on ", 0) != 0 || colon == std::string::npos) {
         Kill();
