@@ -4,6 +4,7 @@
 #include "engineering.h"
 #include "language.h"
 #include "setup.h"
+#include "version_text.h"
 #include "widgets.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string_view>
 #include <variant>
 
 namespace {
@@ -64,9 +66,47 @@ bool LoadRequestedSetup(std::optional<mox::setup::Setup>& setup) {
     return false;
 }
 
+const char* const kHelp =
+    "Usage: moxpanel [OPTIONS]\n"
+    "Test and programming panel for MOX data-acquisition cards: the acquisition window (inputs AI00..AI31),\n"
+    "with the analog output window (AO0..AO3, shown there as DA0..DA3) and the digital I/O window (DI and\n"
+    "DO groups 0 and 1, outputs DO1..DO16).\n"
+    "\n"
+    "Options:\n"
+    "  -h,--help          Print this help message and exit\n"
+    "  --version          Display program version information and exit\n"
+    "  --setup FILE       setup file for the trend window: channel names, units and limits; a bad file\n"
+    "                     ends the program before any window opens\n"
+    "  --lang LANG        language of the windows: zh (the default) or en; also MOXPANEL_LANG=LANG\n"
+    "\n"
+    "The card is reached through the card driver library libadcard.so (adcard.dll on Windows): the one in\n"
+    "a folder of LD_LIBRARY_PATH, else the bundled virtual card from the program's own library folder.\n"
+    "With MOX_CARD_ADDRESS=HOST:PORT the bundled driver sends to the card emulator or a driver bridge\n"
+    "there. The library loaded is named on standard error at start.\n"
+    "Exit status: 0 closed, 2 a bad --setup file, 3 the card driver library cannot be loaded or lacks an entry.";
+
+// --help and --version are answered before anything else: no display, no
+// driver and no window are needed for them. Only arguments before "--" count.
+std::optional<int> AnswerInformationRequest(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") break;
+        if (arg == "--help" || arg == "-h") {
+            std::printf("%s\n", kHelp);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("%s\n", mox::VersionText("moxpanel", MOX_VERSION).c_str());
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const auto status = AnswerInformationRequest(argc, argv)) return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("moxpanel"));
     mox::ApplyDefaultFont(app);
@@ -79,6 +119,10 @@ int main(int argc, char** argv) {
     std::optional<mox::setup::Setup> setup;
     if (!LoadRequestedSetup(setup)) return kBadSetupExitCode;
     DllDef::SetFailureHandler(&ShowDriverFailure);
+    // Which driver answers is the first thing to know when the card does
+    // not behave as expected.
+    std::fprintf(stderr, "moxpanel: %s\n", DllDef::LoadedText().c_str());
+    std::fflush(stderr);
 
     FrmMultiBuf window;
     if (setup) window.SetTrendSetup(*setup);
