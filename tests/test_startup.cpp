@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -50,10 +51,17 @@ fs::path FreshDir(const std::string& name) {
 
 TEST(Startup, MissingDriverLibraryGivesAMessageAndExitStatus3) {
     const fs::path root = FreshDir("nodriver");
-    const Outcome out = RunFrom(root);
+    fs::create_directories(root / "empty");
+    const Outcome out = RunFrom(root, root / "empty");
     EXPECT_EQ(out.status, 3) << out.output;
     EXPECT_NE(out.output.find("无法加载板卡驱动程序库 libadcard.so"), std::string::npos) << out.output;
     EXPECT_NE(out.output.find("cannot open shared object file"), std::string::npos) << out.output;
+    // Where it was looked for, in the loader's order, and what to do.
+    const std::string searched = "Searched, in this order:\n  " + (root / "empty").string() + " (LD_LIBRARY_PATH)";
+    EXPECT_NE(out.output.find(searched), std::string::npos) << out.output;
+    const std::string own = (root / "bin").string() + "/../lib (the program's RUNPATH, its own library folder)";
+    EXPECT_LT(out.output.find(searched), out.output.find(own)) << out.output;
+    EXPECT_NE(out.output.find("Put libadcard.so in one of them"), std::string::npos) << out.output;
     fs::remove_all(root);
 }
 
@@ -75,6 +83,67 @@ TEST(Startup, BundledDriverIsFoundBesideTheProgram) {
     fs::copy_file(VIRTUAL_CARD_LIB, root / "lib" / "libadcard.so");
     const Outcome out = RunFrom(root, {}, 3);
     EXPECT_EQ(out.status, 124) << "still running when stopped: " << out.output;
-    EXPECT_EQ(out.output.find("libadcard.so"), std::string::npos) << out.output;
+    EXPECT_EQ(out.output.find("Cannot load"), std::string::npos) << out.output;
+    // Which one was loaded is said, in plain words.
+    const std::string named =
+        "moxpanel: card driver: " + (root / "bin").string() + "/../lib/libadcard.so (the bundled virtual card";
+    EXPECT_NE(out.output.find(named), std::string::npos) << out.output;
     fs::remove_all(root);
 }
+
+namespace {
+
+// A program run with no display at all: what it prints and its status.
+Outcome RunWithoutDisplay(const std::string& program, const std::string& args) {
+    const std::string cmd =
+        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 '" + program + "' " + args + " 2>&1";
+    Outcome out;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (!pipe) return out;
+    std::array<char, 512> buf{};
+    while (std::fgets(buf.data(), buf.size(), pipe)) out.output += buf.data();
+    const int raw = pclose(pipe);
+    out.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+}
+
+struct Program {
+    const char* name;
+    const char* path;
+};
+
+} // namespace
+
+// Every program answers --version as GNU programs do and --help with its
+// usage, status 0, without a display, a driver or a window.
+class ProgramInformation : public ::testing::TestWithParam<Program> {};
+
+TEST_P(ProgramInformation, VersionNamesProgramCopyrightAndLicense) {
+    const Outcome out = RunWithoutDisplay(GetParam().path, "--version");
+    EXPECT_EQ(out.status, 0) << out.output;
+    const std::string expected = std::string(GetParam().name) +
+                                 " " MOX_VERSION "\nCopyright (C) 2026 The moxpanel "
+                                 "developers\nLicense GPLv3+: GNU GPL version 3 or later "
+                                 "<https://gnu.org/licenses/gpl.html>.\nThis is free software";
+    EXPECT_EQ(out.output.rfind(expected, 0), 0u) << out.output;
+}
+
+TEST_P(ProgramInformation, HelpShowsUsageWithoutCliTypeNoise) {
+    const Outcome out = RunWithoutDisplay(GetParam().path, "--help");
+    EXPECT_EQ(out.status, 0) << out.output;
+    EXPECT_NE(out.output.find("Usage: " + std::string(GetParam().name)), std::string::npos) << out.output;
+    EXPECT_NE(out.output.find("--version"), std::string::npos) << out.output;
+    for (const char* noise : {"UINT", "TEXT", "FLOAT", " in ["}) {
+        EXPECT_EQ(out.output.find(noise), std::string::npos) << noise << "\n" << out.output;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, ProgramInformation,
+                         ::testing::Values(Program{"moxpanel", MOXPANEL_BIN}, Program{"moxctl", MOXCTL_BIN},
+                                           Program{"mox-card-emulator", MOX_EMULATOR},
+                                           Program{"mox-driver-bridge", MOX_BRIDGE}),
+                         [](const auto& param) {
+                             std::string name = param.param.name;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
