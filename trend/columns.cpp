@@ -242,7 +242,10 @@ void ColumnCanvas::draw(QCPPainter* painter) {
     // Many curves are shared with a second thread; the graphs only change
     // on this one, which waits.
     std::vector<std::vector<ColumnRun>> runs(shown.size());
-    const std::size_t half = shown.size() >= 8 ? shown.size() / 2 : 0;
+    std::size_t total = 0;
+    for (const ColumnGraph* graph : shown) total += static_cast<std::size_t>(graph->data()->size());
+    constexpr std::size_t kShared = 20'000; // fewer points are not worth a thread
+    const std::size_t half = total >= kShared ? shown.size() / 2 : 0;
     auto other = std::async(half > 0 ? std::launch::async : std::launch::deferred, [&] {
         std::vector<QPointF> points;
         for (std::size_t i = 0; i < half; ++i) runs[i] = Runs(shown[i], rect, scale, size, points);

@@ -224,14 +224,13 @@ void frmTrend::CreatePlot() {
     canvas_->setObjectName(QStringLiteral("trendCanvas"));
     for (trend::ColumnGraph* graph : graphs) graph->SetCanvas(canvas_);
     canvas_->SetGraphs(std::move(graphs));
-    // The cursor on a buffered layer of its own, above everything else. The
-    // overlay below it (a selection rectangle's; this plot has none) shares
-    // the buffer of the layers under it, so the widget still composes two
-    // buffers, not three.
+    // The cursor on a layer of its own, above everything else, buffered
+    // while the cursor is shown (see PlaceCursor). The overlay below it (a
+    // selection rectangle's; this plot has none) shares the buffer of the
+    // layers under it: every buffer is cleared and composed at each replot.
     plotTrend->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
     plotTrend->addLayer(QStringLiteral("cursor"), plotTrend->layer(QStringLiteral("overlay")), QCustomPlot::limAbove);
     cursorLayer_ = plotTrend->layer(QStringLiteral("cursor"));
-    cursorLayer_->setMode(QCPLayer::lmBuffered);
     cursorLine_ = new QCPItemStraightLine(plotTrend);
     cursorLine_->setLayer(cursorLayer_);
     cursorLine_->setPen(QPen(Qt::gray, 1, Qt::DashLine));
@@ -426,8 +425,10 @@ std::vector<frmTrend::Curve> frmTrend::Curves(trend::Span span, int columns, std
     // Counting the figures costs about as much as a third of the curves: the
     // other thread counts them and takes a third of the curves, when there
     // are enough channels to be worth a thread.
-    constexpr std::size_t kShared = 8;
-    const std::size_t share = channels.size() < kShared ? 0 : channels.size() / (figures ? 3 : 2);
+    constexpr std::size_t kShared = 100'000; // fewer readings are not worth a thread
+    const std::size_t readings =
+        (history_.LowerBound(span.toMs + 1) - history_.LowerBound(span.fromMs)) * channels.size();
+    const std::size_t share = readings < kShared ? 0 : channels.size() / (figures ? 3 : 2);
     std::vector<trend::Stats> counted;
     auto other = std::async(share > 0 ? std::launch::async : std::launch::deferred, [&] {
         if (figures) counted = trend::SpanStats(history_, channels, span);
@@ -538,7 +539,15 @@ void frmTrend::PlaceCursor(std::int64_t ms) {
         lblCursor->setText(tr("光标: %1").arg(LocalTime(ms + offset)));
     }
     UpdateCursorColumn();
-    if (cursorShown_ || wasShown) cursorLayer_->replot();
+    if (cursorShown_ == wasShown && cursorShown_) {
+        cursorLayer_->replot(); // the cursor's layer alone
+    } else if (cursorShown_ != wasShown) {
+        // A buffer of its own while the cursor is shown, so that a mouse
+        // move redraws only the cursor; none while it is not, so that a
+        // redraw clears and composes one buffer less.
+        cursorLayer_->setMode(cursorShown_ ? QCPLayer::lmBuffered : QCPLayer::lmLogical);
+        plotTrend->replot(QCustomPlot::rpQueuedReplot);
+    }
 }
 
 bool frmTrend::Export(const QString& path, const QByteArray& content) {
