@@ -13,6 +13,7 @@
 #else
 #include <dlfcn.h>
 #include <link.h>
+#include <unistd.h>
 #endif
 
 namespace DllDef {
@@ -50,7 +51,7 @@ std::string WithoutTrailingSlash(std::string folder) {
 // program's own ($ORIGIN, which its RUNPATH names), or the system's.
 class FolderReasons {
 public:
-    explicit FolderReasons(void* self) {
+    explicit FolderReasons(const link_map* self) {
         if (const char* path = std::getenv("LD_LIBRARY_PATH"); path != nullptr) {
             std::string element;
             for (const char* c = path;; ++c) {
@@ -63,8 +64,7 @@ public:
                 }
             }
         }
-        std::array<char, 4096> origin{};
-        if (dlinfo(self, RTLD_DI_ORIGIN, origin.data()) == 0) origin_ = origin.data();
+        origin_ = Origin(self);
     }
 
     const char* Of(const std::string& folder) const {
@@ -77,20 +77,41 @@ public:
     }
 
 private:
+    // The folder of the object whose RUNPATH applies, as $ORIGIN expands
+    // (not RTLD_DI_ORIGIN: the loader leaves it unset for an object that
+    // does not use $ORIGIN, and dlinfo would then read a null pointer).
+    static std::string Origin(const link_map* object) {
+        std::string path = object->l_name != nullptr ? object->l_name : "";
+        if (path.empty()) { // the program itself
+            std::array<char, 4096> exe{};
+            const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size() - 1);
+            if (n <= 0) return {};
+            path.assign(exe.data(), static_cast<std::size_t>(n));
+        }
+        const std::size_t slash = path.rfind('/');
+        return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    }
+
     std::vector<std::string> libraryPath_;
     std::string origin_;
 };
 
 } // namespace
 
-// The loader's own list for a library opened by this program (its
-// LD_LIBRARY_PATH, RUNPATH and default folders, $ORIGIN expanded); the
+// The loader's own list for a library opened from this code's object (the
+// program, or a module such as Python's that holds the driver module): its
+// LD_LIBRARY_PATH, RUNPATH and default folders, $ORIGIN expanded. The
 // folders of /etc/ld.so.conf are looked up in its cache between the last
 // two and are not listed.
 std::vector<SearchFolder> SearchFolders() {
     std::vector<SearchFolder> folders;
-    void* self = dlopen(nullptr, RTLD_LAZY);
-    if (self == nullptr) return folders;
+    Dl_info where{};
+    link_map* self = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(&SearchFolders), &where, reinterpret_cast<void**>(&self), RTLD_DL_LINKMAP) ==
+            0 ||
+        self == nullptr) {
+        return folders;
+    }
     const FolderReasons reasons(self);
     Dl_serinfo size{};
     if (dlinfo(self, RTLD_DI_SERINFOSIZE, &size) == 0 && size.dls_size >= sizeof(Dl_serinfo)) {
@@ -107,7 +128,6 @@ std::vector<SearchFolder> SearchFolders() {
             }
         }
     }
-    dlclose(self);
     return folders;
 }
 
