@@ -113,7 +113,9 @@ int main(int argc, char** argv) {
     // The interface is Chinese unless another language is asked for.
     const QString language = mox::RequestedLanguage(QCoreApplication::arguments());
     if (!mox::InstallLanguage(app, language)) {
-        std::fprintf(stderr, "moxpanel: no translation for language \"%s\"; the interface stays Chinese\n",
+        std::fprintf(stderr,
+                     "moxpanel: no translation for language \"%s\" (from --lang or MOXPANEL_LANG); the interface "
+                     "stays Chinese. Languages: zh, en\n",
                      qPrintable(language));
     }
     std::optional<mox::setup::Setup> setup;
