@@ -76,6 +76,31 @@ bool Drawable(const QPointF& p) { return std::isfinite(p.x()) && std::isfinite(p
 
 } // namespace
 
+void InParallel(bool worthIt, const std::function<void()>& other, const std::function<void()>& mine) {
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    const bool started = worthIt && QThreadPool::globalInstance()->tryStart([&other, &done] {
+        try {
+            other();
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
+    });
+    if (!started) {
+        other();
+        mine();
+        return;
+    }
+    try {
+        mine();
+    } catch (...) {
+        finished.wait(); // other still uses what mine's caller owns
+        throw;
+    }
+    finished.get();
+}
+
 std::vector<ColumnRun> PolylineRuns(std::span<const QPointF> points, int width, int height) {
     std::vector<ColumnRun> runs;
     if (width <= 0 || height <= 0) return runs;
@@ -160,10 +185,8 @@ void ColumnRaster::Paint(QImage& image) const {
     const auto stride = static_cast<std::size_t>(image.bytesPerLine()) / sizeof(std::uint32_t);
     // Columns are independent: a wide image is painted in two halves at once.
     const int half = width_ >= 4 * kBand ? width_ / 2 / kBand * kBand : 0;
-    auto left = std::async(half > 0 ? std::launch::async : std::launch::deferred,
-                           [&] { PaintColumns(pixels, stride, 0, half); });
-    PaintColumns(pixels, stride, half, width_);
-    left.get();
+    InParallel(
+        half > 0, [&] { PaintColumns(pixels, stride, 0, half); }, [&] { PaintColumns(pixels, stride, half, width_); });
 }
 
 // Columns from..to-1, a band at a time, so that the rows of a band stay in
@@ -246,12 +269,15 @@ void ColumnCanvas::draw(QCPPainter* painter) {
     for (const ColumnGraph* graph : shown) total += static_cast<std::size_t>(graph->data()->size());
     constexpr std::size_t kShared = 20'000; // fewer points are not worth a thread
     const std::size_t half = total >= kShared ? shown.size() / 2 : 0;
-    auto other = std::async(half > 0 ? std::launch::async : std::launch::deferred, [&] {
-        std::vector<QPointF> points;
-        for (std::size_t i = 0; i < half; ++i) runs[i] = Runs(shown[i], rect, scale, size, points);
-    });
-    for (std::size_t i = half; i < shown.size(); ++i) runs[i] = Runs(shown[i], rect, scale, size, points_);
-    other.get();
+    InParallel(
+        half > 0,
+        [&] {
+            std::vector<QPointF> points;
+            for (std::size_t i = 0; i < half; ++i) runs[i] = Runs(shown[i], rect, scale, size, points);
+        },
+        [&] {
+            for (std::size_t i = half; i < shown.size(); ++i) runs[i] = Runs(shown[i], rect, scale, size, points_);
+        });
     raster_.Reset(size.width(), size.height());
     for (std::size_t i = 0; i < shown.size(); ++i) raster_.Add(std::move(runs[i]), shown[i]->pen().color().rgba());
     raster_.Paint(image_);

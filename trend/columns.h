@@ -13,10 +13,16 @@
 #include <qcustomplot.h>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
 namespace trend {
+
+// Runs `other` on a pooled thread while `mine` runs on this one, and
+// returns when both have (with the exception of either). Both here when not
+// worth a thread, or when the pool has none free.
+void InParallel(bool worthIt, const std::function<void()>& other, const std::function<void()>& mine);
 
 // One colour's pixels in one column: rows first..last, both included.
 struct ColumnRun {

@@ -32,7 +32,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <future>
 #include <iterator>
 #include <limits>
 
@@ -430,12 +429,13 @@ std::vector<frmTrend::Curve> frmTrend::Curves(trend::Span span, int columns, std
         (history_.LowerBound(span.toMs + 1) - history_.LowerBound(span.fromMs)) * channels.size();
     const std::size_t share = readings < kShared ? 0 : channels.size() / (figures ? 3 : 2);
     std::vector<trend::Stats> counted;
-    auto other = std::async(share > 0 ? std::launch::async : std::launch::deferred, [&] {
-        if (figures) counted = trend::SpanStats(history_, channels, span);
-        make(0, share);
-    });
-    make(share, channels.size());
-    other.get();
+    trend::InParallel(
+        share > 0,
+        [&] {
+            if (figures) counted = trend::SpanStats(history_, channels, span);
+            make(0, share);
+        },
+        [&] { make(share, channels.size()); });
     if (figures) *figures = std::move(counted);
     return curves;
 }
