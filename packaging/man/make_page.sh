@@ -1,27 +1,22 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# One manual page from a program's own --help and --version, compressed as
-# Debian keeps them (gzip -9n: no name, no time stamp).
-#   make_page.sh PROGRAM "SHORT DESCRIPTION" VERSION OUT.1.gz [INCLUDE.h2m...]
+# One manual page from a program's own --help and --version (its version,
+# copyright and license lines), compressed as Debian keeps them (gzip -9n:
+# no name, no time stamp).
+#   make_page.sh PROGRAM "SHORT DESCRIPTION" OUT.1.gz [INCLUDE.h2m...]
 # The program runs as a user without a display would run it: a program that
 # needs one to print its help fails here rather than waiting for a window.
 set -euo pipefail
-program=$1 name=$2 version=$3 out=$4
-shift 4
+program=$1 name=$2 out=$3
+shift 3
 includes=()
 for file in "$@"; do includes+=(--include "$file"); done
 clean_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
-# A program that does not answer --version yet still gets its page, with the
-# project's version.
-version_option=(--version-option=--version)
-if ! timeout 30 "${clean_env[@]}" "$program" --version > /dev/null 2>&1; then
-  version_option=(--version-string="$version")
-fi
 page=$out.tmp
 rm -f "$page"
-if ! timeout 60 "${clean_env[@]}" help2man --no-info --name="$name" "${version_option[@]}" \
+if ! timeout 60 "${clean_env[@]}" help2man --no-info --name="$name" \
       "${includes[@]}" --output="$page" "$program"; then
-  echo "make_page: help2man could not read $program --help (it must print its help and exit 0 without a display)" >&2
+  echo "make_page: help2man could not read $program --help or --version (each must print its text and exit 0 without a display)" >&2
   rm -f "$page"
   exit 1
 fi
