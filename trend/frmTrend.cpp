@@ -84,9 +84,10 @@ void ZigZag(const trend::Envelope& band, double offset, QVector<QCPGraphData>& p
         const bool highFirst =
             !std::isnan(previous) && std::fabs(previous - highValue) < std::fabs(previous - lowValue);
         const auto at = static_cast<qsizetype>(i);
-        line[at] = {band.low[i].key + offset, highFirst ? highValue : lowValue};
-        line[at + 1] = {band.low[i + 1].key + offset, highFirst ? lowValue : highValue};
-        previous = highFirst ? lowValue : highValue;
+        const double first = highFirst ? highValue : lowValue, second = highFirst ? lowValue : highValue;
+        line[at] = {band.low[i].key + offset, first};
+        line[at + 1] = {band.low[i + 1].key + offset, second};
+        previous = second;
         i += 2;
     }
 }
@@ -414,10 +415,13 @@ std::vector<frmTrend::Curve> frmTrend::Curves(trend::Span span, int columns, std
             Curve& curve = curves[from + i];
             trend::Envelope& band = bands[i];
             if (inUnit) band = trend::InUnit(*setup, some[i], std::move(band));
-            for (const auto& p : band.low)
-                if (!std::isnan(p.value)) curve.lo = std::min(curve.lo, p.value);
-            for (const auto& p : band.high)
-                if (!std::isnan(p.value)) curve.hi = std::max(curve.hi, p.value);
+            // Selects, not branches, which noisy data would mispredict; a NaN
+            // compares false and is passed over.
+            double lo = curve.lo, hi = curve.hi;
+            for (const auto& p : band.low) lo = p.value < lo ? p.value : lo;
+            for (const auto& p : band.high) hi = p.value > hi ? p.value : hi;
+            curve.lo = lo;
+            curve.hi = hi;
             ZigZag(band, offset, curve.line);
         }
     };
