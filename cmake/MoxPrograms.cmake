@@ -1,6 +1,16 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # How the project's programs are built, written once.
 
+# Sets a target's RUNPATH: `build` in the build tree, `install` once
+# installed, as one RUNPATH that holds both (the other's folder does not
+# exist where one is). CMake would otherwise rewrite the RUNPATH in place at
+# installation, and for that ends the build's RUNPATH with empty elements,
+# which the loader reads as the current folder: a program of the build tree
+# would take a libadcard.so from wherever it is started.
+function(mox_runpath target build install)
+  set_target_properties(${target} PROPERTIES BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "${install}:${build}")
+endfunction()
+
 # A program that loads the card driver library at run time. On Linux it
 # finds the bundled virtual card through its RUNPATH (build: ../lib,
 # installed: the private folder), which LD_LIBRARY_PATH still overrides;
@@ -12,9 +22,7 @@ function(mox_driver_program target)
     return()
   endif()
   file(RELATIVE_PATH bin_to_private /${CMAKE_INSTALL_BINDIR} /${MOX_PRIVATE_LIBDIR})
-  set_target_properties(${target} PROPERTIES
-    BUILD_RPATH "$ORIGIN/../lib"
-    INSTALL_RPATH "$ORIGIN/${bin_to_private}")
+  mox_runpath(${target} "$ORIGIN/../lib" "$ORIGIN/${bin_to_private}")
   target_link_options(${target} PRIVATE "LINKER:--enable-new-dtags")
   add_dependencies(${target} card_driver)
 endfunction()
