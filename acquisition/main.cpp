@@ -118,6 +118,9 @@ int main(int argc, char** argv) {
                      "stays Chinese. Languages: zh, en\n",
                      qPrintable(language));
     }
+    // Qt's own menus and buttons in the interface's language; without Qt's
+    // translation they stay English.
+    (void)mox::InstallQtTexts(app, language);
     std::optional<mox::setup::Setup> setup;
     if (!LoadRequestedSetup(setup)) return kBadSetupExitCode;
     DllDef::SetFailureHandler(&ShowDriverFailure);
