@@ -2,6 +2,7 @@
 #include "session.h"
 
 #include "DllDef.h"
+#include "rules.h"
 #include "text.h"
 
 #include <thread>
@@ -14,10 +15,15 @@ using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void ThrowDriverFailure(const std::string& message) { throw DriverFailure(message); }
 
-// The card's constructor calls Initial: under the driver's lock too.
+// The card's constructor calls Initial: under the driver's lock too. An
+// address the driver cannot send to is a value refused, as moxctl refuses it.
 moxctl::Card OpenedCard() {
     const std::lock_guard lock(DriverMutex());
-    return moxctl::Card();
+    try {
+        return moxctl::Card();
+    } catch (const moxctl::BadCardAddress& e) {
+        throw BadArgument(e.what());
+    }
 }
 
 } // namespace
@@ -32,7 +38,8 @@ std::mutex& DriverMutex() {
 Session::Session(std::optional<mox::setup::Setup> setup) : card_(OpenedCard()), setup_(std::move(setup)) {
     const std::lock_guard lock(DriverMutex());
     const auto id = card_.Identity();
-    if (!id) throw CardFailure("the card does not answer the identity request");
+    if (!id)
+        throw CardFailure(moxctl::CardName() + " does not answer the identity request: " + moxctl::NoAnswerAdvice());
     identity_ = *id;
 }
 
@@ -46,7 +53,9 @@ Link Session::AskLink() {
     const auto asked = Clock::now();
     const auto status = card_.Status();
     const std::chrono::duration<double> took = Clock::now() - asked;
-    if (!status) throw CardFailure("the card does not answer the network status request");
+    if (!status)
+        throw CardFailure(moxctl::CardName() +
+                          " does not answer the network status request: " + moxctl::NoAnswerAdvice());
     return {mox::AddressText(status->pcAddress), mox::AddressText(mox::kExpectedPcAddress), status->downSeconds,
             status->downSeconds < mox::kLinkDownSeconds, took.count()};
 }
@@ -54,8 +63,8 @@ Link Session::AskLink() {
 void Session::StartLocked() {
     std::int32_t error = 0;
     if (!card_.StartAcquisition(error)) {
-        throw CardFailure("acquisition did not start (driver error " + std::to_string(error) +
-                          "): check that the card is reachable and the driver is the card's");
+        throw CardFailure("acquisition did not start on " + moxctl::CardName() + " (" + moxctl::DriverErrorText(error) +
+                          "): " + moxctl::NoAnswerAdvice());
     }
     acquiring_ = true;
     restartTried_ = false;
@@ -101,7 +110,8 @@ Values Session::Read(bool codes, int mean) {
             CheckOpen();
             if (const auto reading = ReadOnceLocked(codes, mean)) return ToValues(*reading, codes);
         }
-        if (Clock::now() >= giveUp) throw CardFailure("the card has given no reading for 2 s");
+        if (Clock::now() >= giveUp)
+            throw CardFailure(moxctl::CardName() + " has given no reading for 2 s: " + moxctl::NoAnswerAdvice());
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
@@ -121,8 +131,9 @@ void Session::Written(std::int32_t result, const std::string& what) {
     if (result != 0) return;
     const std::int32_t error = card_.LastError();
     if (error == moxctl::kNoReplyError)
-        throw CardFailure(what + " was not confirmed by the card: it may or may not have been applied");
-    throw CardFailure("the card did not take " + what + " (driver error " + std::to_string(error) + ")");
+        throw CardFailure(what + " was not confirmed by " + moxctl::CardName() +
+                          ": it may or may not have been applied");
+    throw CardFailure(moxctl::CardName() + " did not take " + what + " (" + moxctl::DriverErrorText(error) + ")");
 }
 
 void Session::SetDa(std::int16_t channel, std::int16_t code) {
@@ -147,7 +158,9 @@ std::array<int, 2> Session::ReadDi() {
     const std::lock_guard lock(DriverMutex());
     CheckOpen();
     const auto bits = card_.ReadDI();
-    if (!bits) throw CardFailure("the digital inputs could not be read");
+    if (!bits)
+        throw CardFailure("the digital inputs of " + moxctl::CardName() +
+                          " could not be read: " + moxctl::NoAnswerAdvice());
     return {*bits & 0xFF, *bits >> 8};
 }
 

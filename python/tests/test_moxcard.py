@@ -209,6 +209,30 @@ def test_a_missing_driver_raises_driver_error_naming_it(tmp_path, where, named):
     assert named in result
 
 
+@pytest.mark.parametrize(
+    "address, error, named",
+    [
+        ("nonsense", "ValueError", 'MOX_CARD_ADDRESS="nonsense"'),
+        ("127.0.0.1:99999", "ValueError", "127.0.0.1:99999"),
+        ("127.0.0.1:1", "CardError", "the card at 127.0.0.1:1"),
+    ],
+)
+def test_a_card_address_is_named_when_it_fails(address, error, named):
+    result, proc = run_child(
+        """
+        import json, moxcard
+        try:
+            moxcard.open()
+            print(json.dumps(["opened", ""]))
+        except (ValueError, moxcard.CardError) as e:
+            print(json.dumps([type(e).__name__, str(e)]))
+        """,
+        MOX_CARD_ADDRESS=address,
+    )
+    assert proc.returncode == 0, proc.stderr
+    assert result[0] == error and named in result[1], result
+
+
 # ---- The fault-injecting driver ----
 
 @pytest.mark.parametrize(
