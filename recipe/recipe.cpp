@@ -229,7 +229,7 @@ Output AnalogOutput(const Reader& r, const Keys& keys, int da, const std::string
     if (node == nullptr) r.Refuse(keys.begin()->second->source(), where, "missing: volts, code or value");
     const std::string range = p.bipolar ? "bipolar (-5..+5 V)" : "unipolar (0..10 V)";
     Output o{Output::Kind::Da, da, 0, {}};
-    const std::string name = "DA" + std::to_string(da);
+    const std::string name = "AO" + std::to_string(da);
     if (key == "code") {
         o.value = r.Integer(*node, field, 0, vcard::kDaMaxCode, c);
         o.text = name + " = code " + Hex(o.value, 3);
@@ -269,7 +269,7 @@ Output DigitalBit(const Reader& r, const Keys& keys, const std::string& where, c
     if (b == nullptr || l == nullptr) r.Refuse(keys.begin()->second->source(), where, "DO needs bit (1..16) and level");
     const int bit = r.Integer(*b, where + ".bit", 1, kDigitalBits, c);
     const int level = r.Integer(*l, where + ".level", 0, 1, c);
-    return {Output::Kind::DoBit, bit, level, "DO bit " + std::to_string(bit) + " = " + std::to_string(level)};
+    return {Output::Kind::DoBit, bit, level, "DO" + std::to_string(bit) + " = " + std::to_string(level)};
 }
 
 void Push(const Reader& r, const toml::node& at, Action a) {
@@ -419,7 +419,7 @@ Condition ReadCondition(const Reader& r, const Keys& keys, const std::string& wh
             r.Refuse(in->source(), where, "DI needs bit (1..16) and level");
         cond.input = r.Integer(*Get(keys, "bit"), where + ".bit", 1, kDigitalBits, c);
         cond.expected = r.Integer(*Get(keys, "level"), where + ".level", 0, 1, c);
-        cond.inputName = "DI bit " + std::to_string(cond.input);
+        cond.inputName = "DI" + std::to_string(cond.input);
         return cond;
     }
     if (const auto g = ChannelIndex(input, "DI", 2)) {
@@ -801,7 +801,7 @@ Output Zero(const Output& written, bool bipolar) {
     switch (written.kind) {
     case Output::Kind::Da:
         o.value = bipolar ? vcard::kDaMidCode : 0;
-        o.text = "DA" + std::to_string(o.channel) + " = 0 V (code " + Hex(o.value, 3) + ")";
+        o.text = "AO" + std::to_string(o.channel) + " = 0 V (code " + Hex(o.value, 3) + ")";
         break;
     case Output::Kind::DoGroup:
         o.value = 0;
@@ -809,7 +809,7 @@ Output Zero(const Output& written, bool bipolar) {
         break;
     case Output::Kind::DoBit:
         o.value = 0;
-        o.text = "DO bit " + std::to_string(o.channel) + " = 0";
+        o.text = "DO" + std::to_string(o.channel) + " = 0";
         break;
     }
     return o;

@@ -195,7 +195,7 @@ TEST_F(RunTest, WaitUntilTimesOutWithTheLastValueSeen) {
     EXPECT_NE(JUnit().find("<skipped message=\"not run: the recipe stopped at its first failed check\"/>"),
               std::string::npos);
     EXPECT_EQ(Json()["steps_run"].size(), 2u);
-    EXPECT_NE(o.out.find("safe state: DA1 = 0 V (code 800)  ok"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("safe state: AO1 = 0 V (code 800)  ok"), std::string::npos) << o.out;
 }
 
 // A mistake on line N: refused with exit 2 naming line N, before the card
@@ -219,7 +219,7 @@ TEST_F(RunTest, DryRunPrintsThePlanWithoutTheCard) {
     const Outcome o = Shell(OnFaultCard("hang:Initial:30"), "$M run --dry-run " + kExamples + "recipe-sweep.toml");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_NE(o.out.find("[ 1/27] line 15   set DA0 = -4 V (code 19A)"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("[ 1/27] line 15   set AO0 = -4 V (code 19A)"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("check ai0_point#9: AI0 mean of 20 3.95..4.05 V  (on fail: continue)"), std::string::npos);
     EXPECT_NE(o.out.find("plan: 27 steps, 9 checks; the card was not touched"), std::string::npos);
 }
@@ -236,7 +236,7 @@ TEST_F(RunTest, InterruptEndsInTheSafeState) {
     const Outcome o = Shell(OnEmulator(port), "$M run " + recipe + " --json " + (dir / "r.json").string() +
                                                   " & p=$!; sleep 1; kill -INT $p; wait $p");
     EXPECT_EQ(o.status, 1) << o.out << o.err;
-    EXPECT_NE(o.out.find("safe state: DA2 = 0 V (code 800)  ok"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("safe state: AO2 = 0 V (code 800)  ok"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("safe state: DO group 1 = 00  ok"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("STOPPED: stopped by a signal while waiting"), std::string::npos) << o.out;
     EXPECT_EQ(Json()["outcome"], "stopped");
@@ -260,7 +260,7 @@ TEST_F(RunTest, CardLostMidRunExitsFourAndSaysSafeStateNotReached) {
     emulator.Kill();
     runner.join();
     EXPECT_EQ(o.status, 4) << o.out << o.err;
-    EXPECT_NE(o.out.find("safe state: DA0 = 0 V (code 800)  ERROR"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("safe state: AO0 = 0 V (code 800)  ERROR"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("safe state NOT reached"), std::string::npos) << o.out;
     const auto json = Json();
     EXPECT_EQ(json["outcome"], "card error");

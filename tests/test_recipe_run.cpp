@@ -87,7 +87,7 @@ TEST_F(RecipeRun, FailedCheckStopsAndPutsBackWhatWasWritten) {
     EXPECT_EQ(r.steps.size(), 3u); // the last set is not reached
     ASSERT_EQ(r.checks.size(), 1u);
     EXPECT_EQ(r.checks[0].value, 0.0);
-    EXPECT_EQ(r.checks[0].message, "DI bit 3 = 0, expected = 1");
+    EXPECT_EQ(r.checks[0].message, "DI3 = 0, expected = 1");
     EXPECT_TRUE(r.safeReached);
     const Calls calls = FakeDriver::Get().Calls();
     EXPECT_EQ(Outputs(calls), (Calls{"Mox_DOBit(2,1)", "Mox_DA(3,4095)", "Mox_DOBit(2,0)", "Mox_DA(3,2048)"}));
