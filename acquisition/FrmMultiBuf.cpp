@@ -134,6 +134,9 @@ void FrmMultiBuf::CreateTrendAccess() {
     auto* trendKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     trendKey->setObjectName(QStringLiteral("shortcutTrend"));
     connect(trendKey, &QShortcut::activated, this, &FrmMultiBuf::ShowTrend);
+    // Neither way shows until tried: the list says where they are.
+    txtInfo->setToolTip(
+        tr("右键菜单的“%1”或 %2 打开趋势图").arg(tr("趋势图…"), trendKey->key().toString(QKeySequence::NativeText)));
 }
 
 FrmMultiBuf::~FrmMultiBuf() {

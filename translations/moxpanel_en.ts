@@ -123,6 +123,10 @@
         <source>趋势图…</source>
         <translation>Trend…</translation>
     </message>
+    <message>
+        <source>右键菜单的“%1”或 %2 打开趋势图</source>
+        <translation>“%1” in the context menu or %2 opens the trend window</translation>
+    </message>
 </context>
 <context>
     <name>Readouts</name>
