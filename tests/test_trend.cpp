@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
+#include <QEnterEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -38,8 +39,10 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #ifdef __linux__
@@ -66,6 +69,8 @@ template <typename F>
 void Fill(History& h, std::int64_t from, std::int64_t step, int n, F f) {
     for (int i = 0; i < n; ++i) h.Append(T(from + step * i), 2, Level(static_cast<float>(f(i))));
 }
+
+double kNaN() { return std::numeric_limits<double>::quiet_NaN(); }
 
 std::size_t NaNs(const std::vector<trend::Point>& points) {
     std::size_t n = 0;
@@ -344,6 +349,48 @@ TEST(ColumnRaster, LaterLinesOnTopTheRestTransparent) {
     for (int y = 0; y < 3; ++y) EXPECT_EQ(qAlpha(image.pixel(1, y)), 0);
 }
 
+// A highlighted line is two pixels wide: a row more above and below, and
+// again in the next column, still in column order and within the image.
+TEST(ColumnRaster, WideRunsGrowARowEachWayAndAColumnRight) {
+    using Runs = std::vector<std::array<int, 3>>;
+    const struct {
+        const char* name;
+        Runs runs, wide;
+    } cases[] = {
+        {"inside", {{1, 3, 4}, {2, 5, 5}}, {{1, 2, 5}, {2, 4, 6}, {2, 2, 5}, {3, 4, 6}}},
+        {"at the edges", {{0, 0, 0}, {9, 9, 9}}, {{0, 0, 1}, {1, 0, 1}, {9, 8, 9}}},
+        {"none", {}, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<trend::ColumnRun> runs;
+        for (const auto& r : c.runs) runs.push_back({r[0], r[1], r[2]});
+        Runs got;
+        for (const trend::ColumnRun& r : trend::WidenRuns(runs, 10, 10)) got.push_back({r.column, r.first, r.last});
+        EXPECT_EQ(got, c.wide) << c.name;
+    }
+}
+
+// What the pointer is near: a curve's values between two keys, with its
+// segments cut at the keys; a break or no data there is nothing.
+TEST(ColumnGraphExtent, ValuesBetweenTwoKeys) {
+    QCPGraphDataContainer data;
+    data.set(QVector<QCPGraphData>{{0, 1}, {1, 3}, {2, -1}, {4, 2}, {5, kNaN()}, {6, 4}, {8, 6}});
+    const struct {
+        double from = 0, to = 0;
+        std::optional<std::pair<double, double>> extent;
+    } cases[] = {
+        {0.5, 1.5, std::pair{1.0, 3.0}},    // 2 at 0.5, 3 at 1, 1 at 1.5
+        {2.5, 3.5, std::pair{-0.25, 1.25}}, // a segment alone, cut at both keys
+        {1, 1, std::pair{3.0, 3.0}},
+        {3.5, 5.5, std::pair{1.25, 2.0}}, // 5.5 lies in the break
+        {5.2, 5.8, std::nullopt},
+        {9, 10, std::nullopt},
+        {-2, -1, std::nullopt},
+        {6.5, 7.5, std::pair{4.5, 5.5}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(trend::ValueExtent(data, c.from, c.to), c.extent) << c.from << ".." << c.to;
+}
+
 // ---------------------------------------------------------------- CSV
 
 // The time text itself is tested with moxctl's, in test_text.cpp.
@@ -485,6 +532,17 @@ TEST_F(TrendWindow, TheListsContextMenuKeepsTheEditEntriesAndAddsTheTrend) {
     EXPECT_EQ(actions.size(), standard->actions().size() + 2); // separator and the trend
     trendAction->trigger();
     EXPECT_NE(window->TrendWindow(), nullptr);
+}
+
+// Neither the menu entry nor the key shows until tried: the list's tooltip
+// names both, as the menu shows them.
+TEST_F(TrendWindow, TheListsTooltipNamesTheMenuEntryAndTheKey) {
+    std::unique_ptr<QMenu> menu(window->CreateInfoMenu());
+    auto* trendAction = menu->findChild<QAction*>(QStringLiteral("actTrend"));
+    ASSERT_NE(trendAction, nullptr);
+    const QString tip = Find<QPlainTextEdit>("txtInfo")->toolTip();
+    EXPECT_TRUE(tip.contains(trendAction->text())) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(trendAction->shortcut().toString(QKeySequence::NativeText))) << tip.toStdString();
 }
 
 TEST_F(TrendWindow, TicksMakeTheSameDriverCallsWithTheTrendOpen) {
@@ -916,4 +974,147 @@ TEST_F(TrendDense, ExportsShowTheColumns) {
     EXPECT_TRUE(document.startsWith("%PDF"));
     EXPECT_TRUE(document.trimmed().endsWith("%%EOF"));
     EXPECT_TRUE(document.contains("/Subtype /Image"));
+}
+
+// ---------------------------------------------------------------- highlight
+
+// Channels 0 and 3 of the dense hour: 0 swings over -2..3 V, 3 over 1..4 V,
+// so 1..3 V is painted by both and 3 lies on top unless 0 is highlighted.
+class TrendHighlight : public TrendDense {
+protected:
+    void SetUp() override {
+        TrendDense::SetUp();
+        window.SetChannels({0, 3});
+        window.Redraw();
+        plot()->replot();
+    }
+    QPointF At(double value) {
+        return {plot()->xAxis->coordToPixel(static_cast<double>(kNow - 2'000'000) / 1000.0),
+                plot()->yAxis->coordToPixel(value)};
+    }
+    void MovePointer(QWidget* widget, QPointF at) {
+        QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &move);
+    }
+    static void Leave(QWidget* widget) {
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(widget, &leave);
+    }
+    QTableWidget* table() { return window.findChild<QTableWidget*>(QStringLiteral("tblStats")); }
+    QCheckBox* box(int k) { return window.findChild<QCheckBox*>(mox::IndexedName("chkChannel", k)); }
+    QCPItemText* name() { return plot()->findChild<QCPItemText*>(QStringLiteral("channelName")); }
+    QPen Pen(int k) { return plot()->graph(k)->pen(); }
+    // Channel `k` stands out: wide and opaque, every other shown one faint.
+    void ExpectHighlighted(int k) {
+        EXPECT_EQ(window.HighlightedChannel(), k);
+        for (int c : {0, 3}) {
+            EXPECT_EQ(Pen(c).width(), c == k ? 2 : 1) << c;
+            if (k < 0 || c == k) {
+                EXPECT_EQ(Pen(c).color().alpha(), 255) << c;
+            } else {
+                EXPECT_LT(Pen(c).color().alpha(), 128) << c;
+            }
+        }
+    }
+};
+
+// The same highlight whichever way the channel is pointed at, gone when the
+// pointer leaves.
+TEST_F(TrendHighlight, PointingAtACurveARowOrABoxHighlightsItsChannelUntilLeft) {
+    ASSERT_NE(name(), nullptr);
+    const struct {
+        const char* way;
+        QWidget* widget;
+        std::function<void(int)> point;
+    } ways[] = {
+        {"curve", plot(), [&](int k) { MovePointer(plot(), At(k == 3 ? 3.6 : -1.5)); }},
+        {"row", table()->viewport(),
+         [&](int k) {
+             MovePointer(table()->viewport(), table()->visualItemRect(table()->item(k == 3 ? 1 : 0, 0)).center());
+         }},
+        {"box", box(3),
+         [&](int k) {
+             QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+             QCoreApplication::sendEvent(box(k), &enter);
+         }},
+    };
+    for (const auto& w : ways) {
+        SCOPED_TRACE(w.way);
+        ExpectHighlighted(-1);
+        w.point(3);
+        ExpectHighlighted(3);
+        w.point(0);
+        ExpectHighlighted(0);
+        Leave(w.way == std::string("box") ? box(0) : w.widget);
+        ExpectHighlighted(-1);
+    }
+}
+
+// Near the curve its name shows by the pointer; far from every curve, or
+// outside the plot, none is highlighted.
+TEST_F(TrendHighlight, TheCurveUnderThePointerIsNamedAndNoneFarFromThem) {
+    MovePointer(plot(), At(3.6));
+    ASSERT_EQ(window.HighlightedChannel(), 3);
+    EXPECT_TRUE(name()->visible());
+    EXPECT_EQ(name()->text(), QStringLiteral("AI03"));
+    MovePointer(plot(), At(-4.5));
+    EXPECT_EQ(window.HighlightedChannel(), -1);
+    EXPECT_FALSE(name()->visible());
+    MovePointer(plot(), At(-1.5));
+    EXPECT_EQ(window.HighlightedChannel(), 0);
+    MovePointer(plot(), QPointF(2, 2)); // over the axis' margin
+    EXPECT_EQ(window.HighlightedChannel(), -1);
+    window.HighlightChannel(5); // not shown: nothing to highlight
+    EXPECT_EQ(window.HighlightedChannel(), -1);
+}
+
+// The dense curves are one image: the highlighted one lies over the other
+// there, two pixels wide, the other faint; the PNG shows the same.
+TEST_F(TrendHighlight, TheCanvasPaintsTheHighlightedCurveOnTopAndWide) {
+    const int x = Column(kNow - 2'000'000);
+    const QRgb three = plot()->graph(3)->pen().color().rgb();
+    EXPECT_EQ(canvas()->LastImage().pixel(x, Row(2.0)), three); // the later curve on top
+    window.HighlightChannel(0);
+    plot()->replot();
+    const QImage& image = canvas()->LastImage();
+    EXPECT_EQ(image.pixel(x, Row(2.0)), Colour());
+    EXPECT_EQ(image.pixel(x, Row(kHigh) - 1), Colour()); // a row wider
+    EXPECT_LT(qAlpha(image.pixel(x, Row(3.6))), 128);    // channel 3, faint
+
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("trend.png"));
+    ASSERT_TRUE(window.ExportPng(png)) << window.LastError().toStdString();
+    const QImage exported(png);
+    const QPoint corner = plot()->axisRect()->topLeft();
+    EXPECT_EQ(exported.pixel(corner.x() + x, corner.y() + Row(2.0)), Colour());
+}
+
+// ---------------------------------------------------------------- size
+
+// A 1920 x 1080 screen at 200 % leaves 960 x 540 logical pixels, less a task
+// bar: the window fits, and at that size the plot keeps room for a curve.
+TEST(TrendSize, FitsASmallScreenWithTheControlsAndAUsablePlot) {
+    History history;
+    frmTrend window(history, nullptr, [] { return T(1'000'000); });
+    const QSize fit(960, 500);
+    const QSize least = window.minimumSizeHint().expandedTo(window.minimumSize());
+    EXPECT_LE(least.width(), fit.width());
+    EXPECT_LE(least.height(), fit.height());
+    window.resize(fit);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(window.size(), fit);
+    const auto* plot = window.findChild<QCustomPlot*>(QStringLiteral("plotTrend"));
+    EXPECT_GE(plot->axisRect()->width(), 200);
+    EXPECT_GE(plot->axisRect()->height(), 100);
+    for (const char* name : {"cboSpan", "cboScale", "cmdPause", "cmdExport", "cmdSetup", "lblMode", "tblStats",
+                             "channelPickerArea", "lblCursor"}) {
+        const auto* widget = window.findChild<QWidget*>(QString::fromLatin1(name));
+        ASSERT_NE(widget, nullptr) << name;
+        EXPECT_TRUE(widget->isVisible()) << name;
+        EXPECT_GE(widget->width(), widget->minimumSizeHint().width()) << name;
+        EXPECT_GE(widget->height(), std::max(widget->minimumSizeHint().height(), 1)) << name;
+        const QRect inside = QRect(QPoint(0, 0), window.size());
+        EXPECT_TRUE(inside.contains(QRect(widget->mapTo(&window, QPoint(0, 0)), widget->size()))) << name;
+    }
 }

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <future>
+#include <iterator>
+#include <limits>
 
 namespace trend {
 
@@ -120,6 +122,24 @@ std::vector<ColumnRun> PolylineRuns(std::span<const QPointF> points, int width, 
     return runs;
 }
 
+std::vector<ColumnRun> WidenRuns(const std::vector<ColumnRun>& runs, int width, int height) {
+    std::vector<ColumnRun> taller, shifted;
+    taller.reserve(runs.size());
+    shifted.reserve(runs.size());
+    for (const ColumnRun& r : runs) {
+        if (r.column < 0 || r.column >= width) continue;
+        const ColumnRun grown{r.column, std::max(r.first - 1, 0), std::min(r.last + 1, height - 1)};
+        if (grown.first > grown.last) continue;
+        taller.push_back(grown);
+        if (r.column + 1 < width) shifted.push_back({r.column + 1, grown.first, grown.last});
+    }
+    std::vector<ColumnRun> wide;
+    wide.reserve(taller.size() + shifted.size());
+    std::merge(taller.begin(), taller.end(), shifted.begin(), shifted.end(), std::back_inserter(wide),
+               [](const ColumnRun& a, const ColumnRun& b) { return a.column < b.column; });
+    return wide;
+}
+
 void ColumnRaster::Reset(int width, int height) {
     width_ = std::max(width, 0);
     height_ = std::max(height, 0);
@@ -214,6 +234,26 @@ void ColumnRaster::PaintColumns(std::uint32_t* pixels, std::size_t stride, int f
     }
 }
 
+std::optional<std::pair<double, double>> ValueExtent(const QCPGraphDataContainer& data, double from, double to) {
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    const auto take = [&](double value) {
+        if (std::isnan(value)) return;
+        lo = std::min(lo, value);
+        hi = std::max(hi, value);
+    };
+    const auto crossing = [&](double key) {
+        const auto after = data.findBegin(key, false); // the first point at or past key
+        if (after == data.constBegin() || after == data.constEnd() || after->key == key) return;
+        const auto before = after - 1;
+        take(before->value + (after->value - before->value) * (key - before->key) / (after->key - before->key));
+    };
+    crossing(from);
+    crossing(to);
+    for (auto it = data.findBegin(from, false); it != data.constEnd() && it->key <= to; ++it) take(it->value);
+    if (lo > hi) return std::nullopt;
+    return std::make_pair(lo, hi);
+}
+
 void ColumnGraph::draw(QCPPainter* painter) {
     if (!canvas_ || !canvas_->Dense()) QCPGraph::draw(painter); // else painted with the others by the canvas
 }
@@ -246,7 +286,9 @@ std::vector<ColumnRun> ColumnCanvas::Runs(const ColumnGraph* graph, QRect rect, 
     points.reserve(static_cast<std::size_t>(data.size()));
     for (auto it = data.constBegin(); it != data.constEnd(); ++it)
         points.emplace_back(x.factor * it->key + x.offset, y.factor * it->value + y.offset);
-    return PolylineRuns(points, size.width(), size.height());
+    std::vector<ColumnRun> runs = PolylineRuns(points, size.width(), size.height());
+    if (graph->pen().widthF() > 1) return WidenRuns(runs, size.width(), size.height());
+    return runs;
 }
 
 void ColumnCanvas::draw(QCPPainter* painter) {
@@ -262,6 +304,9 @@ void ColumnCanvas::draw(QCPPainter* painter) {
     std::vector<const ColumnGraph*> shown;
     for (const ColumnGraph* graph : graphs_)
         if (graph->realVisibility()) shown.push_back(graph);
+    // A wide pen marks the curve pointed at: it goes over the others.
+    std::stable_partition(shown.begin(), shown.end(),
+                          [](const ColumnGraph* graph) { return graph->pen().widthF() <= 1; });
     // Many curves are shared with a second thread; the graphs only change
     // on this one, which waits.
     std::vector<std::vector<ColumnRun>> runs(shown.size());

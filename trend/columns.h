@@ -14,7 +14,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace trend {
@@ -39,6 +41,11 @@ struct ColumnRun {
 // pixel. Runs are clipped to width x height.
 std::vector<ColumnRun> PolylineRuns(std::span<const QPointF> points, int width, int height);
 
+// The runs of a line two pixels wide: each run also one row above and
+// below, and again in the next column; in column order, clipped to
+// width x height.
+std::vector<ColumnRun> WidenRuns(const std::vector<ColumnRun>& runs, int width, int height);
+
 // Polylines painted as runs into a premultiplied ARGB image, later lines
 // over earlier ones, the rest transparent.
 class ColumnRaster {
@@ -58,6 +65,11 @@ private:
     int width_ = 0, height_ = 0;
     std::vector<Line> lines_;
 };
+
+// The lowest and highest value a curve takes for keys from..to: its points
+// there, and its segments where they cross the two keys (a NaN breaks the
+// curve). None where it has nothing.
+std::optional<std::pair<double, double>> ValueExtent(const QCPGraphDataContainer& data, double from, double to);
 
 class ColumnCanvas;
 
@@ -79,7 +91,8 @@ private:
 };
 
 // Draws the visible ColumnGraphs of one axis rect, in their order, as one
-// image. On screen and in a bitmap the image has the device's pixels; in a
+// image; a graph whose pen is wider than one pixel is painted two pixels
+// wide, over the others. On screen and in a bitmap the image has the device's pixels; in a
 // vector export it is drawn at print resolution instead, under the vector
 // axes, grid and text.
 class ColumnCanvas : public QCPLayerable {

@@ -24,6 +24,8 @@
 #include <QPageLayout>
 #include <QPdfWriter>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -126,15 +128,46 @@ void frmTrend::BuildControls() {
     CreatePlot();
     CreateCursorAndStats();
 
-    auto* right = new QVBoxLayout;
-    right->addLayout(bar);
-    right->addWidget(plotTrend, 3);
-    right->addWidget(lblCursor);
-    right->addWidget(tblStats, 1);
+    // Splitters, and the picker in a scroll area, so that the window fits
+    // a small screen (or a large one at 200 %) and the user chooses where
+    // the room goes.
+    auto* under = new QWidget(this);
+    auto* underLayout = new QVBoxLayout(under);
+    underLayout->setContentsMargins(0, 0, 0, 0);
+    underLayout->addWidget(lblCursor);
+    underLayout->addWidget(tblStats, 1);
+    auto* plotAndFigures = new QSplitter(Qt::Vertical, this);
+    plotAndFigures->setObjectName(QStringLiteral("splitPlot"));
+    plotAndFigures->addWidget(plotTrend);
+    plotAndFigures->addWidget(under);
+    plotAndFigures->setStretchFactor(0, 3);
+    plotAndFigures->setStretchFactor(1, 1);
+    plotAndFigures->setChildrenCollapsible(false);
+    plotAndFigures->setSizes({3000, 1000}); // shared in this ratio at any height
+
+    auto* right = new QWidget(this);
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->addLayout(bar);
+    rightLayout->addWidget(plotAndFigures, 1);
+
+    auto* pickerArea = new QScrollArea(this);
+    pickerArea->setObjectName(QStringLiteral("channelPickerArea"));
+    pickerArea->setWidget(BuildChannelPicker());
+    pickerArea->setWidgetResizable(true);
+    pickerArea->setFrameShape(QFrame::NoFrame);
+    pickerArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    auto* sides = new QSplitter(Qt::Horizontal, this);
+    sides->setObjectName(QStringLiteral("splitPicker"));
+    sides->addWidget(pickerArea);
+    sides->addWidget(right);
+    sides->setStretchFactor(1, 1);
+    sides->setCollapsible(1, false);
+    // The picker whole at the window's usual size.
+    sides->setSizes({pickerArea->widget()->sizeHint().width(), 1100});
 
     auto* top = new QHBoxLayout(this);
-    top->addWidget(BuildChannelPicker());
-    top->addLayout(right, 1);
+    top->addWidget(sides);
 
     mox::SetAccessible(plotTrend, tr("趋势曲线"), tr("所选通道的电压随时间变化的曲线"));
     mox::SetAccessible(cboSpan, tr("时间范围"), tr("曲线显示的时间长度"));
@@ -196,7 +229,7 @@ QHBoxLayout* frmTrend::CreateToolBar() {
 void frmTrend::CreatePlot() {
     plotTrend = new QCustomPlot(this);
     plotTrend->setObjectName(QStringLiteral("plotTrend"));
-    plotTrend->setMinimumSize(400, 250);
+    plotTrend->setMinimumSize(240, 120); // still a readable curve; the splitters give it the rest
     plotTrend->setNotAntialiasedElements(QCP::aeAll);
     plotTrend->setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
     auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
@@ -211,11 +244,8 @@ void frmTrend::CreatePlot() {
     // general rasteriser. The graphs keep the data, the names and the pens.
     std::vector<trend::ColumnGraph*> graphs;
     for (int k = 0; k < trend::kChannels; ++k) {
-        QPen pen(ChannelColour(k), 1);
-        pen.setCosmetic(true);
         auto* graph = new trend::ColumnGraph(plotTrend->xAxis, plotTrend->yAxis);
         graph->setName(QStringLiteral("AI%1").arg(k, 2, 10, QLatin1Char('0')));
-        graph->setPen(pen);
         graph->setAdaptiveSampling(false); // reduced here already
         graphs_[static_cast<std::size_t>(k)] = graph;
         graphs.push_back(graph);
@@ -224,6 +254,7 @@ void frmTrend::CreatePlot() {
     canvas_->setObjectName(QStringLiteral("trendCanvas"));
     for (trend::ColumnGraph* graph : graphs) graph->SetCanvas(canvas_);
     canvas_->SetGraphs(std::move(graphs));
+    ApplyPens();
     // The cursor on a layer of its own, above everything else, buffered
     // while the cursor is shown (see PlaceCursor). The overlay below it (a
     // selection rectangle's; this plot has none) shares the buffer of the
@@ -235,8 +266,16 @@ void frmTrend::CreatePlot() {
     cursorLine_->setLayer(cursorLayer_);
     cursorLine_->setPen(QPen(Qt::gray, 1, Qt::DashLine));
     cursorLine_->setVisible(false);
+    channelName_ = new QCPItemText(plotTrend);
+    channelName_->setObjectName(QStringLiteral("channelName"));
+    channelName_->setLayer(cursorLayer_);
+    channelName_->position->setType(QCPItemPosition::ptAbsolute);
+    channelName_->setBrush(QColor(255, 255, 255, 220));
+    channelName_->setPadding(QMargins(3, 1, 3, 1));
+    channelName_->setVisible(false);
     CreateLimitLines();
     connect(plotTrend, &QCustomPlot::mouseMove, this, &frmTrend::OnMouseMove);
+    plotTrend->installEventFilter(this);
 }
 
 // The cursor's readout and the visible span's figures under the plot.
@@ -254,9 +293,17 @@ void frmTrend::CreateCursorAndStats() {
     tblStats->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblStats->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     tblStats->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    tblStats->setMinimumHeight(150);
+    tblStats->setMinimumHeight(tblStats->verticalHeader()->defaultSectionSize() * 3); // a header and two rows
     connect(tblStats, &QTableWidget::currentCellChanged, this, [this](int row) {
         if (row >= 0) ShowSelectedLimits();
+    });
+    // A row pointed at highlights its curve.
+    tblStats->setMouseTracking(true);
+    tblStats->viewport()->installEventFilter(this);
+    connect(tblStats, &QTableWidget::cellEntered, this, [this](int row) {
+        const std::vector<int> channels = ShownChannels();
+        if (row >= 0 && row < static_cast<int>(channels.size()))
+            HighlightChannel(channels[static_cast<std::size_t>(row)]);
     });
 }
 
@@ -274,6 +321,7 @@ QWidget* frmTrend::BuildChannelPicker() {
         box->setIcon(Swatch(ChannelColour(k)));
         box->setAccessibleName(tr("通道 %1").arg(k));
         connect(box, &QCheckBox::toggled, this, &frmTrend::Refresh);
+        box->installEventFilter(this); // pointed at, it highlights its curve
         chkChannel[static_cast<std::size_t>(k)] = box;
         grid->addWidget(box, k % 8, k / 8);
     }
@@ -332,6 +380,8 @@ void frmTrend::SetChannels(const std::vector<int>& channels) {
 
 // A redraw updates the figures too; hidden, only the figures are kept current.
 void frmTrend::Refresh() {
+    const std::vector<int> channels = ShownChannels();
+    if (std::find(channels.begin(), channels.end(), highlighted_) == channels.end()) HighlightChannel(-1);
     if (isVisible()) {
         Redraw();
     } else {
@@ -525,6 +575,8 @@ void frmTrend::UpdateModeCaption() {
 }
 
 void frmTrend::OnMouseMove(QMouseEvent* event) {
+    HighlightChannel(ChannelAt(event->position()));
+    PlaceChannelName(event->position());
     const double seconds = plotTrend->xAxis->pixelToCoord(event->position().x());
     PlaceCursor(static_cast<std::int64_t>(std::llround(seconds * 1000.0)) - shownOffsetMs_);
 }
@@ -552,6 +604,77 @@ void frmTrend::PlaceCursor(std::int64_t ms) {
         cursorLayer_->setMode(cursorShown_ ? QCPLayer::lmBuffered : QCPLayer::lmLogical);
         plotTrend->replot(QCustomPlot::rpQueuedReplot);
     }
+}
+
+void frmTrend::HighlightChannel(int channel) {
+    const std::vector<int> channels = ShownChannels();
+    if (std::find(channels.begin(), channels.end(), channel) == channels.end()) channel = -1;
+    if (channel < 0) channelName_->setVisible(false);
+    if (channel == highlighted_) return;
+    highlighted_ = channel;
+    ApplyPens();
+    plotTrend->replot(QCustomPlot::rpQueuedReplot);
+}
+
+// Every curve in its colour and one pixel wide; while one is highlighted,
+// it two pixels wide and the others faint, so it stands out of 32.
+void frmTrend::ApplyPens() {
+    constexpr int kFaintAlpha = 60;
+    for (int k = 0; k < trend::kChannels; ++k) {
+        QColor colour = ChannelColour(k);
+        if (highlighted_ >= 0 && k != highlighted_) colour.setAlpha(kFaintAlpha);
+        QPen pen(colour, k == highlighted_ ? 2 : 1);
+        pen.setCosmetic(true);
+        graphs_[static_cast<std::size_t>(k)]->setPen(pen);
+    }
+}
+
+int frmTrend::ChannelAt(QPointF position) const {
+    const QCPAxisRect* rect = plotTrend->axisRect();
+    if (!rect->rect().contains(position.toPoint())) return -1;
+    constexpr double kReach = 6; // pixels: a curve this near is the one pointed at
+    const double key = plotTrend->xAxis->pixelToCoord(position.x());
+    const double column = std::fabs(plotTrend->xAxis->pixelToCoord(position.x() + 1) - key);
+    int nearest = -1;
+    double best = kReach;
+    for (int k : ShownChannels()) {
+        const auto extent =
+            trend::ValueExtent(*graphs_[static_cast<std::size_t>(k)]->data(), key - column, key + column);
+        if (!extent) continue;
+        const double top = plotTrend->yAxis->coordToPixel(extent->second);
+        const double bottom = plotTrend->yAxis->coordToPixel(extent->first);
+        const double distance = std::max({top - position.y(), position.y() - bottom, 0.0});
+        // Of curves equally near, the one drawn on top: the highlighted, or the later.
+        if (distance < best || (distance == best && nearest != highlighted_)) {
+            best = distance;
+            nearest = k;
+        }
+    }
+    return nearest;
+}
+
+// The highlighted curve's name beside the pointer, on the cursor's layer.
+void frmTrend::PlaceChannelName(QPointF position) {
+    if (highlighted_ < 0) return;
+    const bool left = position.x() > plotTrend->axisRect()->center().x();
+    channelName_->setPositionAlignment((left ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignBottom);
+    channelName_->position->setCoords(position.x() + (left ? -10 : 10), position.y() - 6);
+    channelName_->setText(trend::ChannelLabel(CurrentSetup(), highlighted_));
+    channelName_->setColor(ChannelColour(highlighted_).darker(120));
+    channelName_->setVisible(true);
+}
+
+// The pointer leaving the plot or the figures, or entering and leaving a
+// picker box, moves the highlight.
+bool frmTrend::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Leave && (watched == plotTrend || watched == tblStats->viewport())) HighlightChannel(-1);
+    if (type == QEvent::Enter || type == QEvent::Leave) {
+        const auto box = std::find(chkChannel.begin(), chkChannel.end(), watched);
+        if (box != chkChannel.end())
+            HighlightChannel(type == QEvent::Enter ? static_cast<int>(box - chkChannel.begin()) : -1);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool frmTrend::Export(const QString& path, const QByteArray& content) {

@@ -11,6 +11,7 @@
 #include "setup.h"
 
 #include <QList>
+#include <QPointF>
 #include <QWidget>
 
 #include <array>
@@ -87,6 +88,15 @@ public:
     void ShowSelectedLimits();
     int SelectedChannel() const;
 
+    // The channel pointed at (a curve, a figures row or a picker box):
+    // drawn wider and on top, the others dimmed, until the pointer leaves;
+    // -1 for none.
+    void HighlightChannel(int channel);
+    int HighlightedChannel() const { return highlighted_; }
+    // The shown channel whose curve passes within a few pixels of a point
+    // of the plot, the nearest; -1 for none.
+    int ChannelAt(QPointF position) const;
+
 signals:
     void SetupChanged(); // another setup file was loaded from the menu
 
@@ -115,6 +125,9 @@ private:
     void UpdateCursorColumn();
     void UpdateModeCaption();
     void OnMouseMove(QMouseEvent* event);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void ApplyPens();
+    void PlaceChannelName(QPointF position);
     void ExportWithDialog(int kind);
     void OpenSetupWithDialog();
     void ApplySetup();
@@ -149,6 +162,8 @@ private:
     trend::ColumnCanvas* canvas_ = nullptr;
     QCPLayer* cursorLayer_ = nullptr; // buffered: a mouse move replots this layer alone
     QCPItemStraightLine* cursorLine_ = nullptr;
+    QCPItemText* channelName_ = nullptr; // the highlighted curve's name by the pointer
+    int highlighted_ = -1;
     std::array<QCPItemStraightLine*, 4> limitLines_{}; // a channel has at most four levels
     std::array<QCPItemText*, 4> limitLabels_{};
     std::array<QCheckBox*, trend::kChannels> chkChannel{};
