@@ -28,7 +28,7 @@ double UnixSeconds() {
 }
 
 py::array ToArray(const Values& v) {
-    if (v.codes) {
+    if (v.whole) {
         py::array_t<std::int32_t> out(static_cast<py::ssize_t>(v.values.size()));
         auto w = out.mutable_unchecked<1>();
         for (std::size_t k = 0; k < v.values.size(); ++k)
@@ -302,7 +302,11 @@ void BindOutputs(py::class_<Session, SessionPtr>& c) {
             py::arg("bit"), py::arg("value"),
             "Set digital output `bit` (1..16, as the digital I/O window numbers them) to `value` (0 or 1).")
         .def(
-            "di", [](const SessionPtr& s) { return moxcard::Released(s, [](Session& x) { return x.ReadDi(); }); },
+            "di",
+            [](const SessionPtr& s) {
+                const auto groups = moxcard::Released(s, [](Session& x) { return x.ReadDi(); });
+                return py::make_tuple(groups[0], groups[1]);
+            },
             "Both digital input groups as (group0, group1), each a byte 0..0xFF.");
 }
 
@@ -316,7 +320,8 @@ void BindReadings(py::class_<Session, SessionPtr>& c) {
              return moxcard::ToArray(v, m, s->Setup());
          },
          py::arg("mode") = "volts", py::arg("mean") = 0,
-         "The 32 inputs: float64 volts (mode=\"volts\"), int32 codes 0..65535 (mode=\"codes\"), or float64 in "
+         "The 32 inputs: float64 volts (mode=\"volts\"), codes 0..65535 (mode=\"codes\": int32 for the newest "
+         "sample, float64 for a mean, which keeps its fraction), or float64 in "
          "each input's unit through its calibration and scaling (mode=\"units\", with a setup); the newest "
          "sample, or the mean of `mean` samples. Starts acquisition at the first reading. CardError when the card "
          "gives no reading for 2 s.")

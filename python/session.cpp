@@ -93,9 +93,12 @@ std::optional<moxctl::Reading> Session::ReadOnceLocked(bool codes, int mean) {
 
 namespace {
 
-Values ToValues(const moxctl::Reading& reading, bool codes) {
+// The newest sample's codes are whole numbers; a mean of codes keeps its
+// fraction, as moxctl prints it.
+Values ToValues(const moxctl::Reading& reading, bool codes, int mean) {
     Values v;
     v.codes = codes;
+    v.whole = codes && mean == 0;
     for (std::size_t k = 0; k < v.values.size(); ++k) v.values[k] = codes ? reading.codes[k] : reading.volts[k];
     return v;
 }
@@ -108,7 +111,7 @@ Values Session::Read(bool codes, int mean) {
         {
             const std::lock_guard lock(DriverMutex());
             CheckOpen();
-            if (const auto reading = ReadOnceLocked(codes, mean)) return ToValues(*reading, codes);
+            if (const auto reading = ReadOnceLocked(codes, mean)) return ToValues(*reading, codes, mean);
         }
         if (Clock::now() >= giveUp)
             throw CardFailure(moxctl::CardName() + " has given no reading for 2 s: " + moxctl::NoAnswerAdvice());
@@ -123,7 +126,7 @@ std::optional<Values> Session::ReadFresh(bool codes, int mean) {
     if (!reading) return std::nullopt;
     const auto news = card_.News();
     if (news && news->hasReading && !fresh_.Newer(news->askedUs)) return std::nullopt;
-    return ToValues(*reading, codes);
+    return ToValues(*reading, codes, mean);
 }
 
 // moxctl's messages for a write the card refused or did not confirm.

@@ -40,10 +40,12 @@ struct Link {
     double roundTrip = 0; // seconds the status request took
 };
 
-// One reading: codes 0..65535 or volts, per mode.
+// One reading: codes 0..65535 or volts, per mode; codes of the newest
+// sample are whole, a mean of codes is not.
 struct Values {
     std::array<double, mox::kInputChannels> values{};
     bool codes = false;
+    bool whole = false;
 };
 
 class Session {
