@@ -9,17 +9,26 @@
 set -euo pipefail
 program=$1 name=$2 out=$3
 shift 3
-includes=()
-for file in "$@"; do includes+=(--include "$file"); done
-clean_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 page=$out.tmp
-rm -f "$page"
+rm -f "$page" "$out".*.h2m
+# A page does not send the reader to itself: its own line of a SEE ALSO
+# list is left out, and the list ends without a comma.
+self=$(basename "$program" | sed 's/-/\\\\-/g')
+includes=()
+for file in "$@"; do
+  copy=$out.$(basename "$file")
+  sed "/^\.BR $self (1),\{0,1\}\$/d" "$file" | awk '
+    { lines[NR] = $0 } /^\.BR / { last = NR }
+    END { for (i = 1; i <= NR; i++) { if (i == last) sub(/,$/, "", lines[i]); print lines[i] } }' > "$copy"
+  includes+=(--include "$copy")
+done
+clean_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 if ! timeout 60 "${clean_env[@]}" help2man --no-info --name="$name" \
       "${includes[@]}" --output="$page" "$program"; then
   echo "make_page: help2man could not read $program --help or --version (each must print its text and exit 0 without a display)" >&2
-  rm -f "$page"
+  rm -f "$page" "$out".*.h2m
   exit 1
 fi
 grep -q '^\.SH DESCRIPTION' "$page" || { echo "make_page: no description in the page of $program" >&2; exit 1; }
 gzip -9n < "$page" > "$out"
-rm -f "$page"
+rm -f "$page" "$out".*.h2m

@@ -19,6 +19,10 @@ for page in "$@"; do
   grep -q -- "--help" <<<"$text" || fail "$program: no options"
   # From the program's own --version: its copyright and license lines.
   grep -q "^COPYRIGHT" <<<"$text" && grep -q "GPL" <<<"$text" || fail "$program: no copyright from its --version"
+  # SEE ALSO names the other programs, not the page itself.
+  see_also=$(awk '/^SEE ALSO/ { on = 1; next } on && /^[A-Z]/ { on = 0 } on' <<<"$text")
+  grep -q "(1)" <<<"$see_also" || fail "$program: SEE ALSO names no page"
+  grep -qE "(^|[ ,])$program\(1\)" <<<"$see_also" && fail "$program: SEE ALSO names the page itself"
   echo "ok   $program: $(wc -l <<<"$text") lines"
   if [[ $program == moxctl ]]; then
     for sub in $("$moxctl" --help | awk '/^Subcommands:/ { on = 1; next } on && /^  [a-z]/ { print $1 } on && /^$/ { on = 0 }'); do
