@@ -14,8 +14,11 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QHeaderView>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 #include <qcustomplot.h>
@@ -394,6 +397,28 @@ TEST_F(TrendSetupWindow, CsvExportCarriesUnitsAndValues) {
     // 2.5 V: 5 bar, 250 °C, 25.035 A; then AI0 at 4.1 V: 8.2 bar.
     EXPECT_TRUE(lines[4].endsWith(",2.5,2.5,2.5,5,250,25.035")) << lines[4].toStdString();
     EXPECT_TRUE(lines[53].endsWith(",4.1,2.5,2.5,8.2,250,25.035")) << lines[53].toStdString();
+}
+
+// Names widen the picker: at the usual size it shows them whole, whether
+// the setup came before the window was shown or after.
+TEST(TrendSetupPicker, NamesWidenThePickerToShowThemWhole) {
+    for (const bool before : {true, false}) {
+        SCOPED_TRACE(before ? "before showing" : "after showing");
+        History history;
+        frmTrend window(history, nullptr, [] { return T(1'796'649'798'000); });
+        window.resize(1100, 720);
+        const int bare =
+            window.findChild<QScrollArea*>(QStringLiteral("channelPickerArea"))->widget()->sizeHint().width();
+        if (before) window.SetSetup(Example());
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        if (!before) window.SetSetup(Example());
+        QCoreApplication::processEvents();
+        auto* area = window.findChild<QScrollArea*>(QStringLiteral("channelPickerArea"));
+        ASSERT_GT(area->widget()->sizeHint().width(), bare); // the names do need more room
+        EXPECT_GE(area->viewport()->width(), area->widget()->sizeHint().width());
+        EXPECT_FALSE(area->horizontalScrollBar()->isVisible());
+    }
 }
 
 TEST(TrendSetupFromMain, TheAcquisitionWindowHandsItsSetupToTheTrend) {

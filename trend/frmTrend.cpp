@@ -25,6 +25,7 @@
 #include <QPdfWriter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
@@ -151,23 +152,23 @@ void frmTrend::BuildControls() {
     rightLayout->addLayout(bar);
     rightLayout->addWidget(plotAndFigures, 1);
 
-    auto* pickerArea = new QScrollArea(this);
+    pickerArea_ = new QScrollArea(this);
+    QScrollArea* pickerArea = pickerArea_;
     pickerArea->setObjectName(QStringLiteral("channelPickerArea"));
     pickerArea->setWidget(BuildChannelPicker());
     pickerArea->setWidgetResizable(true);
     pickerArea->setFrameShape(QFrame::NoFrame);
-    pickerArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    auto* sides = new QSplitter(Qt::Horizontal, this);
-    sides->setObjectName(QStringLiteral("splitPicker"));
-    sides->addWidget(pickerArea);
-    sides->addWidget(right);
-    sides->setStretchFactor(1, 1);
-    sides->setCollapsible(1, false);
-    // The picker whole at the window's usual size.
-    sides->setSizes({pickerArea->widget()->sizeHint().width(), 1100});
+    // Shown, the picker takes the width it asks for and the plot the rest.
+    pickerArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    splitPicker_ = new QSplitter(Qt::Horizontal, this);
+    splitPicker_->setObjectName(QStringLiteral("splitPicker"));
+    splitPicker_->addWidget(pickerArea);
+    splitPicker_->addWidget(right);
+    splitPicker_->setStretchFactor(1, 1);
+    splitPicker_->setCollapsible(1, false);
 
     auto* top = new QHBoxLayout(this);
-    top->addWidget(sides);
+    top->addWidget(splitPicker_);
 
     mox::SetAccessible(plotTrend, tr("趋势曲线"), tr("所选通道的电压随时间变化的曲线"));
     mox::SetAccessible(cboSpan, tr("时间范围"), tr("曲线显示的时间长度"));
@@ -866,6 +867,7 @@ void frmTrend::ApplySetup() {
     tblStats->horizontalHeader()->setSectionResizeMode(kColChannel,
                                                        setup ? QHeaderView::ResizeToContents : QHeaderView::Stretch);
     tblStats->clearContents(); // no colour of the last setup's levels stays behind
+    FitPicker();
     levels_.reset();
     if (setup) levels_.emplace(*setup);
     if (isVisible()) {
@@ -874,6 +876,28 @@ void frmTrend::ApplySetup() {
         UpdateStats();
         UpdateLimitLines();
     }
+}
+
+// The picker as wide as its names ask (and the room allows), on the first
+// show and when the names change; in between it keeps what the user
+// dragged it to. (The scroll area's own size hint keeps the first names'.)
+void frmTrend::FitPicker() {
+    pickerToFit_ = !isVisible();
+    if (pickerToFit_) return;
+    const QWidget* picker = pickerArea_->widget();
+    const int frame = 2 * pickerArea_->frameWidth();
+    int wanted = picker->sizeHint().width() + frame;
+    if (picker->sizeHint().height() > pickerArea_->height() - frame)
+        wanted += pickerArea_->verticalScrollBar()->sizeHint().width();
+    const int room = splitPicker_->width() - splitPicker_->handleWidth();
+    const int rest = splitPicker_->widget(1)->minimumSizeHint().width();
+    wanted = std::clamp(wanted, 0, std::max(0, room - rest));
+    splitPicker_->setSizes({wanted, room - wanted});
+}
+
+void frmTrend::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (pickerToFit_) FitPicker();
 }
 
 void frmTrend::OpenSetupWithDialog() {

@@ -33,6 +33,9 @@ class QHBoxLayout;
 class QLabel;
 class QMouseEvent;
 class QPushButton;
+class QScrollArea;
+class QShowEvent;
+class QSplitter;
 class QTableWidget;
 class QTimer;
 
@@ -131,6 +134,8 @@ private:
     void ExportWithDialog(int kind);
     void OpenSetupWithDialog();
     void ApplySetup();
+    void FitPicker();
+    void showEvent(QShowEvent* event) override;
     void CreateLimitLines();
     void UpdateLimitLines();
     void ColourRow(int row, vcard::Level level);
@@ -175,5 +180,8 @@ private:
     QLabel* lblMode = nullptr;
     QLabel* lblCursor = nullptr;
     QTableWidget* tblStats = nullptr;
+    QSplitter* splitPicker_ = nullptr; // the picker | the plot and figures
+    QScrollArea* pickerArea_ = nullptr;
+    bool pickerToFit_ = true;      // at the next show
     QTimer* TimerRedraw = nullptr; // coalesces redraws, and moves the time axis while nothing is read
 };
