@@ -138,10 +138,44 @@ py::object ReportDict(const moxctl::Report& r) {
     return py::module_::import("json").attr("loads")(moxctl::ReportJson(r));
 }
 
+// Which card, as moxctl names it: only a driver built here sends to
+// MOX_CARD_ADDRESS, another one ignores it.
 std::string CardRepr(const Session& s) {
-    const char* address = std::getenv("MOX_CARD_ADDRESS");
-    const std::string link = address && *address ? std::string("network card at ") + address : "local driver";
-    return "<moxcard.Card " + mox::IdentityText(s.Identity()) + ", " + link + (s.Closed() ? ", closed>" : ">");
+    return "<moxcard.Card " + mox::IdentityText(s.Identity()) + ", " + moxctl::CardName() +
+           (s.Closed() ? ", closed>" : ">");
+}
+
+// A message as Python text: bytes that are not UTF-8 (a library's folder
+// named in a legacy encoding) are kept as escapes instead of losing the
+// whole message.
+void SetError(PyObject* type, const char* what) {
+    const std::string_view text(what);
+    PyObject* message = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace");
+    if (message == nullptr) {
+        PyErr_SetString(type, "(the message could not be decoded)");
+        return;
+    }
+    PyErr_SetObject(type, message);
+    Py_DECREF(message);
+}
+
+void RegisterErrors(py::module_& m) {
+    static const py::exception<DriverFailure> driverError(m, "DriverError");
+    static const py::exception<CardFailure> cardError(m, "CardError");
+    static const py::exception<SetupFailure> setupError(m, "SetupError", PyExc_ValueError);
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p) std::rethrow_exception(p);
+        } catch (const DriverFailure& e) {
+            SetError(driverError.ptr(), e.what());
+        } catch (const CardFailure& e) {
+            SetError(cardError.ptr(), e.what());
+        } catch (const SetupFailure& e) {
+            SetError(setupError.ptr(), e.what());
+        } catch (const std::invalid_argument& e) {
+            SetError(PyExc_ValueError, e.what());
+        }
+    });
 }
 
 } // namespace
@@ -403,9 +437,7 @@ void BindCard(py::module_& m) {
 PYBIND11_MODULE(moxcard, m) {
     m.doc() = "A MOX data-acquisition card from Python, through the same card driver library as moxpanel and moxctl.";
     moxcard::ThrowOnDriverFailure();
-    py::register_exception<moxcard::DriverFailure>(m, "DriverError");
-    py::register_exception<moxcard::CardFailure>(m, "CardError");
-    py::register_exception<moxcard::SetupFailure>(m, "SetupError", PyExc_ValueError);
+    moxcard::RegisterErrors(m);
     BindValues(m);
     BindSelfTest(m);
     BindSetup(m);

@@ -15,6 +15,7 @@ EMULATOR = os.path.join(BUILD, "bin", "mox-card-emulator")
 VIRTUAL_DIR = os.path.join(BUILD, "lib")
 FAULT_DIR = os.path.join(BUILD, "tests", "fault_card")
 FAKE_NOINITIAL_DIR = os.path.join(BUILD, "tests", "fake_noinitial")
+FAKE_DIR = os.path.join(BUILD, "tests", "fake")
 MODULE_DIR = os.path.join(BUILD, "python")
 
 

@@ -3,6 +3,7 @@
 network driver, and on the fault-injecting test driver."""
 import json
 import math
+import os
 import shutil
 import threading
 import time
@@ -11,7 +12,7 @@ import numpy as np
 import pytest
 
 import moxcard
-from conftest import FAKE_NOINITIAL_DIR, FAULT_DIR, child_line, run_child, start_child
+from conftest import FAKE_DIR, FAKE_NOINITIAL_DIR, FAULT_DIR, VIRTUAL_DIR, child_line, run_child, start_child
 
 
 @pytest.fixture(scope="module")
@@ -29,7 +30,7 @@ def test_identity_and_link(card):
     link = card.link
     assert link.up and link.state == "up"
     assert link.pc_address == link.expected_pc_address
-    assert "7710" in repr(card) and "local driver" in repr(card)
+    assert "7710" in repr(card) and "the virtual card" in repr(card)
 
 
 @pytest.mark.parametrize(
@@ -235,6 +236,51 @@ def test_a_card_address_is_named_when_it_fails(address, error, named):
     )
     assert proc.returncode == 0, proc.stderr
     assert result[0] == error and named in result[1], result
+
+
+def test_a_driver_not_built_here_is_not_called_a_network_card():
+    # Only our driver sends to MOX_CARD_ADDRESS; the test driver ignores it.
+    result, proc = run_child(
+        """
+        import json, moxcard
+        print(json.dumps(repr(moxcard.open())))
+        """,
+        driver_dir=FAKE_DIR,
+        MOX_CARD_ADDRESS="1.2.3.4:7710",
+    )
+    assert proc.returncode == 0, proc.stderr
+    assert "1.2.3.4" not in result and FAKE_DIR.split(os.sep)[-1] in result, result
+
+
+@pytest.mark.parametrize("where", ["library folder", "card address"])
+def test_a_message_with_bytes_not_utf8_is_kept(tmp_path, where):
+    # A folder named in a legacy encoding, or such an address: the message
+    # names it with the odd byte escaped rather than coming up empty.
+    env = {}
+    driver_dir = VIRTUAL_DIR
+    if where == "library folder":
+        folder = os.path.join(os.fsencode(str(tmp_path)), b"bad\xff")
+        os.mkdir(folder)
+        shutil.copy(os.path.join(FAKE_NOINITIAL_DIR, "libadcard.so"), os.fsdecode(folder))
+        driver_dir = os.fsdecode(folder)
+    else:
+        env["MOX_CARD_ADDRESS"] = os.fsdecode(b"1.2.3.4:77\xff")
+    result, proc = run_child(
+        """
+        import json, moxcard
+        try:
+            moxcard.open()
+            print(json.dumps(["opened", ""]))
+        except (moxcard.DriverError, ValueError) as e:
+            print(json.dumps([type(e).__name__, str(e)]))
+        """,
+        driver_dir=driver_dir,
+        **env,
+    )
+    assert proc.returncode == 0, proc.stderr
+    kind, text = result
+    assert kind == ("DriverError" if where == "library folder" else "ValueError"), result
+    assert "\\xff" in text and ("Initial" in text or "MOX_CARD_ADDRESS" in text), result
 
 
 # ---- The fault-injecting driver ----
