@@ -163,6 +163,7 @@ void RegisterErrors(py::module_& m) {
     static const py::exception<DriverFailure> driverError(m, "DriverError");
     static const py::exception<CardFailure> cardError(m, "CardError");
     static const py::exception<SetupFailure> setupError(m, "SetupError", PyExc_ValueError);
+    // NOLINTNEXTLINE(performance-unnecessary-value-param): the translator type pybind11 takes
     py::register_exception_translator([](std::exception_ptr p) {
         try {
             if (p) std::rethrow_exception(p);
