@@ -1118,3 +1118,14 @@ TEST(TrendSize, FitsASmallScreenWithTheControlsAndAUsablePlot) {
         EXPECT_TRUE(inside.contains(QRect(widget->mapTo(&window, QPoint(0, 0)), widget->size()))) << name;
     }
 }
+
+// The plot is painted without what lies under it: its own background must
+// cover every pixel, margins and corners included.
+TEST_F(TrendHighlight, ThePlotPaintsAllOfItself) {
+    const QImage shot = plot()->grab().toImage();
+    ASSERT_EQ(shot.size(), plot()->size() * shot.devicePixelRatio());
+    const QRgb white = qRgb(255, 255, 255);
+    for (const QPoint at : {QPoint(0, 0), QPoint(shot.width() - 1, 0), QPoint(0, shot.height() - 1),
+                            QPoint(shot.width() - 1, shot.height() - 1), QPoint(shot.width() / 2, 1)})
+        EXPECT_EQ(shot.pixel(at), white) << at.x() << "," << at.y();
+}

@@ -231,6 +231,9 @@ void frmTrend::CreatePlot() {
     plotTrend = new QCustomPlot(this);
     plotTrend->setObjectName(QStringLiteral("plotTrend"));
     plotTrend->setMinimumSize(240, 120); // still a readable curve; the splitters give it the rest
+    // The plot fills all of itself with its background first: what lies
+    // under it need not be painted at every replot.
+    plotTrend->setAttribute(Qt::WA_OpaquePaintEvent);
     plotTrend->setNotAntialiasedElements(QCP::aeAll);
     plotTrend->setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
     auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
@@ -243,6 +246,10 @@ void frmTrend::CreatePlot() {
     // here, and an hour of them fills most of every column: the canvas
     // paints them as runs of pixels, far faster than strokes through the
     // general rasteriser. The graphs keep the data, the names and the pens.
+    // No legend (the swatches name the curves, the pointer names the one
+    // under it): an item per graph in QCustomPlot's hidden legend still has
+    // its text measured at every replot.
+    plotTrend->setAutoAddPlottableToLegend(false);
     std::vector<trend::ColumnGraph*> graphs;
     for (int k = 0; k < trend::kChannels; ++k) {
         auto* graph = new trend::ColumnGraph(plotTrend->xAxis, plotTrend->yAxis);
