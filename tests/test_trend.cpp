@@ -992,9 +992,13 @@ protected:
         return {plot()->xAxis->coordToPixel(static_cast<double>(kNow - 2'000'000) / 1000.0),
                 plot()->yAxis->coordToPixel(value)};
     }
+    // A move, and the pointer resting there.
     void MovePointer(QWidget* widget, QPointF at) {
         QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(widget, &move);
+        auto* rest = window.findChild<QTimer*>(QStringLiteral("TimerHighlight"));
+        ASSERT_NE(rest, nullptr);
+        EXPECT_TRUE(QTest::qWaitFor([rest] { return !rest->isActive(); }, 5000));
     }
     static void Leave(QWidget* widget) {
         QEvent leave(QEvent::Leave);
@@ -1048,6 +1052,20 @@ TEST_F(TrendHighlight, PointingAtACurveARowOrABoxHighlightsItsChannelUntilLeft) 
         Leave(w.way == std::string("box") ? box(0) : w.widget);
         ExpectHighlighted(-1);
     }
+}
+
+// A sweep across the curves highlights none of those it passes: only the
+// curve the pointer rests on.
+TEST_F(TrendHighlight, ASweepHighlightsOnlyWhereThePointerRests) {
+    for (const double value : {3.6, -1.5, 3.6}) {
+        const QPointF at = At(value);
+        QMouseEvent move(QEvent::MouseMove, at, plot()->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(plot(), &move);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(window.HighlightedChannel(), -1) << value;
+    }
+    MovePointer(plot(), At(-1.5));
+    EXPECT_EQ(window.HighlightedChannel(), 0);
 }
 
 // Near the curve its name shows by the pointer; far from every curve, or

@@ -43,6 +43,7 @@ namespace {
 constexpr double kFixedVolts = 5.25; // ±5 V with a margin, so full scale stays visible
 constexpr int kMinRedrawMs = 200;    // the acquisition tick: data never comes faster
 constexpr int kMaxRedrawMs = 1000;
+constexpr int kRestMs = 120; // the pointer resting on a curve this long highlights it
 
 // Sixteen colours told apart at a glance; channels 16..31 take the same
 // colours darker, so a channel's colour also hints at its bank.
@@ -282,6 +283,14 @@ void frmTrend::CreatePlot() {
     channelName_->setPadding(QMargins(3, 1, 3, 1));
     channelName_->setVisible(false);
     CreateLimitLines();
+    TimerHighlight = new QTimer(this);
+    TimerHighlight->setObjectName(QStringLiteral("TimerHighlight"));
+    TimerHighlight->setSingleShot(true);
+    TimerHighlight->setInterval(kRestMs);
+    connect(TimerHighlight, &QTimer::timeout, this, [this] {
+        HighlightChannel(pointedChannel_);
+        PlaceChannelName(pointer_);
+    });
     connect(plotTrend, &QCustomPlot::mouseMove, this, &frmTrend::OnMouseMove);
     plotTrend->installEventFilter(this);
 }
@@ -583,8 +592,17 @@ void frmTrend::UpdateModeCaption() {
 }
 
 void frmTrend::OnMouseMove(QMouseEvent* event) {
-    HighlightChannel(ChannelAt(event->position()));
-    PlaceChannelName(event->position());
+    // Another curve is highlighted once the pointer rests on it: a sweep
+    // across 32 curves replots only the cursor's layer, not every curve at
+    // every move.
+    pointer_ = event->position();
+    pointedChannel_ = ChannelAt(pointer_);
+    if (pointedChannel_ != highlighted_) {
+        TimerHighlight->start();
+    } else {
+        TimerHighlight->stop();
+        PlaceChannelName(pointer_);
+    }
     const double seconds = plotTrend->xAxis->pixelToCoord(event->position().x());
     PlaceCursor(static_cast<std::int64_t>(std::llround(seconds * 1000.0)) - shownOffsetMs_);
 }
@@ -676,7 +694,10 @@ void frmTrend::PlaceChannelName(QPointF position) {
 // picker box, moves the highlight.
 bool frmTrend::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (type == QEvent::Leave && (watched == plotTrend || watched == tblStats->viewport())) HighlightChannel(-1);
+    if (type == QEvent::Leave && (watched == plotTrend || watched == tblStats->viewport())) {
+        TimerHighlight->stop();
+        HighlightChannel(-1);
+    }
     if (type == QEvent::Enter || type == QEvent::Leave) {
         const auto box = std::find(chkChannel.begin(), chkChannel.end(), watched);
         if (box != chkChannel.end())

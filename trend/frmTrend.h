@@ -169,6 +169,9 @@ private:
     QCPItemStraightLine* cursorLine_ = nullptr;
     QCPItemText* channelName_ = nullptr; // the highlighted curve's name by the pointer
     int highlighted_ = -1;
+    int pointedChannel_ = -1; // under the pointer in the plot, highlighted when it rests
+    QPointF pointer_;
+    QTimer* TimerHighlight = nullptr;
     std::array<QCPItemStraightLine*, 4> limitLines_{}; // a channel has at most four levels
     std::array<QCPItemText*, 4> limitLabels_{};
     std::array<QCheckBox*, trend::kChannels> chkChannel{};
