@@ -250,9 +250,19 @@ LoadedLibrary Loaded() {
         std::lock_guard lock(g_loadMutex);
         loaded.path = PathOf(g_library);
     }
-    const std::string folder = ParentFolder(loaded.path);
+    // The loader may give a relative name ("./libadcard.so", through an
+    // empty element of a search path) or one with "..": said as the one
+    // absolute folder, as the search folders are compared.
+    const std::size_t slash = loaded.path.find_last_of("/\\");
+    if (slash == std::string::npos) {
+        loaded.path = SameFolderForm(".") + "/" + loaded.path;
+    } else {
+        const std::string folder = SameFolderForm(slash == 0 ? "/" : ParentFolder(loaded.path));
+        loaded.path = (folder == "/" ? std::string() : folder) + loaded.path.substr(slash);
+    }
+    const std::string folder = SameFolderForm(ParentFolder(loaded.path));
     for (const SearchFolder& searched : SearchFolders()) {
-        if (ParentFolder(searched.path + "/x") == folder) {
+        if (SameFolderForm(searched.path) == folder) {
             loaded.reason = searched.reason;
             break;
         }

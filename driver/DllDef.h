@@ -58,10 +58,14 @@ struct SearchFolder {
 };
 std::vector<SearchFolder> SearchFolders();
 
+// A folder spelled so that two names of one folder are equal: absolute, with
+// "." and ".." (and on Linux links) resolved; "" is the current folder.
+std::string SameFolderForm(const std::string& folder);
+
 // The library loaded, loading it as a call of an entry does (a library that
 // cannot be loaded fails as there).
 struct LoadedLibrary {
-    std::string path; // its full path, as the loader found it
+    std::string path; // its absolute path, its folder spelled as SameFolderForm does
     // It has the optional entries, which only the drivers built here export:
     // the bundled virtual card (or, with MOX_CARD_ADDRESS, our network driver).
     bool builtHere = false;
@@ -73,7 +77,7 @@ LoadedLibrary Loaded();
 
 // One line for people: "card driver: PATH (the bundled virtual card, ...)",
 // naming MOX_CARD_ADDRESS's card when our driver sends to one, and saying so
-// when LD_LIBRARY_PATH was set but the library came from elsewhere.
+// whether the library came from LD_LIBRARY_PATH when that is set.
 std::string LoadedText();
 
 constexpr int kDriverFailureExitCode = 3;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <filesystem>
 #include <span>
 
 #ifdef _WIN32
@@ -46,17 +47,43 @@ std::string WithoutTrailingSlash(std::string folder) {
     return folder;
 }
 
+// The folder of the running program, as the loader expands $ORIGIN in
+// LD_LIBRARY_PATH.
+std::string ProgramFolder() {
+    std::array<char, 4096> exe{};
+    const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size() - 1);
+    if (n <= 0) return {};
+    const std::string path(exe.data(), static_cast<std::size_t>(n));
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// An element of LD_LIBRARY_PATH with $ORIGIN and ${ORIGIN} expanded.
+std::string WithOrigin(std::string element, const std::string& programFolder) {
+    for (const char* name : {"${ORIGIN}", "$ORIGIN"}) {
+        const std::string token = name;
+        for (std::size_t at = element.find(token); at != std::string::npos; at = element.find(token, at)) {
+            element.replace(at, token.size(), programFolder);
+            at += programFolder.size();
+        }
+    }
+    return element;
+}
+
 // The loader does not say where each folder of its list comes from (its
 // flags stay 0): an element of LD_LIBRARY_PATH, a folder under the
 // program's own ($ORIGIN, which its RUNPATH names), or the system's.
+// Folders are compared as SameFolderForm spells them: an element may be
+// empty (the current folder), relative, or hold $ORIGIN.
 class FolderReasons {
 public:
     explicit FolderReasons(const link_map* self) {
         if (const char* path = std::getenv("LD_LIBRARY_PATH"); path != nullptr) {
+            const std::string programFolder = ProgramFolder();
             std::string element;
             for (const char* c = path;; ++c) {
                 if (*c == ':' || *c == ';' || *c == '\0') {
-                    if (!element.empty()) libraryPath_.push_back(WithoutTrailingSlash(element));
+                    libraryPath_.push_back(SameFolderForm(WithOrigin(element, programFolder)));
                     element.clear();
                     if (*c == '\0') break;
                 } else {
@@ -68,10 +95,11 @@ public:
     }
 
     const char* Of(const std::string& folder) const {
-        if (folder == ".") return "an empty element of a search path: the current folder";
+        const std::string same = SameFolderForm(folder);
         for (const std::string& element : libraryPath_) {
-            if (element == folder) return "LD_LIBRARY_PATH";
+            if (element == same) return "LD_LIBRARY_PATH";
         }
+        if (folder == ".") return "an empty element of a search path: the current folder";
         if (!origin_.empty() && folder.starts_with(origin_)) return "the program's RUNPATH, its own library folder";
         return "the system's library folders";
     }
@@ -82,12 +110,7 @@ private:
     // does not use $ORIGIN, and dlinfo would then read a null pointer).
     static std::string Origin(const link_map* object) {
         std::string path = object->l_name != nullptr ? object->l_name : "";
-        if (path.empty()) { // the program itself
-            std::array<char, 4096> exe{};
-            const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size() - 1);
-            if (n <= 0) return {};
-            path.assign(exe.data(), static_cast<std::size_t>(n));
-        }
+        if (path.empty()) return ProgramFolder(); // the program itself
         const std::size_t slash = path.rfind('/');
         return slash == std::string::npos ? std::string() : path.substr(0, slash);
     }
@@ -133,6 +156,33 @@ std::vector<SearchFolder> SearchFolders() {
 
 #endif
 
+#ifdef _WIN32
+
+// The folder GetModuleFileName names, as the search folders are: only
+// without trailing separators.
+std::string SameFolderForm(const std::string& folder) {
+    std::string same = folder;
+    while (same.size() > 1 && (same.back() == '/' || same.back() == '\\')) same.pop_back();
+    return same;
+}
+
+#else
+
+// "" and "." are the current folder, as the loader takes them; links are
+// resolved as far as the folder exists.
+std::string SameFolderForm(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path given = folder.empty() ? fs::path(".") : fs::path(folder);
+    fs::path full = fs::absolute(given, ec);
+    if (ec) return WithoutTrailingSlash(given.lexically_normal().string());
+    const fs::path resolved = fs::weakly_canonical(full, ec);
+    full = ec ? full.lexically_normal() : resolved;
+    return WithoutTrailingSlash(full.string());
+}
+
+#endif
+
 namespace {
 
 std::string Environment(const char* name) {
@@ -159,7 +209,10 @@ std::string LoadedText() {
     }
 #ifndef _WIN32
     const std::string libraryPath = Environment("LD_LIBRARY_PATH");
-    if (!libraryPath.empty() && loaded.reason != "LD_LIBRARY_PATH") {
+    if (!libraryPath.empty() && loaded.reason == "LD_LIBRARY_PATH") {
+        text += "\ntaken from LD_LIBRARY_PATH=";
+        text += libraryPath;
+    } else if (!libraryPath.empty()) {
         text += "\nLD_LIBRARY_PATH=";
         text += libraryPath;
         text += " is set, but no ";
