@@ -275,6 +275,15 @@ void frmTrend::CreatePlot() {
     cursorLine_->setLayer(cursorLayer_);
     cursorLine_->setPen(QPen(Qt::gray, 1, Qt::DashLine));
     cursorLine_->setVisible(false);
+    CreateLimitLines();
+    CreateHighlight();
+    connect(plotTrend, &QCustomPlot::mouseMove, this, &frmTrend::OnMouseMove);
+    plotTrend->installEventFilter(this);
+}
+
+// The highlighted curve's name by the pointer, on the cursor's layer, and
+// the timer that waits for the pointer to rest on a curve.
+void frmTrend::CreateHighlight() {
     channelName_ = new QCPItemText(plotTrend);
     channelName_->setObjectName(QStringLiteral("channelName"));
     channelName_->setLayer(cursorLayer_);
@@ -282,7 +291,6 @@ void frmTrend::CreatePlot() {
     channelName_->setBrush(QColor(255, 255, 255, 220));
     channelName_->setPadding(QMargins(3, 1, 3, 1));
     channelName_->setVisible(false);
-    CreateLimitLines();
     TimerHighlight = new QTimer(this);
     TimerHighlight->setObjectName(QStringLiteral("TimerHighlight"));
     TimerHighlight->setSingleShot(true);
@@ -291,8 +299,6 @@ void frmTrend::CreatePlot() {
         HighlightChannel(pointedChannel_);
         PlaceChannelName(pointer_);
     });
-    connect(plotTrend, &QCustomPlot::mouseMove, this, &frmTrend::OnMouseMove);
-    plotTrend->installEventFilter(this);
 }
 
 // The cursor's readout and the visible span's figures under the plot.

@@ -107,6 +107,7 @@ private:
     void BuildControls();
     QHBoxLayout* CreateToolBar();
     void CreatePlot();
+    void CreateHighlight();
     void CreateCursorAndStats();
     QWidget* BuildChannelPicker();
     void Refresh();
