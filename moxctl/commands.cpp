@@ -4,6 +4,7 @@
 
 #include "DllDef.h"
 
+#include "json_text.h"
 #include "pacing.h"
 #include "restart_probe.h"
 #include "setup_columns.h"
@@ -14,8 +15,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
@@ -98,9 +103,15 @@ int Info(bool json) {
         j["link"] = up ? "up" : "down";
         const DllDef::LoadedLibrary driver = DllDef::Loaded();
         j["driver"] = driver.path;
-        j["virtual_card"] = driver.builtHere && !SendsToAddress();
+        // Behind an address may be the emulator, a bridge to hardware, or
+        // the virtual card served by either: not known from here.
+        if (SendsToAddress()) {
+            j["virtual_card"] = nullptr;
+        } else {
+            j["virtual_card"] = driver.builtHere;
+        }
         if (SendsToAddress()) j["card_address"] = std::getenv("MOX_CARD_ADDRESS");
-        std::printf("%s\n", j.dump().c_str());
+        std::printf("%s\n", JsonText(j).c_str());
         return kExitOk;
     }
     std::printf("%s\n", mox::IdentityText(*id).c_str());
@@ -498,9 +509,22 @@ private:
     std::uint32_t restarts_ = 0;
 };
 
+// A log path that can never be written is a bad argument, said before the
+// card is asked anything.
+std::optional<std::string> LogPathFault(const std::string& path) {
+    if (path == "-") return std::nullopt;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path folder = fs::path(path).parent_path().empty() ? fs::path(".") : fs::path(path).parent_path();
+    if (!fs::is_directory(folder, ec)) return "the folder of " + path + " is not there";
+    if (fs::is_directory(path, ec)) return path + " is a folder: name a file";
+    return std::nullopt;
+}
+
 } // namespace
 
 int Log(const LogOptions& o) {
+    if (const auto fault = LogPathFault(o.path)) return Usage(*fault);
     Card card;
     const auto id = card.Identity();
     LogFile file(o.path, LogHeader(o, id, card.News().has_value()), o.rotate);
@@ -578,7 +602,7 @@ int ReadDi(bool json) {
         nlohmann::ordered_json j;
         j["group0"] = g0;
         j["group1"] = g1;
-        std::printf("%s\n", j.dump().c_str());
+        std::printf("%s\n", JsonText(j).c_str());
     } else {
         std::printf("DI group 0: %s (%s)\nDI group 1: %s (%s)\n", Hex(g0, 2).c_str(), Bits(g0).c_str(),
                     Hex(g1, 2).c_str(), Bits(g1).c_str());
@@ -586,7 +610,34 @@ int ReadDi(bool json) {
     return kExitOk;
 }
 
+namespace {
+
+// The report files named: each checked before the outputs are driven, so
+// that a test is not run for a report that cannot be written.
+std::optional<std::string> SelfTestReportsFault(const SelfTestFiles& files) {
+    static const char* const kJsonStart = "{\n  \"program\": \"moxctl ";
+    static const char* const kJUnitStart =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n  <testsuite name=\"moxctl selftest\"";
+    std::vector<std::pair<std::string, std::string>> taken;
+    if (!files.json.empty()) {
+        if (auto fault = ReportPathFault(files.json, kJsonStart, "moxctl selftest", taken)) return "--json: " + *fault;
+        taken.emplace_back("the --json report", files.json);
+    }
+    if (!files.junit.empty()) {
+        if (auto fault = ReportPathFault(files.junit, kJUnitStart, "moxctl selftest", taken)) {
+            return "--junit: " + *fault;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 int SelfTest(const SelfTestOptions& o, const SelfTestFiles& files) {
+    if (const auto fault = SelfTestReportsFault(files)) {
+        std::fprintf(stderr, "moxctl: %s\n", fault->c_str());
+        return kExitUsage;
+    }
     Card card;
     Report report = RunSelfTest(card, o);
     report.program = "moxctl " MOX_VERSION;

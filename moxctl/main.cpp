@@ -21,6 +21,16 @@
 #include <map>
 #include <tuple>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace {
 
 using namespace moxctl;
@@ -500,6 +510,11 @@ const char* kDescription =
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Texts are UTF-8 ("°C", the driver's own messages): the console is told
+    // so, or it shows them in its ANSI code page.
+    SetConsoleOutputCP(CP_UTF8);
+#endif
     DllDef::SetFailureHandler(&NoDriver);
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);

@@ -2,6 +2,7 @@
 #include "recipe_run.h"
 
 #include "commands.h"
+#include "json_text.h"
 #include "text.h"
 #include "whole_file.h"
 
@@ -454,7 +455,7 @@ std::string RunJson(const RunReport& r) {
         j["checks"].push_back(check);
     }
     j["safe_state"] = Json{{"reached", r.safeReached}, {"outputs", r.safeSteps}};
-    return j.dump(2) + "\n";
+    return JsonText(j, 2) + "\n";
 }
 
 std::string RunSummary(const RunReport& r) {
@@ -507,48 +508,6 @@ const char* const kJsonStart = "{\n  \"program\": \"moxctl ";
 const char* const kJUnitStart =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n  <testsuite name=\"moxctl run ";
 
-// Whether two paths name one file, the one or both not there yet included.
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    if (std::filesystem::exists(a, ec) && std::filesystem::exists(b, ec)) {
-        const bool same = std::filesystem::equivalent(a, b, ec);
-        if (!ec) return same;
-    }
-    const auto ca = std::filesystem::weakly_canonical(a, ec);
-    const auto cb = ec ? std::filesystem::path() : std::filesystem::weakly_canonical(b, ec);
-    // A path that cannot be resolved is compared as written.
-    if (ec) return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
-    return ca == cb;
-}
-
-// Why a report cannot be written at `path`, known before the card is opened.
-std::optional<std::string> ReportPathFault(const std::string& path, const char* start,
-                                           const std::vector<std::pair<std::string, std::string>>& taken) {
-    for (const auto& [what, other] : taken) {
-        if (!other.empty() && SameFile(path, other)) {
-            std::string fault = path;
-            fault += " is " + what;
-            return fault + ": not replaced by a report";
-        }
-    }
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path folder = fs::path(path).parent_path().empty() ? fs::path(".") : fs::path(path).parent_path();
-    if (!fs::is_directory(folder, ec)) return "the folder of " + path + " is not there";
-    const auto status = fs::status(path, ec);
-    if (!fs::exists(status)) return std::nullopt;
-    if (fs::is_directory(status)) return path + " is a folder: name a file";
-    if (!fs::is_regular_file(status)) return path + " is not a regular file: not replaced";
-    std::string head(std::strlen(start), '\0');
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    const std::size_t got = f == nullptr ? 0 : std::fread(head.data(), 1, head.size(), f);
-    if (f != nullptr) std::fclose(f);
-    if (got != head.size() || head != start) {
-        return path + " is not a report of moxctl run: not replaced; name another file";
-    }
-    return std::nullopt;
-}
-
 // The report files named: each checked, before the card is touched.
 std::optional<std::string> ReportsFault(const RunOptions& o, const Plan& plan) {
     if (o.dryRun && (!o.json.empty() || !o.junit.empty())) {
@@ -560,11 +519,11 @@ std::optional<std::string> ReportsFault(const RunOptions& o, const Plan& plan) {
         taken.emplace_back("the setup's calibration file", plan.setup->calibrationPath);
     }
     if (!o.json.empty()) {
-        if (auto fault = ReportPathFault(o.json, kJsonStart, taken)) return "--json: " + *fault;
+        if (auto fault = ReportPathFault(o.json, kJsonStart, "moxctl run", taken)) return "--json: " + *fault;
         taken.emplace_back("the --json report", o.json);
     }
     if (!o.junit.empty()) {
-        if (auto fault = ReportPathFault(o.junit, kJUnitStart, taken)) return "--junit: " + *fault;
+        if (auto fault = ReportPathFault(o.junit, kJUnitStart, "moxctl run", taken)) return "--junit: " + *fault;
     }
     return std::nullopt;
 }

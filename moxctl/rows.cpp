@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rows.h"
 
+#include "json_text.h"
 #include "setup_columns.h"
 #include "text.h"
 
@@ -84,7 +85,7 @@ std::string JsonRow(const ReadRequest& request, const Stamp& stamp, const Readin
             row[setup->ColumnName(static_cast<int>(k))] = static_cast<float>(values[k]);
         row["beyond_limits"] = BeyondLimits(*setup, values);
     }
-    return row.dump() + "\n";
+    return JsonText(row) + "\n";
 }
 
 } // namespace moxctl

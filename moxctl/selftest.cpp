@@ -2,6 +2,7 @@
 #include "selftest.h"
 
 #include "card_io.h"
+#include "json_text.h"
 #include "text.h"
 
 #include <nlohmann/json.hpp>
@@ -342,7 +343,7 @@ std::string ReportJson(const Report& report) {
         check["metrics"] = metrics;
         j["checks"].push_back(check);
     }
-    return j.dump(2) + "\n";
+    return JsonText(j, 2) + "\n";
 }
 
 std::string ReportJUnit(const Report& report) {

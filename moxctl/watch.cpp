@@ -26,7 +26,7 @@ std::vector<WatchedInput> WatchedInputs(const mox::setup::Setup& setup) {
 
 std::string LevelLine(std::chrono::system_clock::time_point t, const WatchedInput& in, double value,
                       vcard::Level level) {
-    return mox::IsoUtc(t) + " AI" + std::to_string(in.input) + " " + in.name + " " +
+    return mox::IsoUtc(t) + " " + InputName(in.input) + " " + in.name + " " +
            mox::ShortestText(static_cast<float>(value)) + " " + in.unit + " " + std::string(vcard::LevelName(level)) +
            "\n";
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
@@ -63,6 +64,20 @@ std::optional<std::string> WriteInto(const std::string& path, const std::string&
     return std::nullopt;
 }
 
+// Whether two paths name one file, the one or both not there yet included.
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    if (std::filesystem::exists(a, ec) && std::filesystem::exists(b, ec)) {
+        const bool same = std::filesystem::equivalent(a, b, ec);
+        if (!ec) return same;
+    }
+    const auto ca = std::filesystem::weakly_canonical(a, ec);
+    const auto cb = ec ? std::filesystem::path() : std::filesystem::weakly_canonical(b, ec);
+    // A path that cannot be resolved is compared as written.
+    if (ec) return std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal();
+    return ca == cb;
+}
+
 } // namespace
 
 std::optional<std::string> WriteWhole(const std::string& named, const std::string& text, const ReplaceCheck& check) {
@@ -94,6 +109,32 @@ std::optional<std::string> WriteWhole(const std::string& named, const std::strin
     if (const int e = ReplaceWith(temp, path); e != 0) {
         fs::remove(temp, ec);
         return "cannot rename " + temp + " to " + path + ": " + std::strerror(e);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ReportPathFault(const std::string& path, const char* start, const char* program,
+                                           const std::vector<std::pair<std::string, std::string>>& taken) {
+    for (const auto& [what, other] : taken) {
+        if (!other.empty() && SameFile(path, other)) {
+            std::string fault = path;
+            fault += " is " + what;
+            return fault + ": not replaced by a report";
+        }
+    }
+    std::error_code ec;
+    const fs::path folder = fs::path(path).parent_path().empty() ? fs::path(".") : fs::path(path).parent_path();
+    if (!fs::is_directory(folder, ec)) return "the folder of " + path + " is not there";
+    const auto status = fs::status(path, ec);
+    if (!fs::exists(status)) return std::nullopt;
+    if (fs::is_directory(status)) return path + " is a folder: name a file";
+    if (!fs::is_regular_file(status)) return path + " is not a regular file: not replaced";
+    std::string head(std::strlen(start), '\0');
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    const std::size_t got = f == nullptr ? 0 : std::fread(head.data(), 1, head.size(), f);
+    if (f != nullptr) std::fclose(f);
+    if (got != head.size() || head != start) {
+        return path + " is not a report of " + program + ": not replaced; name another file";
     }
     return std::nullopt;
 }

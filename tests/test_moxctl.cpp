@@ -644,3 +644,146 @@ TEST(LogFileNames, RotatedFilesCarryTheTimeOfRotation) {
     EXPECT_EQ(RotatedName("/data/run.csv", t), "/data/run.20261207T113000Z.csv");
     EXPECT_EQ(RotatedName("log", t), "log.20261207T113000Z");
 }
+
+// The driver's path goes into JSON as it is on the disk: a folder name that
+// needs escaping, or is not UTF-8 at all, still gives an object that parses.
+class MoxctlJsonDriverFolder : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(MoxctlJsonDriverFolder, InfoIsAnObjectThatParses) {
+    const fs::path folder = TempPath(std::string("driver-") + GetParam());
+    fs::create_directories(folder);
+    fs::copy_file(VIRTUAL_CARD_DIR "/libadcard.so", folder / "libadcard.so", fs::copy_options::overwrite_existing);
+    const Outcome o = Shell("-u MOX_CARD_ADDRESS LD_LIBRARY_PATH='" + folder.string() + "'", "$M info --json");
+    fs::remove_all(folder);
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    const auto j = nlohmann::json::parse(o.out, nullptr, false);
+    ASSERT_TRUE(j.is_object()) << o.out;
+    const std::string driver = j["driver"].get<std::string>();
+    EXPECT_TRUE(driver.ends_with("/libadcard.so")) << driver;
+    EXPECT_TRUE(j["virtual_card"].get<bool>());
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, MoxctlJsonDriverFolder, ::testing::Values("quote\"d", "back\\slash", "bad\xff-byte"));
+
+// Run from a folder that holds a copy of the driver: which one was loaded,
+// and whether LD_LIBRARY_PATH gave it, however that names the folder.
+struct LibraryPathCase {
+    const char* name;
+    std::string libraryPath; // "@" stands for the folder run from
+    bool copyLoaded;         // the copy in that folder, or the program's own
+    bool fromLibraryPath;
+};
+
+class MoxctlLibraryPath : public ::testing::TestWithParam<LibraryPathCase> {};
+
+TEST_P(MoxctlLibraryPath, NamesTheLoadedLibraryAndWhereItCameFrom) {
+    const LibraryPathCase& c = GetParam();
+    const fs::path folder = TempPath(std::string("from-") + c.name);
+    fs::create_directories(folder);
+    fs::copy_file(VIRTUAL_CARD_DIR "/libadcard.so", folder / "libadcard.so", fs::copy_options::overwrite_existing);
+    std::string libraryPath = c.libraryPath;
+    if (const auto at = libraryPath.find('@'); at != std::string::npos) libraryPath.replace(at, 1, folder.string());
+    const Outcome o =
+        Shell("-u MOX_CARD_ADDRESS LD_LIBRARY_PATH='" + libraryPath + "'", "cd \"" + folder.string() + "\" && $M info");
+    const fs::path loaded = fs::weakly_canonical(c.copyLoaded ? folder : fs::path(VIRTUAL_CARD_DIR)) / "libadcard.so";
+    fs::remove_all(folder);
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_NE(o.out.find("card driver: " + loaded.string() + " (the bundled virtual card"), std::string::npos) << o.out;
+    const std::string taken = "\ntaken from LD_LIBRARY_PATH=" + libraryPath + "\n";
+    const std::string notTaken = "\nLD_LIBRARY_PATH=" + libraryPath + " is set, but no libadcard.so was taken from it";
+    EXPECT_EQ(o.out.find(c.fromLibraryPath ? taken : notTaken) != std::string::npos, true) << o.out;
+    EXPECT_EQ(o.out.find(c.fromLibraryPath ? notTaken : taken), std::string::npos) << o.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Elements, MoxctlLibraryPath,
+    ::testing::Values(LibraryPathCase{"EmptyFirst", ":/nonexistent-moxctl-x", true, true},
+                      LibraryPathCase{"EmptyLast", "/nonexistent-moxctl-x:", true, true},
+                      LibraryPathCase{"EmptyBetween", "/nonexistent-moxctl-x::/nonexistent-moxctl-y", true, true},
+                      LibraryPathCase{"Dot", ".", true, true}, LibraryPathCase{"DotSlash", "./", true, true},
+                      LibraryPathCase{"Relative", "../" + TempPath("from-Relative").filename().string(), true, true},
+                      LibraryPathCase{"Absolute", "@", true, true},
+                      LibraryPathCase{"Origin", "$ORIGIN/../lib", false, true},
+                      LibraryPathCase{"OriginBraced", "${ORIGIN}/../lib", false, true},
+                      LibraryPathCase{"ElsewhereOnly", "/nonexistent-moxctl-x", false, false}),
+    [](const ::testing::TestParamInfo<LibraryPathCase>& param) { return std::string(param.param.name); });
+
+// Behind MOX_CARD_ADDRESS may be the virtual card or real hardware:
+// moxctl cannot tell which, and does not say.
+TEST(MoxctlDriver, AnAddressLeavesTheKindOfCardOpen) {
+    EmulatorProcess emulator;
+    const std::uint16_t port = emulator.Start(0);
+    ASSERT_NE(port, 0);
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    const Outcome json = Shell(kVirtual + "MOX_CARD_ADDRESS=" + address, "$M info --json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    const auto j = nlohmann::json::parse(json.out, nullptr, false);
+    ASSERT_TRUE(j.is_object()) << json.out;
+    EXPECT_TRUE(j.contains("virtual_card") && j["virtual_card"].is_null()) << json.out;
+    EXPECT_EQ(j.value("card_address", ""), address) << json.out;
+    const Outcome text = Shell(kVirtual + "MOX_CARD_ADDRESS=" + address, "$M info");
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("sending to the card at " + address), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("virtual card"), std::string::npos) << text.out;
+}
+
+// A report or log file that cannot be written is a bad argument, refused
+// before the card is touched; a file moxctl did not write stays as it was.
+struct ReportPathCase {
+    const char* name;
+    const char* command; // "@" is the file, "#" a folder
+    const char* before;  // the file's text beforehand; nullptr: no file
+    int status;
+    const char* said;
+};
+
+class MoxctlReportPath : public ::testing::TestWithParam<ReportPathCase> {};
+
+TEST_P(MoxctlReportPath, IsCheckedBeforeTheCard) {
+    const ReportPathCase& c = GetParam();
+    const fs::path folder = TempPath(std::string("reports-") + c.name);
+    fs::create_directories(folder);
+    const fs::path file = folder / "report";
+    if (c.before != nullptr) std::ofstream(file, std::ios::binary) << c.before;
+    std::string command = c.command;
+    for (std::size_t at = command.find('@'); at != std::string::npos; at = command.find('@')) {
+        command.replace(at, 1, file.string());
+    }
+    for (std::size_t at = command.find('#'); at != std::string::npos; at = command.find('#')) {
+        command.replace(at, 1, folder.string());
+    }
+    const Outcome o = Shell(OnCard(VIRTUAL_CARD_DIR), "$M " + command);
+    const bool exists = fs::exists(file);
+    const std::string after = ReadAll(file);
+    fs::remove_all(folder);
+    EXPECT_EQ(o.status, c.status) << o.out << o.err;
+    EXPECT_NE(o.err.find(c.said), std::string::npos) << o.err;
+    if (c.status == 0) {
+        EXPECT_NE(after.find("\"passed\": true"), std::string::npos) << after;
+        return;
+    }
+    EXPECT_EQ(o.out, "") << "the card was used";
+    EXPECT_EQ(exists, c.before != nullptr);
+    if (c.before != nullptr) {
+        EXPECT_EQ(after, c.before);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, MoxctlReportPath,
+    ::testing::Values(
+        ReportPathCase{"JsonAndJUnitOneFile", "selftest --json @ --junit @", nullptr, 2, "is the --json report"},
+        ReportPathCase{"JsonAFolder", "selftest --json #", nullptr, 2, "is a folder"},
+        ReportPathCase{"JUnitAFolder", "selftest --junit #", nullptr, 2, "is a folder"},
+        ReportPathCase{"JsonNoFolder", "selftest --json #/missing/x.json", nullptr, 2, "is not there"},
+        ReportPathCase{"JsonNotOurs", "selftest --json @", "precious data\n", 2, "not a report of moxctl selftest"},
+        ReportPathCase{"JUnitNotOurs", "selftest --junit @", "<?xml version=\"1.0\"?>\n<project/>\n", 2,
+                       "not a report of moxctl selftest"},
+        ReportPathCase{"JUnitOfRun", "selftest --junit @",
+                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites>\n  <testsuite name=\"moxctl run x\"",
+                       2, "not a report of moxctl selftest"},
+        // An earlier report of its own is replaced.
+        ReportPathCase{"JsonOurs", "selftest --json @", "{\n  \"program\": \"moxctl 0.1\"\n}\n", 0, ""},
+        ReportPathCase{"LogNoFolder", "log #/missing/x.csv --duration 1", nullptr, 2, "is not there"},
+        ReportPathCase{"LogAFolder", "log # --duration 1", nullptr, 2, "is a folder"}),
+    [](const ::testing::TestParamInfo<ReportPathCase>& param) { return std::string(param.param.name); });

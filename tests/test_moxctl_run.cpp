@@ -141,7 +141,7 @@ TEST_P(StuckBit, FailsExactlyItsChecks) {
         EXPECT_NE(o.out.find(" " + id), o.out.rfind("run: FAIL")) << o.out;     // the summary names it
         const auto at = JUnit().find("name=\"" + id + "\"");
         ASSERT_NE(at, std::string::npos);
-        EXPECT_LT(JUnit().find("<failure message=\"DI ", at), JUnit().find("</testcase>", at)) << id;
+        EXPECT_LT(JUnit().find("<failure message=\"DI", at), JUnit().find("</testcase>", at)) << id;
     }
     EXPECT_NE(JUnit().find("failures=\"" + std::to_string(GetParam().failed.size()) + "\""), std::string::npos);
     EXPECT_TRUE(Json()["safe_state"]["reached"].get<bool>());

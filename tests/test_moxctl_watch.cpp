@@ -32,7 +32,7 @@ fs::path WriteSetup(const std::string& name, const std::string& text) {
     return path;
 }
 
-// "2026-12-08T10:00:01.234Z AI2 pump_pressure 10.4 bar warn_high"
+// "2026-12-08T10:00:01.234Z AI02 pump_pressure 10.4 bar warn_high"
 struct Change {
     double seconds = 0; // of the day, UTC
     std::string channel, name, unit, level;
@@ -163,7 +163,7 @@ TEST(MoxctlWatch, ReadsThatFailAreNotValues) {
     watcher.join();
     fs::remove(setup);
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(Levels(Changes(o.out, "AI7")), "warn_high ") << o.out;
+    EXPECT_EQ(Levels(Changes(o.out, "AI07")), "warn_high ") << o.out;
     const auto notes = Lines(o.err);
     const auto count = [&](const std::string& what) {
         return std::count_if(notes.begin(), notes.end(), [&](const std::string& l) {
@@ -213,3 +213,18 @@ INSTANTIATE_TEST_SUITE_P(Moxctl, MoxctlWatchRefuses, ::testing::ValuesIn(kBadCas
                          [](const ::testing::TestParamInfo<BadCase>& param) { return std::string(param.param.name); });
 
 } // namespace
+
+// A channel is named the same way in the lines on standard output and in
+// the note of what is watched, as everywhere else in moxctl.
+TEST(MoxctlWatch, NamesChannelsAsMoxctlDoes) {
+    // The virtual card holds AI4 at -4 V: past a warning at -3 V at once.
+    const fs::path setup =
+        WriteSetup("naming.toml", "version = 1\n[AI4]\nname = \"supply\"\nunit = \"V\"\nwarn_low = -3.0\n");
+    const Outcome o = Shell(kVirtualCard, "$M watch --setup " + setup.string() + " --interval 50 --duration 1");
+    fs::remove(setup);
+    EXPECT_EQ(o.status, 0) << o.err;
+    const auto changes = Changes(o.out, "AI04");
+    ASSERT_EQ(Levels(changes), "warn_low ") << o.out;
+    EXPECT_EQ(changes[0].name, "supply");
+    EXPECT_NE(o.err.find("watching AI04, a reading every 50 ms"), std::string::npos) << o.err;
+}
