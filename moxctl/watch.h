@@ -34,7 +34,7 @@ struct WatchedInput {
 // The inputs of a setup that have at least one level, in channel order.
 std::vector<WatchedInput> WatchedInputs(const mox::setup::Setup& setup);
 
-// "2026-12-08T10:00:01.234Z AI2 pump_pressure 10.4 bar warn_high" (with a
+// "2026-12-08T10:00:01.234Z AI02 pump_pressure 10.4 bar warn_high" (with a
 // line feed): the value to single precision, the precision of the volts it
 // comes from.
 std::string LevelLine(std::chrono::system_clock::time_point t, const WatchedInput& in, double value,
