@@ -154,6 +154,25 @@ TEST(TrendSetupTexts, AGapInTheBandStaysAGap) {
     EXPECT_TRUE(std::isnan(bar.high[1].value));
 }
 
+// A falling scale (a negative gain) keeps each column's lowest value in the
+// low list: the plot's fit to the data and the strokes follow from it.
+TEST(TrendSetupTexts, AFallingScaleKeepsTheLowestValueLow) {
+    for (const double gain : {2.0, -2.0}) {
+        const auto setup =
+            FromText("version = 1\n[AI0]\nunit = \"x\"\nscale = { gain = " + std::to_string(gain) + " }\n");
+        trend::Envelope band;
+        band.low = {{1.0, -0.5}, {2.0, 0.25}, {3.0, kNaN}};
+        band.high = {{1.5, 0.5}, {2.5, 1.0}, {3.0, kNaN}};
+        const trend::Envelope e = trend::InUnit(setup, 0, band);
+        ASSERT_EQ(e.low.size(), 3U) << gain;
+        for (std::size_t i = 0; i < 2; ++i) EXPECT_LT(e.low[i].value, e.high[i].value) << gain << " column " << i;
+        // The lowest value keeps the time it was read at.
+        EXPECT_DOUBLE_EQ(e.low[0].value, -1.0) << gain;
+        EXPECT_DOUBLE_EQ(e.low[0].key, gain > 0 ? 1.0 : 1.5) << gain;
+        EXPECT_TRUE(std::isnan(e.low[2].value) && std::isnan(e.high[2].value)) << gain;
+    }
+}
+
 TEST(TrendSetupTexts, LimitLinesInTheUnitOrBackInVolts) {
     const auto setup = Example();
     const struct {

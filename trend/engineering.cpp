@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace trend {
 
@@ -123,6 +124,9 @@ Envelope InUnit(const Setup& setup, int channel, Envelope band) {
     for (auto* points : {&band.low, &band.high}) {
         for (Point& p : *points) p.value = setup.Engineering(channel, p.value); // NaN stays NaN
     }
+    // A falling scale turns each column's lowest volts into its highest
+    // value: the lists change roles, each point keeping its time.
+    if (setup.Engineering(channel, 1.0) < setup.Engineering(channel, 0.0)) std::swap(band.low, band.high);
     return band;
 }
 

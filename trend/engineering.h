@@ -52,7 +52,8 @@ std::array<QString, kStatsColumns> StatsTexts(const Setup* setup, int channel, c
                                               const Nearest& cursor, vcard::Level level = vcard::Level::Normal);
 QString Figure(double value); // "1.2345", "—" for no value
 
-// A channel's band of volts as its values in the unit, gaps kept.
+// A channel's band of volts as its values in the unit, gaps kept; under a
+// falling scale the low list still holds each column's lowest value.
 Envelope InUnit(const Setup& setup, int channel, Envelope band);
 
 // The value axis' fixed range: the inputs' span (±5 V and a margin) through
