@@ -181,7 +181,7 @@ std::optional<std::vector<std::uint8_t>> Bridge::Run(const vnet::Endpoint& from,
     return vnet::Encode(vnet::Refusal(request));
 }
 
-void Bridge::Serve(asio::io_context& io, asio::ip::udp::socket& socket) {
+void Bridge::Serve(asio::io_context& io, asio::ip::udp::socket& socket, const std::function<void()>& ready) {
     std::array<std::uint8_t, vnet::kMaxDatagram + 1> buffer{};
     asio::ip::udp::endpoint from;
     std::function<void()> receive = [&] {
@@ -216,6 +216,7 @@ void Bridge::Serve(asio::io_context& io, asio::ip::udp::socket& socket) {
         if (!ec) io.stop();
     });
     receive();
+    if (ready) ready();
     io.run();
 }
 

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -81,8 +82,9 @@ public:
     const Counters& counters() const { return counters_; }
 
     // Serves on the socket until "quit", SIGINT or SIGTERM, or until
-    // standard input closes with exitWithStdin.
-    void Serve(asio::io_context& io, asio::ip::udp::socket& socket);
+    // standard input closes with exitWithStdin. `ready` runs once the stop
+    // signals are caught, before the first datagram is read.
+    void Serve(asio::io_context& io, asio::ip::udp::socket& socket, const std::function<void()>& ready = {});
 
 private:
     bool Allowed(const vnet::Endpoint& from);

@@ -36,6 +36,10 @@ struct ParsedOptions {
 
 ParsedOptions ParseOptions(const std::vector<std::string>& args);
 
+// "127.0.0.1, 192.168.1.10": the loopback address and the others given,
+// as the bridge lists this computer's addresses.
+std::string AddressList(const std::vector<Address>& addresses);
+
 // Whether listening on this address lets other computers reach the bridge.
 bool ReachableFromOutside(const std::array<std::uint8_t, 4>& address);
 

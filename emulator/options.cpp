@@ -2,14 +2,14 @@
 #include "options.h"
 
 #include "emulator.h"
+#include "strict_options.h"
 #include "udp.h"
 #include "version_text.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
+#include <cstdint>
 
 namespace emu {
 namespace {
@@ -33,14 +33,21 @@ const CLI::Validator kIPv4(
     [](const std::string& text) { return vnet::ParseIPv4(text) ? std::string() : "not an IPv4 address: " + text; },
     ""); // --help names the value A.B.C.D (type_name)
 
-const CLI::Validator kNonNegative(
-    [](const std::string& text) {
-        char* end = nullptr;
-        const double v = std::strtod(text.c_str(), &end);
-        return end != text.c_str() && *end == '\0' && std::isfinite(v) && v >= 0 ? std::string()
-                                                                                 : "not a number >= 0: " + text;
-    },
-    ""); // the ranges are in each option's help
+// The faults in force from the start, as the commands of the same names.
+void AddFaultOptions(CLI::App& app, Options& o) {
+    mox::StrictNumberOption(app, "--drop", o.drop, 0.0, 1.0, "0..1", "fraction of requests lost, 0..1")
+        ->type_name("FRACTION");
+    const auto maxDelay = "0.." + std::to_string(static_cast<long long>(emu::kMaxDelayMs));
+    mox::StrictNumberOption(app, "--delay", o.delayMs, 0.0, emu::kMaxDelayMs, maxDelay,
+                            "milliseconds added before each reply, " + maxDelay)
+        ->type_name("MS");
+    const auto maxSilent = "0.." + std::to_string(static_cast<long long>(emu::kMaxSilentSeconds));
+    mox::StrictNumberOption(app, "--silent", o.silentSeconds, 0.0, emu::kMaxSilentSeconds, maxSilent,
+                            "seconds without any answer from the start, " + maxSilent)
+        ->type_name("SECONDS");
+    mox::StrictIntegerOption<std::uint64_t>(app, "--seed", o.seed, 0, UINT64_MAX, "seed of the drop decisions")
+        ->type_name("N");
+}
 
 } // namespace
 
@@ -56,24 +63,13 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         ->capture_default_str()
         ->check(kIPv4)
         ->type_name("A.B.C.D");
-    app.add_option("--port", o.port, "UDP port; 0 picks a free one")->capture_default_str()->type_name("PORT");
+    mox::StrictIntegerOption<std::uint16_t>(app, "--port", o.port, 0, 65535, "UDP port; 0 picks a free one")
+        ->default_str(std::to_string(o.port))
+        ->type_name("PORT");
     app.add_option("--pc-address", o.pcAddress, "PC address reported instead of the one seen")
         ->check(kIPv4)
         ->type_name("A.B.C.D");
-    app.add_option("--drop", o.drop, "fraction of requests lost, 0..1")
-        ->check(CLI::Range(0.0, 1.0).description(""))
-        ->type_name("FRACTION");
-    app.add_option("--delay", o.delayMs,
-                   "milliseconds added before each reply, 0.." +
-                       std::to_string(static_cast<long long>(emu::kMaxDelayMs)))
-        ->check(kNonNegative & CLI::Range(0.0, emu::kMaxDelayMs).description(""))
-        ->type_name("MS");
-    app.add_option("--silent", o.silentSeconds,
-                   "seconds without any answer from the start, 0.." +
-                       std::to_string(static_cast<long long>(emu::kMaxSilentSeconds)))
-        ->check(kNonNegative & CLI::Range(0.0, emu::kMaxSilentSeconds).description(""))
-        ->type_name("SECONDS");
-    app.add_option("--seed", o.seed, "seed of the drop decisions")->type_name("N");
+    AddFaultOptions(app, o);
     auto* replay =
         app.add_option("--replay", o.replay, "play a moxctl log (or a trend CSV export) back on the inputs it recorded")
             ->type_name("FILE");
@@ -86,6 +82,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
         ->excludes(once);
     app.add_flag("--trace", o.trace, "print a line for each request answered");
     app.add_flag("--exit-with-stdin", o.exitWithStdin, "end when standard input closes");
+    // Two blanks at least between each option and its help, as help2man
+    // needs to tell them apart in the manual page.
+    app.get_formatter()->column_width(34);
     app.set_version_flag("--version", mox::VersionText("mox-card-emulator", MOX_VERSION));
 
     // CLI11 takes the arguments last to first.

@@ -490,3 +490,64 @@ TEST_P(BridgeStopSignal, EndsCleanlyWithItsSummary) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, BridgeStopSignal, ::testing::Values(SIGTERM, SIGINT));
+
+// A stop sent as soon as "listening on" is read still ends with status 0
+// and the summary: the signals are caught before the line is printed.
+TEST(BridgeStopSignal, AStopAtOnceStillEndsWithTheSummary) {
+    for (int run = 0; run < 5; ++run) {
+        const Ended ended = BridgeEndedBy(SIGTERM, 0);
+        ASSERT_EQ(ended.status, 0) << "run " << run << ":\n" << ended.err;
+        EXPECT_NE(ended.err.find("mox-driver-bridge: 0 served, "), std::string::npos) << ended.err;
+    }
+}
+
+namespace {
+
+struct RefusedCase {
+    std::vector<std::string> args;
+    std::string named; // what the message names
+};
+
+class BridgeRefusedOptions : public ::testing::TestWithParam<RefusedCase> {};
+
+} // namespace
+
+// Numbers are whole decimal texts (no octal, hexadecimal, blanks or
+// exponent), and the bridge listens only on an address of this computer and
+// lets in only addresses a computer can have.
+TEST_P(BridgeRefusedOptions, EndWithStatus2NamingTheValue) {
+    const auto parsed = bridge::ParseOptions(GetParam().args);
+    EXPECT_FALSE(parsed.options);
+    EXPECT_EQ(parsed.exitCode, 2);
+    EXPECT_NE(parsed.text.find(GetParam().named), std::string::npos) << parsed.text;
+    EXPECT_NE(parsed.text.find("--help"), std::string::npos) << parsed.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, BridgeRefusedOptions,
+    ::testing::Values(RefusedCase{{"--port", "0x10"}, "--port"}, RefusedCase{{"--port", " 80"}, "--port"},
+                      RefusedCase{{"--port", "1e3"}, "--port"}, RefusedCase{{"--port", "+80"}, "--port"},
+                      RefusedCase{{"--call-timeout", "0x20"}, "--call-timeout"},
+                      RefusedCase{{"--call-timeout", "nan"}, "--call-timeout"},
+                      RefusedCase{{"--call-timeout", "4"}, "--call-timeout"},
+                      RefusedCase{{"--address", "203.0.113.77"}, "203.0.113.77 is not an address of this computer"},
+                      RefusedCase{{"--address", "0.0.0.0"}, "--address 0.0.0.0"},
+                      RefusedCase{{"--address", "255.255.255.255"}, "--address 255.255.255.255"},
+                      RefusedCase{{"--address", "239.1.1.1"}, "--address 239.1.1.1"},
+                      RefusedCase{{"--allow", "0.0.0.0"}, "--allow 0.0.0.0"},
+                      RefusedCase{{"--allow", "10.0.0.2", "--allow", "255.255.255.255"}, "--allow 255.255.255.255"}));
+
+// Taken as typed: a leading zero is decimal, and this computer's own
+// addresses, not only loopback, may be listened on.
+TEST(BridgeOptions, DecimalValuesAndOwnAddressesAreTaken) {
+    const auto parsed = bridge::ParseOptions({"--port", "010", "--call-timeout", "0020", "--address", "127.0.0.2"});
+    ASSERT_TRUE(parsed.options) << parsed.text;
+    EXPECT_EQ(parsed.options->port, 10);
+    EXPECT_EQ(parsed.options->callBound, 20ms);
+    for (const auto& own : bridge::OwnAddresses()) {
+        if (own == bridge::Address{}) continue;
+        const std::string dotted = std::to_string(own[0]) + "." + std::to_string(own[1]) + "." +
+                                   std::to_string(own[2]) + "." + std::to_string(own[3]);
+        EXPECT_TRUE(bridge::ParseOptions({"--address", dotted}).options) << dotted;
+    }
+}

@@ -42,7 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
                           "old spellings", {"--exit-with-stdin", "1", "--port", "9", "--trace", "1"}, true, true, 9},
                       OptionCase{"old spelling off", {"--trace", "0", "--exit-with-stdin", "0"}, false, false, 7710},
                       OptionCase{"flag before an option", {"--trace", "--port", "1"}, true, false, 1},
-                      OptionCase{"highest port", {"--port=65535"}, false, false, 65535}),
+                      OptionCase{"highest port", {"--port=65535"}, false, false, 65535},
+                      OptionCase{"leading zero is decimal", {"--port", "010"}, false, false, 10}),
     [](const auto& param) {
         std::string name = param.param.what;
         for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
@@ -56,6 +57,9 @@ TEST_P(EmulatorBadOptions, EndWithStatus2AndNameTheArgument) {
     EXPECT_FALSE(parsed.options);
     EXPECT_EQ(parsed.exitCode, 2);
     EXPECT_NE(parsed.text.find("--help"), std::string::npos) << parsed.text;
+    const bool named = parsed.text.find(GetParam().front()) != std::string::npos ||
+                       parsed.text.find(GetParam().back()) != std::string::npos;
+    EXPECT_TRUE(named) << parsed.text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Refused, EmulatorBadOptions,
@@ -64,7 +68,10 @@ INSTANTIATE_TEST_SUITE_P(Refused, EmulatorBadOptions,
                                            Args{"--delay", "nan"}, Args{"--delay", "-5"}, Args{"--silent", "x"},
                                            Args{"--delay", "1e17"}, Args{"--silent", "1e10"},
                                            Args{"--address", "localhost"}, Args{"--pc-address", "1.2.3"},
-                                           Args{"--trace", "2"}, Args{"--bogus"}, Args{"extra"}));
+                                           Args{"--trace", "2"}, Args{"--bogus"}, Args{"extra"}, Args{"--port", "0x10"},
+                                           Args{"--port", " 80"}, Args{"--port", "1e3"}, Args{"--port", "0x1e83"},
+                                           Args{"--drop", "nan"}, Args{"--drop", "0x0.8"}, Args{"--delay", "inf"},
+                                           Args{"--seed", "0x10"}, Args{"--seed", "-1"}));
 
 TEST(EmulatorOptionsHelp, ListsOptionsAndCommandsAndEndsWell) {
     const auto parsed = emu::ParseOptions({"--help"});
