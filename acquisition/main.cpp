@@ -39,6 +39,7 @@ void ShowDriverFailure(const std::string& message) {
 }
 
 constexpr int kBadSetupExitCode = 2; // as moxctl's for a bad setup
+constexpr int kUsageExitCode = 2;    // as the other programs' for an unknown option
 
 // The setup file asked for with --setup, for the trend window; false, with
 // the message given, when it cannot be taken. The program then ends before
@@ -83,7 +84,8 @@ const char* const kHelp =
     "a folder of LD_LIBRARY_PATH, else the bundled virtual card from the program's own library folder.\n"
     "With MOX_CARD_ADDRESS=HOST:PORT the bundled driver sends to the card emulator or a driver bridge\n"
     "there. The library loaded is named on standard error at start.\n"
-    "Exit status: 0 closed, 2 a bad --setup file, 3 the card driver library cannot be loaded or lacks an entry.";
+    "Exit status: 0 closed, 2 an unknown argument or a bad --setup file, 3 the card driver library cannot be loaded or "
+    "lacks an entry.";
 
 // --help and --version are answered before anything else: no display, no
 // driver and no window are needed for them. Only arguments before "--" count.
@@ -103,12 +105,39 @@ std::optional<int> AnswerInformationRequest(int argc, char** argv) {
     return std::nullopt;
 }
 
+// The first argument, once Qt has taken its own (-platform, -style, ...),
+// that is none of moxpanel's: a mistyped option would otherwise start the
+// panel without what was asked for, with no word said. "--" ends the
+// options.
+std::optional<QString> UnknownArgument(const QStringList& arguments) {
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg == QLatin1String("--")) break;
+        if (arg.startsWith(QLatin1String("--lang=")) || arg.startsWith(QLatin1String("--setup="))) continue;
+        if (arg == QLatin1String("--lang")) {
+            ++i; // its language, as RequestedLanguage reads it
+        } else if (arg == QLatin1String("--setup")) {
+            // Its file, unless the next is an option: then the setup's own
+            // check says the file is missing.
+            if (i + 1 < arguments.size() && !arguments[i + 1].startsWith(QLatin1String("--"))) ++i;
+        } else {
+            return arg;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (const auto status = AnswerInformationRequest(argc, argv)) return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("moxpanel"));
+    if (const auto unknown = UnknownArgument(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "moxpanel: unknown argument \"%s\"; moxpanel --help lists the options\n",
+                     qPrintable(*unknown));
+        return kUsageExitCode;
+    }
     mox::ApplyDefaultFont(app);
     // The interface is Chinese unless another language is asked for.
     const QString language = mox::RequestedLanguage(QCoreApplication::arguments());

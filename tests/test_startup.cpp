@@ -147,3 +147,51 @@ INSTANTIATE_TEST_SUITE_P(Programs, ProgramInformation,
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
+
+namespace {
+
+// moxpanel on the offscreen platform with these arguments, ended after
+// `seconds` (exit status 124 when it was still running).
+Outcome RunPanel(const std::string& args, int seconds) {
+    const std::string cmd =
+        "env QT_QPA_PLATFORM=offscreen timeout " + std::to_string(seconds) + " '" MOXPANEL_BIN "' " + args + " 2>&1";
+    Outcome out;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (!pipe) return out;
+    std::array<char, 512> buf{};
+    while (std::fgets(buf.data(), buf.size(), pipe)) out.output += buf.data();
+    const int raw = pclose(pipe);
+    out.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+}
+
+struct Unknown {
+    const char* args;
+    const char* named;
+};
+
+class PanelUnknownArgument : public ::testing::TestWithParam<Unknown> {};
+
+} // namespace
+
+// An argument that is neither moxpanel's nor Qt's ends it with status 2 and
+// the argument named, before any window or driver.
+TEST_P(PanelUnknownArgument, EndsWithStatus2NamingIt) {
+    const Outcome out = RunPanel(GetParam().args, 20);
+    EXPECT_EQ(out.status, 2) << out.output;
+    EXPECT_NE(out.output.find(std::string("\"") + GetParam().named + "\""), std::string::npos) << out.output;
+    EXPECT_NE(out.output.find("moxpanel --help"), std::string::npos) << out.output;
+    EXPECT_EQ(out.output.find("card driver"), std::string::npos) << "the driver was loaded:\n" << out.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, PanelUnknownArgument,
+                         ::testing::Values(Unknown{"--setp bench.toml", "--setp"}, Unknown{"--lang en -x", "-x"},
+                                           Unknown{"stray", "stray"}, Unknown{"--setup=a.toml --langs en", "--langs"},
+                                           Unknown{"--lang=en --LANG en", "--LANG"}));
+
+// Qt's own options and moxpanel's, in both spellings, start the panel.
+TEST(PanelArguments, QtsAndItsOwnStartThePanel) {
+    const Outcome out = RunPanel("-style Fusion --lang en --lang=en", 3);
+    EXPECT_EQ(out.status, 124) << "still running when stopped:\n" << out.output;
+    EXPECT_NE(out.output.find("card driver"), std::string::npos) << out.output;
+}
