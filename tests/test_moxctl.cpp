@@ -31,6 +31,15 @@ using namespace moxctl;
 
 namespace {
 
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+// The sanitizers' dlopen interceptor looks in its own RUNPATH, not the
+// program's: a driver found through moxctl's RUNPATH alone is not found there.
+constexpr const char* kRunpathOnly = "/nonexistent-moxctl";
+
 std::string OnCard(const char* dir, const std::string& fault = {}) {
     return "-u MOX_CARD_ADDRESS LD_LIBRARY_PATH='" + std::string(dir) + "' MOX_TEST_FAULT='" + fault + "'";
 }
@@ -481,6 +490,8 @@ class MoxctlWhichCard : public ::testing::TestWithParam<WhichCardCase> {};
 
 TEST_P(MoxctlWhichCard, IsNamedWithWhatToTry) {
     const WhichCardCase& c = GetParam();
+    if (kSanitized && c.env.find(kRunpathOnly) != std::string::npos)
+        GTEST_SKIP() << "the sanitizers' dlopen does not search moxctl's RUNPATH";
     const Outcome o = Shell(c.env, std::string("$M ") + c.command);
     EXPECT_EQ(o.status, c.status) << o.out << o.err;
     for (const std::string& text : c.said) {
@@ -678,6 +689,8 @@ class MoxctlLibraryPath : public ::testing::TestWithParam<LibraryPathCase> {};
 
 TEST_P(MoxctlLibraryPath, NamesTheLoadedLibraryAndWhereItCameFrom) {
     const LibraryPathCase& c = GetParam();
+    if (kSanitized && !c.copyLoaded && !c.fromLibraryPath)
+        GTEST_SKIP() << "the sanitizers' dlopen does not search moxctl's RUNPATH";
     const fs::path folder = TempPath(std::string("from-") + c.name);
     fs::create_directories(folder);
     fs::copy_file(VIRTUAL_CARD_DIR "/libadcard.so", folder / "libadcard.so", fs::copy_options::overwrite_existing);
