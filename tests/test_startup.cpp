@@ -93,10 +93,8 @@ TEST(Startup, BundledDriverIsFoundBesideTheProgram) {
 
 namespace {
 
-// A program run with no display at all: what it prints and its status.
-Outcome RunWithoutDisplay(const std::string& program, const std::string& args) {
-    const std::string cmd =
-        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 '" + program + "' " + args + " 2>&1";
+// A shell command line's output (standard error with it) and status.
+Outcome RunCommand(const std::string& cmd) {
     Outcome out;
     FILE* pipe = popen(cmd.c_str(), "r");
     if (!pipe) return out;
@@ -105,6 +103,12 @@ Outcome RunWithoutDisplay(const std::string& program, const std::string& args) {
     const int raw = pclose(pipe);
     out.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return out;
+}
+
+// A program run with no display at all.
+Outcome RunWithoutDisplay(const std::string& program, const std::string& args) {
+    return RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 '" + program + "' " + args +
+                      " 2>&1");
 }
 
 struct Program {
@@ -153,16 +157,8 @@ namespace {
 // moxpanel on the offscreen platform with these arguments, ended after
 // `seconds` (exit status 124 when it was still running).
 Outcome RunPanel(const std::string& args, int seconds) {
-    const std::string cmd =
-        "env QT_QPA_PLATFORM=offscreen timeout " + std::to_string(seconds) + " '" MOXPANEL_BIN "' " + args + " 2>&1";
-    Outcome out;
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (!pipe) return out;
-    std::array<char, 512> buf{};
-    while (std::fgets(buf.data(), buf.size(), pipe)) out.output += buf.data();
-    const int raw = pclose(pipe);
-    out.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
+    return RunCommand("env QT_QPA_PLATFORM=offscreen timeout " + std::to_string(seconds) + " '" MOXPANEL_BIN "' " +
+                      args + " 2>&1");
 }
 
 struct Unknown {
